@@ -1,0 +1,42 @@
+# Two entry points: `make run` builds and starts Velmora, `make test` builds and runs every test
+# (once normally, once under AddressSanitizer and UndefinedBehaviorSanitizer). Both install the
+# Debian packages they need first.
+
+BUILD      ?= build
+ASAN_BUILD ?= build-asan
+BENCH_BUILD ?= build-bench
+GENERATOR  := -G Ninja
+CTEST_JOBS ?= 2
+
+.PHONY: all deps build run test test-release test-asan bench clean
+
+all: build
+
+deps:
+	@scripts/install-deps.sh
+
+build: deps
+	cmake -S . -B $(BUILD) $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(BUILD)
+
+run: build
+	./$(BUILD)/app/velmora
+
+test: deps test-release test-asan
+
+test-release:
+	cmake -S . -B $(BUILD) $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(BUILD)
+	cd $(BUILD) && ctest --output-on-failure -j $(CTEST_JOBS)
+
+test-asan:
+	cmake -S . -B $(ASAN_BUILD) $(GENERATOR) -DCMAKE_BUILD_TYPE=Debug -DVELMORA_SANITIZE=ON
+	cmake --build $(ASAN_BUILD)
+	cd $(ASAN_BUILD) && ctest --output-on-failure -j $(CTEST_JOBS)
+
+bench: deps
+	cmake -S . -B $(BENCH_BUILD) $(GENERATOR) -DCMAKE_BUILD_TYPE=Release -DVELMORA_BENCH=ON
+	cmake --build $(BENCH_BUILD)
+
+clean:
+	rm -rf $(BUILD) $(ASAN_BUILD) $(BENCH_BUILD)

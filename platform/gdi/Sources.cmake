@@ -1,0 +1,5 @@
+target_sources(platform PRIVATE
+  gdi/Gdi.h
+  gdi/GdiQt.h
+  gdi/GdiTesting.h
+)
