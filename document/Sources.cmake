@@ -1,0 +1,3 @@
+target_sources(document PRIVATE
+  WebBrowser.h
+)

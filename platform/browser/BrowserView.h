@@ -1,0 +1,125 @@
+// The browser view: one page of a shared headless Chromium, driven over its DevTools pipe. It
+// offers what the program needs of an embedded browser: navigate, resize, draw the view into a
+// device context of our raster layer, and a completion event for every frame's document.
+//
+// Everything here runs on the UI thread. Calls to the engine are synchronous and never run the
+// Qt event loop; whatever the engine reports meanwhile (document completions, content changes)
+// is held back and delivered later through the event loop.
+#pragma once
+
+#include "platform/gdi/Gdi.h"
+
+#include <QObject>
+#include <QSize>
+#include <QString>
+#include <QUrl>
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+
+namespace browser {
+
+class BrowserError : public std::runtime_error {
+public:
+    using runtime_error::runtime_error;
+    explicit BrowserError(const QString& text) : std::runtime_error(text.toStdString()) {}
+    QString text() const { return QString::fromUtf8(what()); }
+};
+
+class PageSession;
+
+class BrowserView : public QObject {
+    Q_OBJECT
+public:
+    // The size a view has until the program sizes it: that of the window layout.
+    static constexpr int initialWidth = 2000;
+    static constexpr int initialHeight = 2000;
+
+    explicit BrowserView(QObject* parent = nullptr);
+    ~BrowserView() override;
+
+    // Starts loading the address and returns once the engine has taken the navigation; the
+    // document arrives later and is reported by documentComplete. A plain local path becomes
+    // a file:// URL. Errors the engine shows in the page itself (unreachable host, missing
+    // file) are not raised; a refused navigation, a missing or dead engine and a time-out are.
+    void navigate(const QString& address); // throws BrowserError
+    // The layout viewport, in pixels. Sizes outside 1..maxDimension are refused (BrowserError)
+    // and the view keeps its size.
+    void resize(int width, int height); // throws BrowserError
+    QSize size() const { return m_size; }
+    // The last address navigated to, as passed.
+    QString address() const { return m_address; }
+
+    // Draws the whole view scaled into bounds on dc; only what falls inside the DC's clip box
+    // is captured and written. Returns false when nothing could be drawn (engine failure).
+    // An empty view (nothing navigated yet) draws white without starting the engine.
+    bool draw(gdi::HDC dc, const gdi::RECT& bounds);
+
+    // Input for the live view, in view coordinates; sent without waiting for the engine.
+    enum class MouseButton { None, Left, Middle, Right };
+    enum class MouseAction { Press, Release, Move };
+    void sendMouse(MouseAction action, int x, int y, MouseButton button, int buttons, int modifiers,
+                   int clickCount);
+    void sendWheel(int x, int y, double deltaX, double deltaY, int modifiers);
+    struct Key {
+        bool down = true;
+        QString key;  // DOM key value ("a", "Enter", "ArrowLeft")
+        QString code; // DOM code ("KeyA", "Enter")
+        QString text; // what the key types, if anything
+        int windowsKeyCode = 0;
+        int modifiers = 0; // 1 Alt, 2 Ctrl, 4 Meta, 8 Shift
+        bool autoRepeat = false;
+    };
+    void sendKey(const Key& key);
+
+    // Largest width or height the view accepts.
+    static constexpr int maxDimension = 100000;
+
+    // Turns what the user typed into the address the engine loads: a plain local path (absolute,
+    // or relative to the working directory and existing) becomes a file:// URL; an address with
+    // a scheme is kept; anything else is read as a web address.
+    static QUrl addressToUrl(const QString& address);
+
+signals:
+    void documentComplete(const QString& frameId, const QString& url);
+    void contentChanged(); // the page's pixels may have changed (for the live 1:1 view)
+
+private:
+    PageSession& session(); // the page on a running engine, created or re-created on demand
+
+    QSize m_size{initialWidth, initialHeight};
+    QString m_address;
+    std::unique_ptr<PageSession> m_session;
+};
+
+// An OleDraw stand-in: draws the view's content into bounds on dc. Returns an HRESULT-like
+// value: S_OK (0) on success, E_FAIL when the engine could not draw, DV_E_DVASPECT for another
+// aspect, E_INVALIDARG for a missing view, DC or rectangle.
+constexpr gdi::DWORD DVASPECT_CONTENT = 1;
+constexpr int S_OK = 0;
+constexpr int E_FAIL = int(0x80004005u);
+constexpr int E_INVALIDARG = int(0x80070057u);
+constexpr int DV_E_DVASPECT = int(0x8004006Bu);
+int OleDraw(BrowserView* view, gdi::DWORD aspect, gdi::HDC dc, const gdi::RECT* bounds);
+
+// A counter that moves on each time the Qt event loop has run since it was last read. A caller
+// that draws the view many times without returning to the event loop (a capture in pieces)
+// sees one value throughout, and may rely on the page not having been scrolled or changed by
+// the user meanwhile.
+std::uint64_t eventLoopGeneration();
+
+// Engine-wide settings, mainly for tests and benchmarks.
+namespace engine {
+// The time limit for each call to the engine (30 s unless changed).
+void setCallTimeoutMs(int ms);
+int callTimeoutMs();
+// The process id of the running engine, or 0; tests kill it to check recovery.
+long enginePid();
+// Ends the engine now (it is started again by the next operation that needs it).
+void shutdownEngine();
+// Sends a raw protocol call on the view's page and returns the "result" object as JSON text.
+// The benchmark uses it to time the engine alone.
+QByteArray rawPageCall(BrowserView* view, const QString& method, const QByteArray& paramsJson);
+} // namespace engine
+
+} // namespace browser

@@ -1,0 +1,3 @@
+target_sources(platform PRIVATE
+  browser/BrowserView.h
+)
