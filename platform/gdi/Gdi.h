@@ -194,6 +194,17 @@ BOOL DeleteDC(HDC dc);
 HGDIOBJ SelectObject(HDC dc, HGDIOBJ obj);
 BOOL DeleteObject(HGDIOBJ obj);
 int GetObjectA(HGDIOBJ obj, int size, void* out); // BITMAP for bitmaps
+// The object classes are private to the layer, so callers cannot convert a typed handle to
+// HGDIOBJ themselves; these overloads do it, and ToBitmap & co. convert back.
+HGDIOBJ SelectObject(HDC dc, HBITMAP bitmap);
+HGDIOBJ SelectObject(HDC dc, HBRUSH brush);
+HGDIOBJ SelectObject(HDC dc, HPEN pen);
+BOOL DeleteObject(HBITMAP bitmap);
+BOOL DeleteObject(HPALETTE palette);
+BOOL DeleteObject(HBRUSH brush);
+BOOL DeleteObject(HPEN pen);
+int GetObjectA(HBITMAP bitmap, int size, void* out);
+HBITMAP ToBitmap(HGDIOBJ obj); // null when obj is not a bitmap
 int GetDeviceCaps(HDC dc, int index);
 
 // Clipping, in logical coordinates. The clip box is the intersection of the surface, the DC's
