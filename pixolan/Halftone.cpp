@@ -102,11 +102,13 @@ std::uint8_t halftoneIndex(int r, int g, int b, int x, int y) {
                         ditherChannel(b, threshold));
 }
 
-void readRowBgr(const DibRecord& rec, int y, std::uint8_t* bgr) {
+void readRowBgr(const DibRecord& rec, int y, int x0, int x1, std::uint8_t* out) {
     const BITMAPINFOHEADER& h = rec.info->bmiHeader;
-    const int w = h.biWidth;
+    const int w = x1;
     const std::uint8_t* row = rec.bits + std::ptrdiff_t(y) * rec.bytesPerRow;
     const RGBQUAD* table = rec.info->bmiColors;
+    // bgr is indexed by picture column, so that the cases below read naturally.
+    std::uint8_t* bgr = out - 3 * std::ptrdiff_t(x0);
     auto put = [&](int x, const RGBQUAD& q) {
         bgr[3 * x] = q.rgbBlue;
         bgr[3 * x + 1] = q.rgbGreen;
@@ -114,15 +116,15 @@ void readRowBgr(const DibRecord& rec, int y, std::uint8_t* bgr) {
     };
     switch (h.biBitCount) {
     case 1:
-        for (int x = 0; x < w; ++x)
+        for (int x = x0; x < w; ++x)
             put(x, table[(row[x >> 3] >> (7 - (x & 7))) & 1]);
         break;
     case 4:
-        for (int x = 0; x < w; ++x)
+        for (int x = x0; x < w; ++x)
             put(x, table[(x & 1) ? row[x >> 1] & 0x0F : row[x >> 1] >> 4]);
         break;
     case 8:
-        for (int x = 0; x < w; ++x)
+        for (int x = x0; x < w; ++x)
             put(x, table[row[x]]);
         break;
     case 16: {
@@ -141,7 +143,7 @@ void readRowBgr(const DibRecord& rec, int y, std::uint8_t* bgr) {
             const std::uint32_t max = mask >> shift;
             return int(((v & mask) >> shift) * 255 / max);
         };
-        for (int x = 0; x < w; ++x) {
+        for (int x = x0; x < w; ++x) {
             const std::uint32_t v = std::uint32_t(row[2 * x]) | std::uint32_t(row[2 * x + 1]) << 8;
             bgr[3 * x] = std::uint8_t(expand(v, bm));
             bgr[3 * x + 1] = std::uint8_t(expand(v, gm));
@@ -150,28 +152,25 @@ void readRowBgr(const DibRecord& rec, int y, std::uint8_t* bgr) {
         break;
     }
     case 24:
-        std::memcpy(bgr, row, std::size_t(w) * 3);
+        std::memcpy(out, row + 3 * std::ptrdiff_t(x0), std::size_t(x1 - x0) * 3);
         break;
     case 32:
-        for (int x = 0; x < w; ++x) {
+        for (int x = x0; x < w; ++x) {
             bgr[3 * x] = row[4 * x];
             bgr[3 * x + 1] = row[4 * x + 1];
             bgr[3 * x + 2] = row[4 * x + 2];
         }
         break;
     default:
-        std::memset(bgr, 0, std::size_t(w) * 3);
+        std::memset(out, 0, std::size_t(x1 - x0) * 3);
         break;
     }
 }
 
-void halftone(DibRecord* out, const DibRecord& rec, int width, int height) {
+bool halftoneAllocate(DibRecord* out, int width, int height) {
     std::memset(out, 0, sizeof *out);
-    const BITMAPINFOHEADER& h = rec.info->bmiHeader;
-    const int sw = h.biWidth;
-    const int sh = std::abs(h.biHeight);
-    if (sw <= 0 || sh <= 0 || width <= 0 || height <= 0)
-        return;
+    if (width <= 0 || height <= 0)
+        return false;
 
     // The palette is made first so that a failed picture does not leave it behind.
     const auto& pal = halftonePalette();
@@ -195,65 +194,94 @@ void halftone(DibRecord* out, const DibRecord& rec, int width, int height) {
         if (palette)
             DeleteObject(palette);
         std::memset(out, 0, sizeof *out);
-        return;
+        return false;
     }
     // Without a palette handle the copy still draws correctly through its colour table.
     out->usePalette = 1;
+    return true;
+}
+
+void halftoneFill(const DibRecord& copy, const DibRecord& rec, int x0, int top0, int x1, int top1) {
+    const BITMAPINFOHEADER& h = rec.info->bmiHeader;
+    const int sw = h.biWidth;
+    const int sh = std::abs(h.biHeight);
+    const int width = copy.info->bmiHeader.biWidth;
+    const int height = copy.info->bmiHeader.biHeight;
+    x0 = std::max(x0, 0);
+    top0 = std::max(top0, 0);
+    x1 = std::min(x1, width);
+    top1 = std::min(top1, height);
+    if (sw <= 0 || sh <= 0 || x0 >= x1 || top0 >= top1)
+        return;
 
     // Rows are taken top-down in picture terms so that the dither pattern is anchored at the
     // picture's top-left corner whichever way the rows are stored.
     const bool bottomUp = h.biHeight > 0;
-    auto storageRow = [&](int top, int rows) { return bottomUp ? rows - 1 - top : top; };
+    auto storageRow = [&](int top) { return bottomUp ? sh - 1 - top : top; };
 
-    std::vector<std::uint8_t> rowBgr(std::size_t(sw) * 3);
     if (width == sw && height == sh) {
-        for (int ty = 0; ty < height; ++ty) {
-            readRowBgr(rec, storageRow(ty, sh), rowBgr.data());
-            std::uint8_t* dst = out->bits + std::ptrdiff_t(height - 1 - ty) * out->bytesPerRow;
-            for (int x = 0; x < width; ++x)
-                dst[x] = halftoneIndex(rowBgr[3 * std::size_t(x) + 2], rowBgr[3 * std::size_t(x) + 1],
-                                       rowBgr[3 * std::size_t(x)], x, ty);
+        std::vector<std::uint8_t> rowBgr(std::size_t(x1 - x0) * 3);
+        for (int ty = top0; ty < top1; ++ty) {
+            readRowBgr(rec, storageRow(ty), x0, x1, rowBgr.data());
+            std::uint8_t* dst = copy.bits + std::ptrdiff_t(height - 1 - ty) * copy.bytesPerRow;
+            for (int x = x0; x < x1; ++x) {
+                const std::uint8_t* p = &rowBgr[3 * std::size_t(x - x0)];
+                dst[x] = halftoneIndex(p[2], p[1], p[0], x, ty);
+            }
         }
         return;
     }
 
-    // Resize with a box filter: destination pixel (x, y) averages the source box
+    // Resize with a box filter: copy pixel (x, y) averages the source box
     // [x*sw/width, (x+1)*sw/width) x [y*sh/height, (y+1)*sh/height), at least one pixel wide, which
     // is the nearest pixel when enlarging. Column sums are gathered row by row so that each source
-    // row is read once per destination row it contributes to.
-    std::vector<int> x0(static_cast<std::size_t>(width)), x1(static_cast<std::size_t>(width));
-    for (int x = 0; x < width; ++x) {
-        x0[std::size_t(x)] = int(std::int64_t(x) * sw / width);
-        x1[std::size_t(x)] = std::max(x0[std::size_t(x)] + 1, int(std::int64_t(x + 1) * sw / width));
+    // row is read once per copy row it contributes to.
+    const std::size_t n = std::size_t(x1 - x0);
+    std::vector<int> bx0(n), bx1(n);
+    for (int x = x0; x < x1; ++x) {
+        bx0[std::size_t(x - x0)] = int(std::int64_t(x) * sw / width);
+        bx1[std::size_t(x - x0)] = std::max(bx0[std::size_t(x - x0)] + 1, int(std::int64_t(x + 1) * sw / width));
     }
-    std::vector<std::uint64_t> sum(std::size_t(width) * 3);
-    for (int ty = 0; ty < height; ++ty) {
+    const int sx0 = bx0.front();
+    const int sx1 = bx1.back();
+    std::vector<std::uint8_t> rowBgr(std::size_t(sx1 - sx0) * 3);
+    std::vector<std::uint64_t> sum(n * 3);
+    for (int ty = top0; ty < top1; ++ty) {
         const int y0 = int(std::int64_t(ty) * sh / height);
         const int y1 = std::max(y0 + 1, int(std::int64_t(ty + 1) * sh / height));
         std::fill(sum.begin(), sum.end(), 0ull);
         for (int sy = y0; sy < y1; ++sy) {
-            readRowBgr(rec, storageRow(sy, sh), rowBgr.data());
-            for (int x = 0; x < width; ++x) {
+            readRowBgr(rec, storageRow(sy), sx0, sx1, rowBgr.data());
+            for (std::size_t i = 0; i < n; ++i) {
                 std::uint64_t b = 0, g = 0, r = 0;
-                for (int sx = x0[std::size_t(x)]; sx < x1[std::size_t(x)]; ++sx) {
-                    b += rowBgr[3 * std::size_t(sx)];
-                    g += rowBgr[3 * std::size_t(sx) + 1];
-                    r += rowBgr[3 * std::size_t(sx) + 2];
+                for (int sx = bx0[i]; sx < bx1[i]; ++sx) {
+                    const std::uint8_t* p = &rowBgr[3 * std::size_t(sx - sx0)];
+                    b += p[0];
+                    g += p[1];
+                    r += p[2];
                 }
-                sum[3 * std::size_t(x)] += b;
-                sum[3 * std::size_t(x) + 1] += g;
-                sum[3 * std::size_t(x) + 2] += r;
+                sum[3 * i] += b;
+                sum[3 * i + 1] += g;
+                sum[3 * i + 2] += r;
             }
         }
-        std::uint8_t* dst = out->bits + std::ptrdiff_t(height - 1 - ty) * out->bytesPerRow;
-        for (int x = 0; x < width; ++x) {
-            const std::uint64_t n = std::uint64_t(x1[std::size_t(x)] - x0[std::size_t(x)]) * std::uint64_t(y1 - y0);
-            const int b = int((sum[3 * std::size_t(x)] + n / 2) / n);
-            const int g = int((sum[3 * std::size_t(x) + 1] + n / 2) / n);
-            const int r = int((sum[3 * std::size_t(x) + 2] + n / 2) / n);
+        std::uint8_t* dst = copy.bits + std::ptrdiff_t(height - 1 - ty) * copy.bytesPerRow;
+        for (std::size_t i = 0; i < n; ++i) {
+            const std::uint64_t count = std::uint64_t(bx1[i] - bx0[i]) * std::uint64_t(y1 - y0);
+            const int b = int((sum[3 * i] + count / 2) / count);
+            const int g = int((sum[3 * i + 1] + count / 2) / count);
+            const int r = int((sum[3 * i + 2] + count / 2) / count);
+            const int x = x0 + int(i);
             dst[x] = halftoneIndex(r, g, b, x, ty);
         }
     }
+}
+
+void halftone(DibRecord* out, const DibRecord& rec, int width, int height) {
+    const BITMAPINFOHEADER& h = rec.info->bmiHeader;
+    if (h.biWidth <= 0 || h.biHeight == 0 || !halftoneAllocate(out, width, height))
+        return;
+    halftoneFill(*out, rec, 0, 0, width, height);
 }
 
 } // namespace pixolan

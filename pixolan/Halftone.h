@@ -23,7 +23,13 @@ std::uint8_t halftoneIndex(int r, int g, int b, int x, int y);
 // area when shrinking, nearest pixel when enlarging). Failure leaves out->bits null.
 void halftone(DibRecord* out, const DibRecord& rec, int width, int height);
 
-// Reads storage row y of rec as 8-bit B, G, R triples (width of them) into rgb.
-void readRowBgr(const DibRecord& rec, int y, std::uint8_t* bgr);
+// The two halves of halftone(), for callers that need only part of a large copy: allocate the
+// copy (zeroed, with its palette), then fill the part [x0, x1) x [top0, top1), counted from the
+// copy's top-left corner. A part comes out exactly as the same part of a whole copy.
+bool halftoneAllocate(DibRecord* out, int width, int height);
+void halftoneFill(const DibRecord& copy, const DibRecord& rec, int x0, int top0, int x1, int top1);
+
+// Reads columns [x0, x1) of storage row y of rec as 8-bit B, G, R triples into bgr.
+void readRowBgr(const DibRecord& rec, int y, int x0, int x1, std::uint8_t* bgr);
 
 } // namespace pixolan

@@ -370,6 +370,39 @@ TEST(Halftone, ResizedCopyAveragesWhenShrinkingAndRepeatsWhenEnlarging) {
         deldib(r);
 }
 
+// A caller that needs only the visible part of a large copy fills just that part; it must
+// match the whole copy pixel for pixel, or scrolling would show seams in the dither.
+TEST(Halftone, PartialFillMatchesTheWholeCopy) {
+    DibRecord src = makeRgb(37, 23, [](int x, int top) {
+        return std::uint32_t((x * 53 + top * 17) & 0xFF) << 16 | std::uint32_t((x * 7) & 0xFF) << 8 |
+               std::uint32_t((top * 11) & 0xFF);
+    });
+    struct Case {
+        int w, h;
+    } const sizes[] = {{37, 23}, {15, 9}, {80, 50}};
+    for (const auto& c : sizes) {
+        SCOPED_TRACE(::testing::Message() << c.w << "x" << c.h);
+        DibRecord whole;
+        DIBHalftoneDIBXY(&whole, src, c.w, c.h);
+        ASSERT_NE(whole.bits, nullptr);
+        DibRecord part;
+        ASSERT_TRUE(pixolan::halftoneAllocate(&part, c.w, c.h));
+        const int x0 = c.w / 3, x1 = c.w - 2, t0 = 2, t1 = c.h / 2 + 1;
+        pixolan::halftoneFill(part, src, x0, t0, x1, t1);
+        for (int top = 0; top < c.h; ++top)
+            for (int x = 0; x < c.w; ++x) {
+                const int y = c.h - 1 - top;
+                if (x >= x0 && x < x1 && top >= t0 && top < t1)
+                    ASSERT_EQ(getpixel(part, x, y), getpixel(whole, x, y)) << x << "," << top;
+                else
+                    ASSERT_EQ(getpixel(part, x, y), 0u) << "outside the part nothing is written";
+            }
+        deldib(part);
+        deldib(whole);
+    }
+    deldib(src);
+}
+
 TEST(Halftone, FailuresGiveNullBitsAndLeakNothing) {
     const auto palettesBefore = gdi::testing::LiveObjects().palettes;
     const auto dibsBefore = pixolan::liveDibCount();
