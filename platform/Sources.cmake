@@ -1,0 +1,4 @@
+target_sources(platform PRIVATE
+  MessageBox.h
+  MessageBox.cpp
+)
