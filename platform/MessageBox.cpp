@@ -76,7 +76,7 @@ QPointer<QWidget>& mainWindow() {
 
 } // namespace
 
-QWidget* MessageBoxOwner::widget() const {
+QWidget* OwnerWindow::widget() const {
     if (m_widget)
         return m_widget;
     if (m_hwnd)
@@ -84,14 +84,14 @@ QWidget* MessageBoxOwner::widget() const {
     return nullptr;
 }
 
-int ShowMessageBox(MessageBoxOwner owner, const QString& text, const QString& caption, UINT type) {
+int ShowMessageBox(OwnerWindow owner, const QString& text, const QString& caption, UINT type) {
     MessageBoxRequest request{owner.widget(), text, caption, type};
     if (backend())
         return backend()(request);
     return showWithQMessageBox(request);
 }
 
-int MessageBoxA(MessageBoxOwner owner, const char* text, const char* caption, UINT type) {
+int MessageBoxA(OwnerWindow owner, const char* text, const char* caption, UINT type) {
     return ShowMessageBox(owner, text ? QString::fromUtf8(text) : QString(""),
                           caption ? QString::fromUtf8(caption) : QString(), type);
 }

@@ -43,12 +43,13 @@ constexpr int IDIGNORE = 5;
 constexpr int IDYES = 6;
 constexpr int IDNO = 7;
 
-// The window a box belongs to: a widget, a window handle of the raster layer, or none.
-class MessageBoxOwner {
+// The window a box (or a shell or help request) belongs to: a widget, a window handle of the
+// raster layer, or none.
+class OwnerWindow {
 public:
-    MessageBoxOwner(std::nullptr_t) {}
-    MessageBoxOwner(QWidget* widget) : m_widget(widget) {}
-    MessageBoxOwner(gdi::HWND hwnd) : m_hwnd(hwnd) {}
+    OwnerWindow(std::nullptr_t) {}
+    OwnerWindow(QWidget* widget) : m_widget(widget) {}
+    OwnerWindow(gdi::HWND hwnd) : m_hwnd(hwnd) {}
     QWidget* widget() const; // the widget, or the widget behind the handle; null for none
 
 private:
@@ -67,8 +68,8 @@ using MessageBoxBackend = std::function<int(const MessageBoxRequest&)>;
 
 // Mirrors MessageBoxA: text and caption are UTF-8; a null caption shows "Error". Returns the
 // IDxxx of the button chosen; closing the box counts as Cancel where there is one, else as OK.
-int MessageBoxA(MessageBoxOwner owner, const char* text, const char* caption, UINT type);
-int ShowMessageBox(MessageBoxOwner owner, const QString& text, const QString& caption, UINT type);
+int MessageBoxA(OwnerWindow owner, const char* text, const char* caption, UINT type);
+int ShowMessageBox(OwnerWindow owner, const QString& text, const QString& caption, UINT type);
 
 // The application's message box: owned by the application's main window.
 int ApplicationMessageBox(const QString& text, const QString& caption, UINT type);
