@@ -1,0 +1,1 @@
+target_sources(capture PRIVATE DrawDib.h DrawDib.cpp)
