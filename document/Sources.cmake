@@ -1,3 +1,18 @@
 target_sources(document PRIVATE
   WebBrowser.h
 )
+# Local document chooser of the "Open file" page
+target_sources(document PRIVATE
+  chooser/PathMatchSpec.h
+  chooser/PathMatchSpec.cpp
+  chooser/FilterComboBox.h
+  chooser/FilterComboBox.cpp
+  chooser/JamShellTree.h
+  chooser/JamShellTree.cpp
+  chooser/JamShellList.h
+  chooser/JamShellList.cpp
+  chooser/JamShellLink.h
+  chooser/JamShellLink.cpp
+  chooser/LocalDocumentChooser.h
+  chooser/LocalDocumentChooser.cpp
+)
