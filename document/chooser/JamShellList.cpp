@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QFileSystemModel>
+#include <QFileSystemWatcher>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QSortFilterProxyModel>
@@ -48,7 +49,8 @@ private:
 };
 
 TJamShellList::TJamShellList(QWidget* parent)
-    : QTreeView(parent), m_model(new QFileSystemModel(this)), m_proxy(new JamShellListFilter(this)) {
+    : QTreeView(parent), m_model(new QFileSystemModel(this)), m_proxy(new JamShellListFilter(this)),
+      m_watcher(new QFileSystemWatcher(this)) {
     m_model->setFilter(QDir::AllDirs | QDir::Files | QDir::NoDotAndDotDot | QDir::Drives);
     m_model->setReadOnly(true);
     m_proxy->setSourceModel(m_model);
@@ -72,8 +74,12 @@ TJamShellList::TJamShellList(QWidget* parent)
     font.setPixelSize(12);
     setFont(font);
 
-    // A shown folder that disappears from disk leaves the list empty rather than falling back
-    // to the model's top level.
+    // A shown folder that disappears from disk leaves the list empty: the model would keep
+    // showing what it last read, or fall back to its top level once it drops the folder.
+    connect(m_watcher, &QFileSystemWatcher::directoryChanged, this, [this](const QString& path) {
+        if (path == m_folder && !QFileInfo(m_folder).isDir())
+            showFolder();
+    });
     connect(m_model, &QAbstractItemModel::rowsRemoved, this, [this] {
         if (!m_folder.isEmpty() && !m_model->index(m_folder).isValid())
             showFolder();
@@ -94,15 +100,20 @@ void TJamShellList::setFolder(const QString& path) {
     const QString folder = path.isEmpty() ? QString() : QDir::cleanPath(QDir(path).absolutePath());
     if (folder == m_folder)
         return;
+    if (!m_watcher->directories().isEmpty())
+        m_watcher->removePaths(m_watcher->directories());
     m_folder = folder;
-    if (!m_folder.isEmpty())
+    if (!m_folder.isEmpty()) {
         m_model->setRootPath(m_folder);
+        if (QFileInfo(m_folder).isDir())
+            m_watcher->addPath(m_folder);
+    }
     showFolder();
 }
 
 void TJamShellList::showFolder() {
     const QModelIndex source = m_folder.isEmpty() ? QModelIndex() : m_model->index(m_folder);
-    const bool readable = source.isValid() && m_model->isDir(source);
+    const bool readable = source.isValid() && m_model->isDir(source) && QFileInfo(m_folder).isDir();
     m_proxy->setFolder(readable ? QPersistentModelIndex(source) : QPersistentModelIndex());
     setRootIndex(readable ? m_proxy->mapFromSource(source) : QModelIndex());
     clearSelection();

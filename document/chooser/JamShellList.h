@@ -8,6 +8,7 @@
 #include <functional>
 
 class QFileSystemModel;
+class QFileSystemWatcher;
 class JamShellListFilter;
 
 class TJamShellList : public QTreeView {
@@ -66,6 +67,7 @@ private:
 
     QFileSystemModel* m_model;
     JamShellListFilter* m_proxy;
+    QFileSystemWatcher* m_watcher;
     QString m_filter;
     QString m_folder;
     DblClickHandler m_onDblClick;

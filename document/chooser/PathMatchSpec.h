@@ -18,9 +18,9 @@ bool PathMatchSpecW(QStringView file, QStringView spec);
 // parts dropped. The empty filter and "*" mean no masks at all, that is every file is listed.
 QStringList splitFilterMasks(const QString& filter);
 
-// Whether the list shows a file of this name under these masks. "*.*" is read the way the old
-// DOS habit means it, "every name with an extension": it wants a dot somewhere in the name,
-// which the plain wildcard rule would not.
+// Whether the list shows a file of this name under these masks. "*.*" is settled here, not left
+// to the matcher: by old DOS habit many matchers let it match every name, but the list shows
+// under it only names that have a dot somewhere.
 bool fileMatchesMasks(const QString& fileName, const QStringList& masks);
 
 } // namespace document
