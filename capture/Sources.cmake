@@ -1,1 +1,1 @@
-target_sources(capture PRIVATE DrawDib.h DrawDib.cpp Render.h Render.cpp)
+target_sources(capture PRIVATE DrawDib.h DrawDib.cpp Render.h Render.cpp PictureWriter.h PictureWriter.cpp)

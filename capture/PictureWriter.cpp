@@ -1,0 +1,289 @@
+#include "capture/PictureWriter.h"
+
+#include "pixolan/Halftone.h"
+
+#include <QFileInfo>
+#include <QIODevice>
+#include <QSaveFile>
+
+#include <algorithm>
+#include <csetjmp>
+#include <cstdlib>
+#include <memory>
+#include <cstdio>
+#include <cstring>
+#include <spng.h>
+#include <vector>
+
+#include <jpeglib.h>
+
+using namespace gdi;
+
+namespace capture {
+namespace {
+
+constexpr qint64 kChunk = 4 << 20;
+
+bool writeAll(QIODevice* device, const void* data, qint64 size, QString* error) {
+    const char* p = static_cast<const char*>(data);
+    while (size > 0) {
+        const qint64 n = device->write(p, std::min(size, kChunk));
+        if (n <= 0) {
+            *error = device->errorString();
+            return false;
+        }
+        p += n;
+        size -= n;
+    }
+    return true;
+}
+
+int pictureHeight(const DibRecord& dib) { return std::abs(dib.info->bmiHeader.biHeight); }
+
+// Storage row of the picture row `top` counted from the top.
+int storageRow(const DibRecord& dib, int top) {
+    return dib.info->bmiHeader.biHeight > 0 ? pictureHeight(dib) - 1 - top : top;
+}
+
+// --- Windows bitmap ------------------------------------------------------------------------
+
+bool writeBmp(const DibRecord& dib, QIODevice* device, QString* error) {
+    const BITMAPINFOHEADER& h = dib.info->bmiHeader;
+    int tableBytes = 0;
+    if (h.biBitCount <= 8)
+        tableBytes = int(h.biClrUsed ? h.biClrUsed : (1u << h.biBitCount)) * 4;
+    else if (h.biCompression == BI_BITFIELDS)
+        tableBytes = 12;
+    const std::uint64_t imageBytes = std::uint64_t(dib.bytesPerRow) * std::uint64_t(pictureHeight(dib));
+    const std::uint64_t offset = 14 + sizeof(BITMAPINFOHEADER) + std::uint64_t(tableBytes);
+    if (offset + imageBytes > 0xFFFFFFFFull) {
+        *error = QStringLiteral("The picture is too large for a Windows bitmap file (at most 4 GB). "
+                                "Save it as PNG instead.");
+        return false;
+    }
+    std::uint8_t fileHeader[14] = {'B', 'M'};
+    const std::uint32_t fileSize = std::uint32_t(offset + imageBytes);
+    const std::uint32_t bitsOffset = std::uint32_t(offset);
+    std::memcpy(fileHeader + 2, &fileSize, 4);
+    std::memcpy(fileHeader + 10, &bitsOffset, 4);
+    BITMAPINFOHEADER header = h;
+    header.biSizeImage = std::uint32_t(imageBytes);
+    return writeAll(device, fileHeader, sizeof fileHeader, error) &&
+           writeAll(device, &header, sizeof header, error) &&
+           writeAll(device, dib.info->bmiColors, tableBytes, error) &&
+           writeAll(device, dib.bits, qint64(imageBytes), error);
+}
+
+// --- PNG -----------------------------------------------------------------------------------
+
+struct PngStream {
+    QIODevice* device;
+    QString* error;
+    bool failed = false;
+};
+
+int pngWrite(spng_ctx*, void* user, void* data, size_t length) {
+    auto* s = static_cast<PngStream*>(user);
+    if (!writeAll(s->device, data, qint64(length), s->error)) {
+        s->failed = true;
+        return SPNG_IO_ERROR;
+    }
+    return 0;
+}
+
+bool writePng(const DibRecord& dib, QIODevice* device, QString* error) {
+    const int width = dib.info->bmiHeader.biWidth;
+    const int height = pictureHeight(dib);
+    spng_ctx* ctx = spng_ctx_new(SPNG_CTX_ENCODER);
+    if (!ctx) {
+        *error = QStringLiteral("Not enough memory to write the PNG file.");
+        return false;
+    }
+    PngStream stream{device, error};
+    spng_set_png_stream(ctx, pngWrite, &stream);
+    spng_ihdr ihdr{};
+    ihdr.width = std::uint32_t(width);
+    ihdr.height = std::uint32_t(height);
+    ihdr.bit_depth = 8;
+    ihdr.color_type = SPNG_COLOR_TYPE_TRUECOLOR;
+    spng_set_ihdr(ctx, &ihdr);
+    // A light compression level: large pictures save several times faster, and pages of flat
+    // colour still compress well.
+    spng_set_option(ctx, SPNG_IMG_COMPRESSION_LEVEL, 4);
+
+    int rc = spng_encode_image(ctx, nullptr, 0, SPNG_FMT_PNG, SPNG_ENCODE_PROGRESSIVE | SPNG_ENCODE_FINALIZE);
+    std::vector<std::uint8_t> row(std::size_t(width) * 3);
+    for (int top = 0; rc == 0 && top < height; ++top) {
+        pixolan::readRowBgr(dib, storageRow(dib, top), 0, width, row.data());
+        for (std::size_t i = 0; i < row.size(); i += 3)
+            std::swap(row[i], row[i + 2]);
+        rc = spng_encode_row(ctx, row.data(), row.size());
+    }
+    spng_ctx_free(ctx);
+    if (rc != 0 && rc != SPNG_EOI) {
+        if (!stream.failed)
+            *error = QStringLiteral("The PNG file could not be written (%1).").arg(QString::fromUtf8(spng_strerror(rc)));
+        return false;
+    }
+    return true;
+}
+
+// --- JPEG ----------------------------------------------------------------------------------
+
+struct JpegDestination {
+    jpeg_destination_mgr pub;
+    QIODevice* device;
+    QString* error;
+    bool failed;
+    std::uint8_t buffer[1 << 16];
+};
+
+void jpegInit(j_compress_ptr cinfo) {
+    auto* d = reinterpret_cast<JpegDestination*>(cinfo->dest);
+    d->pub.next_output_byte = d->buffer;
+    d->pub.free_in_buffer = sizeof d->buffer;
+}
+
+boolean jpegEmpty(j_compress_ptr cinfo) {
+    auto* d = reinterpret_cast<JpegDestination*>(cinfo->dest);
+    if (!d->failed && !writeAll(d->device, d->buffer, sizeof d->buffer, d->error))
+        d->failed = true;
+    d->pub.next_output_byte = d->buffer;
+    d->pub.free_in_buffer = sizeof d->buffer;
+    return TRUE;
+}
+
+void jpegTerm(j_compress_ptr cinfo) {
+    auto* d = reinterpret_cast<JpegDestination*>(cinfo->dest);
+    const qint64 n = qint64(sizeof d->buffer - d->pub.free_in_buffer);
+    if (!d->failed && n > 0 && !writeAll(d->device, d->buffer, n, d->error))
+        d->failed = true;
+}
+
+struct JpegError {
+    jpeg_error_mgr pub;
+    std::jmp_buf jump;
+    char message[JMSG_LENGTH_MAX];
+};
+
+void jpegErrorExit(j_common_ptr cinfo) {
+    auto* e = reinterpret_cast<JpegError*>(cinfo->err);
+    (*cinfo->err->format_message)(cinfo, e->message);
+    std::longjmp(e->jump, 1);
+}
+
+// Kept free of C++ objects with destructors: a libjpeg error leaves through longjmp.
+bool encodeJpeg(const DibRecord& dib, JpegDestination* dest, JpegError* err, std::uint8_t* row, int quality) {
+    jpeg_compress_struct cinfo;
+    cinfo.err = jpeg_std_error(&err->pub);
+    err->pub.error_exit = jpegErrorExit;
+    if (setjmp(err->jump)) {
+        jpeg_destroy_compress(&cinfo);
+        return false;
+    }
+    jpeg_create_compress(&cinfo);
+    cinfo.dest = &dest->pub;
+    cinfo.image_width = JDIMENSION(dib.info->bmiHeader.biWidth);
+    cinfo.image_height = JDIMENSION(pictureHeight(dib));
+    cinfo.input_components = 3;
+    cinfo.in_color_space = JCS_EXT_BGR; // DIB rows are B, G, R already
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_quality(&cinfo, quality, TRUE);
+    jpeg_start_compress(&cinfo, TRUE);
+    const int width = dib.info->bmiHeader.biWidth;
+    while (cinfo.next_scanline < cinfo.image_height && !dest->failed) {
+        pixolan::readRowBgr(dib, storageRow(dib, int(cinfo.next_scanline)), 0, width, row);
+        JSAMPROW rows[1] = {row};
+        jpeg_write_scanlines(&cinfo, rows, 1);
+    }
+    if (dest->failed) {
+        jpeg_destroy_compress(&cinfo);
+        return false;
+    }
+    jpeg_finish_compress(&cinfo);
+    jpeg_destroy_compress(&cinfo);
+    return !dest->failed;
+}
+
+bool writeJpeg(const DibRecord& dib, QIODevice* device, QString* error, int quality) {
+    const int width = dib.info->bmiHeader.biWidth;
+    const int height = pictureHeight(dib);
+    if (width > JPEG_MAX_DIMENSION || height > JPEG_MAX_DIMENSION) {
+        *error = QStringLiteral("JPEG pictures can be at most %1 pixels wide and high; this one is %2 x %3. "
+                                "Save it as PNG instead.")
+                     .arg(JPEG_MAX_DIMENSION)
+                     .arg(width)
+                     .arg(height);
+        return false;
+    }
+    auto dest = std::make_unique<JpegDestination>();
+    dest->pub.init_destination = jpegInit;
+    dest->pub.empty_output_buffer = jpegEmpty;
+    dest->pub.term_destination = jpegTerm;
+    dest->device = device;
+    dest->error = error;
+    dest->failed = false;
+    auto err = std::make_unique<JpegError>();
+    std::vector<std::uint8_t> row(std::size_t(width) * 3);
+    if (!encodeJpeg(dib, dest.get(), err.get(), row.data(), std::clamp(quality, 1, 100))) {
+        if (!dest->failed)
+            *error = QStringLiteral("The JPEG file could not be written (%1).").arg(QString::fromLocal8Bit(err->message));
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+PictureFormat formatForFileName(const QString& fileName) {
+    const QString suffix = QFileInfo(fileName).suffix().toLower();
+    if (suffix == QLatin1String("png"))
+        return PictureFormat::Png;
+    if (suffix == QLatin1String("jpg") || suffix == QLatin1String("jpeg"))
+        return PictureFormat::Jpeg;
+    return PictureFormat::Bmp;
+}
+
+bool WritePictureTo(const DibRecord& dib, QIODevice* device, PictureFormat format, QString* error, int jpegQuality) {
+    QString ignored;
+    if (!error)
+        error = &ignored;
+    if (!dib.bits || !dib.info || dib.info->bmiHeader.biWidth <= 0 || dib.info->bmiHeader.biHeight == 0) {
+        *error = QStringLiteral("There is no picture to save.");
+        return false;
+    }
+    switch (format) {
+    case PictureFormat::Png:
+        return writePng(dib, device, error);
+    case PictureFormat::Jpeg:
+        return writeJpeg(dib, device, error, jpegQuality);
+    case PictureFormat::Bmp:
+    default:
+        return writeBmp(dib, device, error);
+    }
+}
+
+bool WritePicture(const DibRecord& dib, const QString& fileName, PictureFormat format, QString* error,
+                  int jpegQuality) {
+    QString ignored;
+    if (!error)
+        error = &ignored;
+    QSaveFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly)) {
+        *error = QStringLiteral("Could not save \"%1\": %2").arg(fileName, file.errorString());
+        return false;
+    }
+    QString reason;
+    if (!WritePictureTo(dib, &file, format, &reason, jpegQuality)) {
+        file.cancelWriting();
+        *error = QStringLiteral("Could not save \"%1\": %2").arg(fileName, reason);
+        return false;
+    }
+    if (!file.commit()) {
+        *error = QStringLiteral("Could not save \"%1\": %2").arg(fileName, file.errorString());
+        return false;
+    }
+    return true;
+}
+
+} // namespace capture
