@@ -1,5 +1,6 @@
 target_sources(document PRIVATE
   WebBrowser.h
+  WebBrowser.cpp
 )
 # Local document chooser of the "Open file" page
 target_sources(document PRIVATE
@@ -15,4 +16,13 @@ target_sources(document PRIVATE
   chooser/JamShellLink.cpp
   chooser/LocalDocumentChooser.h
   chooser/LocalDocumentChooser.cpp
+)
+# "Open website" and "Size" pages: address rule, sizing rule and preview, file-name edit
+target_sources(document PRIVATE
+  AddressRule.h
+  AddressRule.cpp
+  ViewSize.h
+  ViewSize.cpp
+  FileNameEdit.h
+  FileNameEdit.cpp
 )
