@@ -87,7 +87,7 @@ TAboutBox::TAboutBox(QWidget* owner) : QDialog(owner) {
     ProductName->adjustSize();
 
     Copyright = makeLabel(QStringLiteral("Copyright"),
-                          QStringLiteral("Copyright \u00a9 XXXX Orvent Software. All rights reserved."), Panel1, 336,
+                          QStringLiteral("Copyright \u00a9 XXXX Orvent. All rights reserved."), Panel1, 336,
                           40);
     Comments = makeWrappedLabel(
         QStringLiteral("Comments"),

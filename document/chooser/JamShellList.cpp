@@ -69,6 +69,9 @@ TJamShellList::TJamShellList(QWidget* parent)
     sortByColumn(0, Qt::AscendingOrder);
     header()->setStretchLastSection(false);
     header()->setSectionResizeMode(0, QHeaderView::Stretch);
+    header()->resizeSection(1, 80);
+    header()->resizeSection(2, 90);
+    header()->resizeSection(3, 150);
 
     QFont font(QStringLiteral("Segoe UI"));
     font.setPixelSize(12);

@@ -35,8 +35,8 @@ TJamShellTree::TJamShellTree(QWidget* parent) : QTreeView(parent), m_model(new Q
                     emit selectedFolderChanged(m_model->filePath(current));
             });
 
-    // The root shows open with the home folder unfolded beneath it, so both the machine's
-    // folders and the user's own files are in sight from the start.
+    // The root shows open, and so does the way down to the home folder, so both the machine's
+    // folders and the user's own are in sight from the start.
     const QModelIndex root = m_model->index(QDir::rootPath());
     expand(root);
     for (QModelIndex at = m_model->index(QDir::homePath()).parent(); at.isValid(); at = at.parent())
