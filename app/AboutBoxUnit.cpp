@@ -1,14 +1,12 @@
 #include "app/AboutBoxUnit.h"
 
 #include "platform/Shell.h"
+#include "platform/widgets/Panel.h"
 
-#include <QFrame>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QPainter>
 #include <QPushButton>
 #include <QScreen>
-#include <qdrawutil.h>
 
 TAboutBox* AboutBox = nullptr;
 TAboutBox::Clock TAboutBox::clock = &QDate::currentDate;
@@ -16,24 +14,6 @@ TAboutBox::Clock TAboutBox::clock = &QDate::currentDate;
 static void initAboutResources() { Q_INIT_RESOURCE(about); }
 
 namespace {
-
-// A panel with a lowered outer and a raised inner bevel, one pixel each.
-class BevelPanel : public QFrame {
-public:
-    BevelPanel(const QColor& colour, QWidget* parent) : QFrame(parent), m_colour(colour) {}
-
-protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter painter(this);
-        painter.fillRect(rect(), m_colour);
-        const QPalette shades = palette();
-        qDrawShadeRect(&painter, rect(), shades, true, 1);
-        qDrawShadeRect(&painter, rect().adjusted(1, 1, -1, -1), shades, false, 1);
-    }
-
-private:
-    QColor m_colour;
-};
 
 QLabel* makeLabel(const QString& name, const QString& text, QWidget* parent, int x, int y) {
     auto* label = new QLabel(text, parent);
@@ -66,7 +46,9 @@ TAboutBox::TAboutBox(QWidget* owner) : QDialog(owner) {
     font.setPixelSize(11);
     setFont(font);
 
-    Panel1 = new BevelPanel(QColor(240, 202, 166), this);
+    Panel1 = new widgets::Panel(this);
+    Panel1->setColor(QColor(240, 202, 166));
+    Panel1->setBevels(widgets::Panel::Bevel::Raised, widgets::Panel::Bevel::Lowered);
     Panel1->setObjectName(QStringLiteral("Panel1"));
     Panel1->setGeometry(8, 8, 649, 385);
 

@@ -6,9 +6,12 @@
 #include <QDate>
 #include <QDialog>
 
-class QFrame;
 class QLabel;
 class QPushButton;
+
+namespace widgets {
+class Panel;
+}
 
 class TAboutBox : public QDialog {
     Q_OBJECT
@@ -25,7 +28,7 @@ public:
     void FormCreate(QObject* sender);
     void BitBtnXP1Click(QObject* sender);
 
-    QFrame* Panel1;
+    widgets::Panel* Panel1;
     QLabel* ProgramIcon;
     QLabel* ProductName;
     QLabel* Copyright;
