@@ -25,9 +25,10 @@ public:
 
     browser::BrowserView* view() { return m_view; }
 
-    // The content extent for a size in pixels at the given pixels per inch, and back.
-    static long pixelsToHimetric(long pixels, int pixelsPerInch);
-    static long himetricToPixels(long himetric, int pixelsPerInch);
+    // The content extent in hundredths of a millimetre for a size in pixels at the given pixels
+    // per inch, rounded, and back.
+    static long long pixelsToHimetric(long long pixels, int pixelsPerInch);
+    static long long himetricToPixels(long long himetric, int pixelsPerInch);
 
 signals:
     void OnDocumentComplete(QObject* sender, const QString& frameId, const QString& url);
@@ -41,13 +42,15 @@ protected:
     void wheelEvent(QWheelEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void keyReleaseEvent(QKeyEvent* event) override;
-    bool focusNextPrevChild(bool next) override;
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
 
 private:
     void applySize(int width, int height);
     void sendKey(QKeyEvent* event, bool down);
 
     browser::BrowserView* m_view;
+    int m_clickCount = 1;
 };
 
 // OleDraw for the hosted view (the main window passes `web`).

@@ -9,6 +9,8 @@
 
 #include "platform/gdi/Gdi.h"
 
+#include <QByteArray>
+#include <QImage>
 #include <QObject>
 #include <QSize>
 #include <QString>
@@ -27,6 +29,14 @@ public:
 };
 
 class PageSession;
+class BrowserView;
+
+namespace engine {
+// Sends a raw protocol call on the view's page and returns the result as JSON text, or, for a
+// result that carries a picture, the picture's base64 text. The benchmark times the engine
+// alone with it.
+QByteArray rawPageCall(BrowserView* view, const QString& method, const QByteArray& paramsJson);
+} // namespace engine
 
 class BrowserView : public QObject {
     Q_OBJECT
@@ -72,6 +82,13 @@ public:
     };
     void sendKey(const Key& key);
 
+    // The live view: while on, the engine sends a picture of the view (1:1) whenever the page's
+    // pixels change, and contentChanged follows each one.
+    void setLiveView(bool live);
+    bool liveView() const { return m_live; }
+    // The latest such picture; null before the first one and while the page is not running.
+    QImage liveFrame() const;
+
     // Largest width or height the view accepts.
     static constexpr int maxDimension = 100000;
 
@@ -85,10 +102,13 @@ signals:
     void contentChanged(); // the page's pixels may have changed (for the live 1:1 view)
 
 private:
-    PageSession& session(); // the page on a running engine, created or re-created on demand
+    friend QByteArray engine::rawPageCall(BrowserView*, const QString&, const QByteArray&);
+    PageSession& session();          // the page on a running engine, made or made again on demand
+    PageSession* existingSession(); // the page if it runs now; never starts anything
 
     QSize m_size{initialWidth, initialHeight};
     QString m_address;
+    bool m_live = false;
     std::unique_ptr<PageSession> m_session;
 };
 
@@ -117,9 +137,6 @@ int callTimeoutMs();
 long enginePid();
 // Ends the engine now (it is started again by the next operation that needs it).
 void shutdownEngine();
-// Sends a raw protocol call on the view's page and returns the "result" object as JSON text.
-// The benchmark uses it to time the engine alone.
-QByteArray rawPageCall(BrowserView* view, const QString& method, const QByteArray& paramsJson);
 } // namespace engine
 
 } // namespace browser

@@ -1,3 +1,12 @@
 target_sources(platform PRIVATE
   browser/BrowserView.h
+  browser/BrowserView.cpp
+  browser/Connection.h
+  browser/Connection.cpp
+  browser/Engine.h
+  browser/Engine.cpp
+  browser/PipeTransport.h
+  browser/PipeTransport.cpp
+  browser/Pixels.h
+  browser/Pixels.cpp
 )

@@ -1,0 +1,682 @@
+#include "platform/browser/BrowserView.h"
+
+#include "platform/browser/Engine.h"
+#include "platform/browser/Pixels.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QPointer>
+#include <QRegularExpression>
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <map>
+
+namespace browser {
+
+namespace {
+
+int callTimeout = 30000;
+
+// The largest piece captured at once, in captured pixels: big enough that a view of 1600 x 2000
+// comes in one piece, small enough that neither side holds a gigabyte for a huge picture.
+constexpr std::int64_t maxCapturePixels = std::int64_t(4) << 20;
+constexpr std::int64_t maxCaptureSide = 8192;
+
+std::map<std::string, PageSession*>& sessionsById() {
+    static std::map<std::string, PageSession*> sessions;
+    return sessions;
+}
+
+gdi::BITMAPINFO topDownInfo(int width, int height) {
+    gdi::BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(gdi::BITMAPINFOHEADER);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = gdi::BI_RGB;
+    return info;
+}
+
+bool putPixels(gdi::HDC dc, std::int64_t x, std::int64_t y, int width, int height, const std::uint32_t* bits) {
+    const gdi::BITMAPINFO info = topDownInfo(width, height);
+    return gdi::SetDIBitsToDevice(dc, int(x), int(y), gdi::DWORD(width), gdi::DWORD(height), 0, 0, 0,
+                                  gdi::UINT(height), bits, &info, gdi::DIB_RGB_COLORS) > 0;
+}
+
+// Weights of the source pixels that make up each destination pixel when ratio source pixels
+// (ratio >= 1, not necessarily whole) are shrunk into one: an area average, so that a
+// stretched view keeps its thin lines as grey rather than dropping them.
+struct Tap {
+    int first = 0;
+    std::vector<float> weights;
+};
+std::vector<Tap> shrinkTaps(std::int64_t dst0, int count, double ratio, std::int64_t src0, int srcCount) {
+    std::vector<Tap> taps{std::size_t(count)};
+    for (int i = 0; i < count; ++i) {
+        const double a = double(dst0 + i) * ratio - double(src0);
+        const double b = a + ratio;
+        Tap& t = taps[std::size_t(i)];
+        t.first = std::clamp(int(std::floor(a)), 0, srcCount - 1);
+        const int last = std::clamp(int(std::ceil(b)) - 1, t.first, srcCount - 1);
+        double total = 0;
+        for (int s = t.first; s <= last; ++s) {
+            const double w = std::max(0.0, std::min(b, double(s + 1)) - std::max(a, double(s)));
+            t.weights.push_back(float(w));
+            total += w;
+        }
+        if (total <= 0) {
+            t.weights.assign(1, 1.0f);
+        } else {
+            for (float& w : t.weights)
+                w = float(w / total);
+        }
+    }
+    return taps;
+}
+
+// Resamples src into a width x height picture, each axis by its own taps.
+void shrink(const Pixels& src, const std::vector<Tap>& xTaps, const std::vector<Tap>& yTaps, Pixels& out) {
+    out.width = int(xTaps.size());
+    out.height = int(yTaps.size());
+    out.bgrx.assign(std::size_t(out.width) * std::size_t(out.height), 0);
+    std::vector<float> acc(std::size_t(src.width) * 3);
+    for (int y = 0; y < out.height; ++y) {
+        const Tap& ty = yTaps[std::size_t(y)];
+        std::fill(acc.begin(), acc.end(), 0.0f);
+        for (std::size_t k = 0; k < ty.weights.size(); ++k) {
+            const std::uint32_t* row = src.row(ty.first + int(k));
+            const float w = ty.weights[k];
+            for (int x = 0; x < src.width; ++x) {
+                acc[std::size_t(x) * 3] += w * float(row[x] & 0xFF);
+                acc[std::size_t(x) * 3 + 1] += w * float((row[x] >> 8) & 0xFF);
+                acc[std::size_t(x) * 3 + 2] += w * float((row[x] >> 16) & 0xFF);
+            }
+        }
+        std::uint32_t* dst = out.row(y);
+        for (int x = 0; x < out.width; ++x) {
+            const Tap& tx = xTaps[std::size_t(x)];
+            float c[3] = {0, 0, 0};
+            for (std::size_t k = 0; k < tx.weights.size(); ++k)
+                for (int ch = 0; ch < 3; ++ch)
+                    c[ch] += tx.weights[k] * acc[std::size_t(tx.first + int(k)) * 3 + std::size_t(ch)];
+            auto channel = [](float v) { return std::uint32_t(std::clamp(int(std::lround(v)), 0, 255)); };
+            dst[x] = channel(c[0]) | channel(c[1]) << 8 | channel(c[2]) << 16;
+        }
+    }
+}
+
+} // namespace
+
+// --- The page of one view on one engine -----------------------------------------------------
+
+class PageSession {
+public:
+    PageSession(BrowserView* view, Engine& engine, QSize size);
+    ~PageSession();
+    PageSession(const PageSession&) = delete;
+    PageSession& operator=(const PageSession&) = delete;
+
+    bool current() const {
+        Engine* e = Engine::current();
+        return e && e->generation() == m_generation && !e->connection().closed() && !m_gone;
+    }
+    bool gone() const { return m_gone; }
+    Connection& connection() { return m_engine->connection(); }
+    const std::string& id() const { return m_sessionId; }
+
+    Message call(const std::string& method, Json params = Json::object()) {
+        return connection().call(method, std::move(params), m_sessionId);
+    }
+    void applySize(QSize size);
+    void setLive(bool live, QSize size);
+    // The document position of the view's top-left corner. Read once per event-loop turn:
+    // nothing the user does can scroll the page while the event loop waits.
+    QPointF scrollOffset();
+    void forgetScroll() { m_scrollGeneration = ~std::uint64_t(0); }
+    void handleEvent(const Message& message);
+    void markGone() { m_gone = true; }
+
+    std::uint64_t m_stalledGeneration = ~std::uint64_t(0);
+    bool m_moveInFlight = false;
+    bool m_movePending = false;
+    Json m_pendingMove;
+    QImage m_liveFrame;
+
+private:
+    BrowserView* m_view;
+    Engine* m_engine;
+    int m_generation;
+    std::string m_targetId;
+    std::string m_sessionId;
+    bool m_gone = false;
+    bool m_live = false;
+    std::map<std::string, QString> m_frameUrls;
+    std::uint64_t m_scrollGeneration = ~std::uint64_t(0);
+    QPointF m_scroll;
+};
+
+namespace {
+
+void handleBrowserEvent(const Message& message) {
+    const std::string method = message.json.value("method", std::string());
+    if (method == "Target.detachedFromTarget") {
+        const std::string session = message.json["params"].value("sessionId", std::string());
+        auto it = sessionsById().find(session);
+        if (it != sessionsById().end())
+            it->second->markGone();
+    }
+}
+
+} // namespace
+
+PageSession::PageSession(BrowserView* view, Engine& engine, QSize size)
+    : m_view(view), m_engine(&engine), m_generation(engine.generation()) {
+    Connection& c = engine.connection();
+    c.setEventHandler({}, handleBrowserEvent);
+    m_targetId = c.call("Target.createTarget", {{"url", "about:blank"}}).json.value("targetId", std::string());
+    try {
+        m_sessionId = c.call("Target.attachToTarget", {{"targetId", m_targetId}, {"flatten", true}})
+                          .json.value("sessionId", std::string());
+        sessionsById()[m_sessionId] = this;
+        c.setEventHandler(m_sessionId, [this](const Message& m) { handleEvent(m); });
+        call("Page.enable");
+        applySize(size);
+    } catch (...) {
+        if (!c.closed())
+            c.sendWithoutReply("Target.closeTarget", {{"targetId", m_targetId}}, {});
+        if (!m_sessionId.empty()) {
+            c.removeEventHandler(m_sessionId);
+            sessionsById().erase(m_sessionId);
+        }
+        throw;
+    }
+}
+
+PageSession::~PageSession() {
+    sessionsById().erase(m_sessionId);
+    Engine* e = Engine::current();
+    if (e && e->generation() == m_generation) {
+        e->connection().removeEventHandler(m_sessionId);
+        if (!e->connection().closed())
+            e->connection().sendWithoutReply("Target.closeTarget", {{"targetId", m_targetId}}, {});
+    }
+}
+
+void PageSession::applySize(QSize size) {
+    call("Emulation.setDeviceMetricsOverride",
+         {{"width", size.width()}, {"height", size.height()}, {"deviceScaleFactor", 1}, {"mobile", false}});
+    forgetScroll();
+    if (m_live) {
+        m_live = false;
+        setLive(true, size);
+    }
+}
+
+void PageSession::setLive(bool live, QSize size) {
+    if (live == m_live)
+        return;
+    m_live = live;
+    if (live) {
+        // Frames as large as the view: the live view shows them 1:1. The engine sends the next
+        // frame only after the last one was acknowledged, which happens when it is delivered,
+        // so a busy UI thread is never flooded.
+        call("Page.startScreencast", {{"format", "png"},
+                                      {"maxWidth", size.width()},
+                                      {"maxHeight", size.height()},
+                                      {"everyNthFrame", 1}});
+    } else {
+        connection().sendWithoutReply("Page.stopScreencast", Json::object(), m_sessionId);
+        m_liveFrame = QImage();
+    }
+}
+
+QPointF PageSession::scrollOffset() {
+    const std::uint64_t generation = eventLoopGeneration();
+    if (generation != m_scrollGeneration) {
+        const Json metrics = call("Page.getLayoutMetrics").json;
+        const Json viewport = metrics.value("cssVisualViewport", Json::object());
+        m_scroll = QPointF(viewport.value("pageX", 0.0), viewport.value("pageY", 0.0));
+        m_scrollGeneration = generation;
+    }
+    return m_scroll;
+}
+
+void PageSession::handleEvent(const Message& message) {
+    const std::string method = message.json.value("method", std::string());
+    const Json& params = message.json.contains("params") ? message.json["params"] : Json::object();
+    if (method == "Page.frameNavigated") {
+        const Json& frame = params.value("frame", Json::object());
+        // An error page stands for the address that failed, as the user typed it.
+        std::string url = frame.value("unreachableUrl", std::string());
+        if (url.empty())
+            url = frame.value("url", std::string()) + frame.value("urlFragment", std::string());
+        m_frameUrls[frame.value("id", std::string())] = QString::fromStdString(url);
+        forgetScroll();
+    } else if (method == "Page.frameStoppedLoading") {
+        // Frames whose navigation we did not see (the blank page the view starts with) are
+        // not reported.
+        auto it = m_frameUrls.find(params.value("frameId", std::string()));
+        if (it != m_frameUrls.end()) {
+            const QString frameId = QString::fromStdString(it->first);
+            const QString url = it->second;
+            emit m_view->documentComplete(frameId, url);
+            if (!m_live)
+                emit m_view->contentChanged();
+        }
+    } else if (method == "Page.frameDetached") {
+        m_frameUrls.erase(params.value("frameId", std::string()));
+    } else if (method == "Inspector.targetCrashed" || method == "Inspector.detached") {
+        m_gone = true;
+        m_liveFrame = QImage();
+        emit m_view->contentChanged();
+    } else if (method == "Page.screencastFrame") {
+        connection().sendWithoutReply("Page.screencastFrameAck", {{"sessionId", params.value("sessionId", 0)}},
+                                      m_sessionId);
+        if (!m_live)
+            return;
+        std::vector<std::uint8_t> png;
+        Pixels pixels;
+        if (!decodeBase64(message.data.empty() ? params.value("data", std::string()) : message.data, png) ||
+            !decodePng(png.data(), png.size(), pixels, nullptr))
+            return;
+        QImage frame(pixels.width, pixels.height, QImage::Format_RGB32);
+        if (frame.isNull())
+            return;
+        for (int y = 0; y < pixels.height; ++y)
+            std::memcpy(frame.scanLine(y), pixels.row(y), std::size_t(pixels.width) * 4);
+        m_liveFrame = std::move(frame);
+        emit m_view->contentChanged();
+    }
+}
+
+// --- BrowserView ----------------------------------------------------------------------------
+
+BrowserView::BrowserView(QObject* parent) : QObject(parent) {}
+
+BrowserView::~BrowserView() = default;
+
+PageSession* BrowserView::existingSession() {
+    if (m_session && m_session->current())
+        return m_session.get();
+    return nullptr;
+}
+
+PageSession& BrowserView::session() {
+    Engine& engine = Engine::shared();
+    bool renavigate = false;
+    if (m_session && (!m_session->current() || m_session->gone())) {
+        m_session.reset();
+        renavigate = true;
+    }
+    if (!m_session) {
+        m_session = std::make_unique<PageSession>(this, engine, m_size);
+        if (m_live)
+            m_session->setLive(true, m_size);
+        // A new engine, or a page that crashed: bring back what the view showed.
+        if (renavigate && !m_address.isEmpty()) {
+            const QUrl url = addressToUrl(m_address);
+            m_session->call("Page.navigate", {{"url", url.toString(QUrl::FullyEncoded).toStdString()}});
+        }
+    }
+    return *m_session;
+}
+
+QUrl BrowserView::addressToUrl(const QString& address) {
+    const QString trimmed = address.trimmed();
+    if (trimmed.isEmpty())
+        return {};
+    if (trimmed.startsWith(QLatin1Char('/')) || trimmed.startsWith(QLatin1String("~/")) ||
+        trimmed.startsWith(QLatin1String("./")) || trimmed.startsWith(QLatin1String("../"))) {
+        QString path = trimmed;
+        if (path.startsWith(QLatin1Char('~')))
+            path = QDir::homePath() + path.mid(1);
+        return QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath());
+    }
+    static const QRegularExpression scheme(QStringLiteral("^[A-Za-z][A-Za-z0-9+.-]*:"));
+    // host:port looks like a scheme but is not one.
+    static const QRegularExpression hostPort(QStringLiteral("^[A-Za-z0-9.-]+:\\d+(/|$)"));
+    if (scheme.match(trimmed).hasMatch() && !hostPort.match(trimmed).hasMatch())
+        return QUrl(trimmed);
+    if (QFileInfo(trimmed).isFile())
+        return QUrl::fromLocalFile(QFileInfo(trimmed).absoluteFilePath());
+    return QUrl(QStringLiteral("http://") + trimmed);
+}
+
+void BrowserView::navigate(const QString& address) {
+    const QUrl url = addressToUrl(address);
+    if (!url.isValid() || url.isEmpty())
+        throw BrowserError(QStringLiteral("\"%1\" is not an address that can be opened.").arg(address));
+    PageSession& s = session();
+    s.forgetScroll();
+    Message result;
+    try {
+        result = s.call("Page.navigate", {{"url", url.toString(QUrl::FullyEncoded).toStdString()}});
+    } catch (const BrowserError& e) {
+        throw BrowserError(QStringLiteral("Could not open \"%1\": %2").arg(address, e.text()));
+    }
+    // A load error (unknown host, missing file) comes back as errorText; the engine shows its
+    // own error page for it, as a browser does, so it is not raised.
+    m_address = address;
+}
+
+void BrowserView::resize(int width, int height) {
+    if (width < 1 || height < 1 || width > maxDimension || height > maxDimension)
+        throw BrowserError(QStringLiteral("The browser view cannot be %1 x %2 pixels: each side must be from 1 "
+                                          "to %3 pixels.")
+                               .arg(width)
+                               .arg(height)
+                               .arg(maxDimension));
+    const QSize size(width, height);
+    if (size == m_size)
+        return;
+    const QSize previous = m_size;
+    m_size = size;
+    // Without a running page the size waits for the next one, which is made at this size.
+    if (PageSession* s = existingSession()) {
+        try {
+            s->applySize(m_size);
+        } catch (const BrowserError&) {
+            m_size = previous;
+            throw;
+        }
+    }
+}
+
+void BrowserView::setLiveView(bool live) {
+    if (live == m_live)
+        return;
+    m_live = live;
+    if (PageSession* s = existingSession()) {
+        try {
+            s->setLive(live, m_size);
+        } catch (const BrowserError&) {
+            // The live view shows nothing new then; the next page made takes the setting up.
+        }
+    }
+}
+
+QImage BrowserView::liveFrame() const {
+    if (m_session && m_session->current() && !m_session->gone())
+        return m_session->m_liveFrame;
+    return {};
+}
+
+bool BrowserView::draw(gdi::HDC dc, const gdi::RECT& bounds) {
+    if (!dc)
+        return false;
+    const std::int64_t bw = std::int64_t(bounds.right) - bounds.left;
+    const std::int64_t bh = std::int64_t(bounds.bottom) - bounds.top;
+    if (bw <= 0 || bh <= 0 || m_size.isEmpty())
+        return true;
+    gdi::RECT clip{};
+    const int kind = gdi::GetClipBox(dc, &clip);
+    if (kind == gdi::ERROR_REGION)
+        return false;
+    // The part of the bounds that can be seen, relative to the bounds' top-left corner.
+    const std::int64_t x0 = std::max<std::int64_t>(bounds.left, clip.left) - bounds.left;
+    const std::int64_t y0 = std::max<std::int64_t>(bounds.top, clip.top) - bounds.top;
+    const std::int64_t x1 = std::min<std::int64_t>(bounds.right, clip.right) - bounds.left;
+    const std::int64_t y1 = std::min<std::int64_t>(bounds.bottom, clip.bottom) - bounds.top;
+    if (kind == gdi::NULLREGION || x1 <= x0 || y1 <= y0)
+        return true;
+
+    if (m_address.isEmpty() && !m_session) {
+        // Nothing loaded yet: the view is a blank page, and no engine is needed to draw it.
+        const std::int64_t rows = std::max<std::int64_t>(1, maxCapturePixels / (x1 - x0));
+        std::vector<std::uint32_t> white;
+        for (std::int64_t y = y0; y < y1; y += rows) {
+            const std::int64_t h = std::min(rows, y1 - y);
+            white.assign(std::size_t((x1 - x0) * h), 0xFFFFFFu);
+            if (!putPixels(dc, bounds.left + x0, bounds.top + y, int(x1 - x0), int(h), white.data()))
+                return false;
+        }
+        return true;
+    }
+
+    const double sx = double(bw) / m_size.width();
+    const double sy = double(bh) / m_size.height();
+    // One scale for both axes when they differ only by the truncation of a size (a picture of
+    // the view at some percentage): then pieces drawn with shifted bounds join without a seam.
+    // Otherwise capture at the larger scale and shrink the other axis, so that nothing is
+    // ever enlarged from pixels.
+    const bool uniform = std::abs(double(bh) - std::round(m_size.height() * sx)) <= 1.0 &&
+                         std::abs(double(bw) - std::round(m_size.width() * sy)) <= 1.0;
+    const double scale = std::max(sx, sy);
+    const double rx = uniform ? 1.0 : scale / sx;
+    const double ry = uniform ? 1.0 : scale / sy;
+
+    try {
+        PageSession& s = session();
+        const std::uint64_t generation = eventLoopGeneration();
+        // A page that let a capture run out of time will not answer the rest of a capture in
+        // pieces either; each piece would wait the whole time limit again.
+        if (s.m_stalledGeneration == generation)
+            return false;
+        const QPointF scroll = s.scrollOffset();
+
+        // Pieces of the visible area, each small enough to capture at once.
+        const std::int64_t tileW = std::max<std::int64_t>(
+            1, std::min<std::int64_t>(x1 - x0, std::int64_t(double(maxCaptureSide) / rx)));
+        const std::int64_t tileH = std::max<std::int64_t>(
+            1, std::min<std::int64_t>(y1 - y0, std::int64_t(double(maxCapturePixels) / (double(tileW) * rx * ry))));
+        for (std::int64_t ty = y0; ty < y1; ty += tileH) {
+            const std::int64_t th = std::min(tileH, y1 - ty);
+            for (std::int64_t tx = x0; tx < x1; tx += tileW) {
+                const std::int64_t tw = std::min(tileW, x1 - tx);
+                // The captured pixels that cover this piece.
+                const std::int64_t cx0 = std::int64_t(std::floor(double(tx) * rx));
+                const std::int64_t cy0 = std::int64_t(std::floor(double(ty) * ry));
+                const std::int64_t cx1 = std::int64_t(std::ceil(double(tx + tw) * rx));
+                const std::int64_t cy1 = std::int64_t(std::ceil(double(ty + th) * ry));
+                // Clip in document coordinates; dividing the device position by the scale, and
+                // nothing else, keeps neighbouring pieces exactly adjacent.
+                const Json clip = {{"x", scroll.x() + double(cx0) / scale},
+                                   {"y", scroll.y() + double(cy0) / scale},
+                                   {"width", double(cx1 - cx0) / scale},
+                                   {"height", double(cy1 - cy0) / scale},
+                                   {"scale", scale}};
+                Message shot;
+                try {
+                    shot = s.call("Page.captureScreenshot",
+                                  {{"format", "png"}, {"clip", clip}, {"optimizeForSpeed", true}});
+                } catch (const BrowserError&) {
+                    s.m_stalledGeneration = generation;
+                    throw;
+                }
+                std::vector<std::uint8_t> png;
+                Pixels captured;
+                if (!decodeBase64(shot.data.empty() ? shot.json.value("data", std::string()) : shot.data, png) ||
+                    !decodePng(png.data(), png.size(), captured, nullptr))
+                    return false;
+                const int expectW = int(cx1 - cx0), expectH = int(cy1 - cy0);
+                if (captured.width != expectW || captured.height != expectH) {
+                    // The engine rounds the picture's size itself; a pixel more or less at the
+                    // far edge is made up with white or cut off.
+                    Pixels fitted;
+                    fitted.width = expectW;
+                    fitted.height = expectH;
+                    fitted.bgrx.assign(std::size_t(expectW) * std::size_t(expectH), 0xFFFFFFu);
+                    for (int y = 0; y < std::min(expectH, captured.height); ++y)
+                        std::memcpy(fitted.row(y), captured.row(y),
+                                    std::size_t(std::min(expectW, captured.width)) * 4);
+                    captured = std::move(fitted);
+                }
+                if (uniform) {
+                    if (!putPixels(dc, bounds.left + tx, bounds.top + ty, int(tw), int(th), captured.bgrx.data()))
+                        return false;
+                } else {
+                    Pixels shrunk;
+                    shrink(captured, shrinkTaps(tx, int(tw), rx, cx0, captured.width),
+                           shrinkTaps(ty, int(th), ry, cy0, captured.height), shrunk);
+                    if (!putPixels(dc, bounds.left + tx, bounds.top + ty, int(tw), int(th), shrunk.bgrx.data()))
+                        return false;
+                }
+            }
+        }
+        return true;
+    } catch (const BrowserError&) {
+        return false;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+}
+
+// --- Input ----------------------------------------------------------------------------------
+
+namespace {
+
+const char* buttonName(BrowserView::MouseButton b) {
+    switch (b) {
+    case BrowserView::MouseButton::Left:
+        return "left";
+    case BrowserView::MouseButton::Middle:
+        return "middle";
+    case BrowserView::MouseButton::Right:
+        return "right";
+    default:
+        return "none";
+    }
+}
+
+} // namespace
+
+void BrowserView::sendMouse(MouseAction action, int x, int y, MouseButton button, int buttons, int modifiers,
+                            int clickCount) {
+    PageSession* s = existingSession();
+    if (!s || s->gone())
+        return;
+    Json params = {{"type", action == MouseAction::Press     ? "mousePressed"
+                            : action == MouseAction::Release ? "mouseReleased"
+                                                             : "mouseMoved"},
+                   {"x", x},
+                   {"y", y},
+                   {"button", buttonName(button)},
+                   {"buttons", buttons},
+                   {"modifiers", modifiers},
+                   {"clickCount", clickCount}};
+    s->forgetScroll();
+    if (action != MouseAction::Move) {
+        s->connection().sendWithoutReply("Input.dispatchMouseEvent", params, s->id());
+        return;
+    }
+    // Moves come far faster than a page handles them; only the latest one waits to be sent.
+    if (s->m_moveInFlight) {
+        s->m_pendingMove = std::move(params);
+        s->m_movePending = true;
+        return;
+    }
+    s->m_moveInFlight = true;
+    QPointer<BrowserView> self(this);
+    std::function<void(Json)> sendMove;
+    auto reply = std::make_shared<Connection::Reply>();
+    *reply = [self, reply](const Message*, const QString&) {
+        if (!self)
+            return;
+        PageSession* s = self->existingSession();
+        if (!s)
+            return;
+        s->m_moveInFlight = false;
+        if (s->m_movePending) {
+            s->m_movePending = false;
+            s->m_moveInFlight = true;
+            s->connection().callAsync("Input.dispatchMouseEvent", std::move(s->m_pendingMove), s->id(),
+                                      [reply](const Message* m, const QString& e) { (*reply)(m, e); });
+        }
+    };
+    s->connection().callAsync("Input.dispatchMouseEvent", std::move(params), s->id(),
+                              [reply](const Message* m, const QString& e) { (*reply)(m, e); });
+}
+
+void BrowserView::sendWheel(int x, int y, double deltaX, double deltaY, int modifiers) {
+    PageSession* s = existingSession();
+    if (!s || s->gone())
+        return;
+    s->forgetScroll();
+    s->connection().sendWithoutReply("Input.dispatchMouseEvent",
+                                     {{"type", "mouseWheel"},
+                                      {"x", x},
+                                      {"y", y},
+                                      {"deltaX", deltaX},
+                                      {"deltaY", deltaY},
+                                      {"modifiers", modifiers}},
+                                     s->id());
+}
+
+void BrowserView::sendKey(const Key& key) {
+    PageSession* s = existingSession();
+    if (!s || s->gone())
+        return;
+    s->forgetScroll();
+    Json params = {{"type", !key.down ? "keyUp" : key.text.isEmpty() ? "rawKeyDown" : "keyDown"},
+                   {"modifiers", key.modifiers},
+                   {"windowsVirtualKeyCode", key.windowsKeyCode},
+                   {"key", key.key.toStdString()},
+                   {"code", key.code.toStdString()},
+                   {"autoRepeat", key.autoRepeat}};
+    if (key.down && !key.text.isEmpty()) {
+        params["text"] = key.text.toStdString();
+        params["unmodifiedText"] = key.text.toStdString();
+    }
+    s->connection().sendWithoutReply("Input.dispatchKeyEvent", params, s->id());
+}
+
+// --- Free functions -------------------------------------------------------------------------
+
+int OleDraw(BrowserView* view, gdi::DWORD aspect, gdi::HDC dc, const gdi::RECT* bounds) {
+    if (!view || !dc || !bounds)
+        return E_INVALIDARG;
+    if (aspect != DVASPECT_CONTENT)
+        return DV_E_DVASPECT;
+    return view->draw(dc, *bounds) ? S_OK : E_FAIL;
+}
+
+std::uint64_t eventLoopGeneration() {
+    static std::uint64_t generation = 0;
+    static bool posted = false;
+    if (!posted && QCoreApplication::instance()) {
+        posted = true;
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [] {
+                ++generation;
+                posted = false;
+            },
+            Qt::QueuedConnection);
+    }
+    return generation;
+}
+
+namespace engine {
+
+void setCallTimeoutMs(int ms) {
+    callTimeout = std::max(1, ms);
+    if (Engine* e = Engine::current())
+        e->connection().setDefaultTimeoutMs(callTimeout);
+}
+
+int callTimeoutMs() { return callTimeout; }
+
+long enginePid() {
+    Engine* e = Engine::current();
+    return e ? long(e->pid()) : 0;
+}
+
+void shutdownEngine() { Engine::shutdown(); }
+
+QByteArray rawPageCall(BrowserView* view, const QString& method, const QByteArray& paramsJson) {
+    PageSession& s = view->session();
+    Json params = paramsJson.isEmpty() ? Json::object() : Json::parse(paramsJson.toStdString(), nullptr, false);
+    if (params.is_discarded())
+        throw BrowserError(QStringLiteral("The parameters are not JSON."));
+    Message result = s.call(method.toStdString(), std::move(params));
+    if (!result.data.empty())
+        return QByteArray::fromStdString(result.data);
+    return QByteArray::fromStdString(result.json.dump());
+}
+
+} // namespace engine
+
+} // namespace browser

@@ -1,0 +1,304 @@
+#include "platform/browser/Connection.h"
+
+#include "platform/browser/BrowserView.h"
+
+#include <QMetaObject>
+#include <QPointer>
+#include <cstring>
+
+namespace browser {
+
+namespace {
+
+// Payloads smaller than this parse quickly enough as they are.
+constexpr std::size_t bulkThreshold = 64 * 1024;
+
+bool isBase64(char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' ||
+           c == '/' || c == '=';
+}
+
+} // namespace
+
+bool extractBulkData(std::string& text, std::string& data) {
+    if (text.size() < bulkThreshold)
+        return false;
+    static constexpr std::string_view key = "\"data\":\"";
+    std::size_t at = text.find(key);
+    // Only a key at the start of an object member counts; the same letters inside a string
+    // value would have their quotes escaped.
+    if (at == std::string::npos || at == 0 || (text[at - 1] != '{' && text[at - 1] != ','))
+        return false;
+    const std::size_t begin = at + key.size();
+    const std::size_t end = text.find('"', begin);
+    if (end == std::string::npos)
+        return false;
+    for (std::size_t i = begin; i < end; ++i)
+        if (!isBase64(text[i]))
+            return false;
+    data.assign(text, begin, end - begin);
+    text.erase(begin, end - begin);
+    return true;
+}
+
+Connection::Connection(UniqueFd readFd, UniqueFd writeFd, ReaderHook hook)
+    : m_hook(std::move(hook)), m_context(std::make_unique<QObject>()) {
+    m_transport = std::make_unique<PipeTransport>(
+        std::move(readFd), std::move(writeFd),
+        PipeTransport::Handlers{[this](std::string&& text) { onMessage(std::move(text)); },
+                                [this] { onClosed(); }});
+}
+
+Connection::~Connection() {
+    // The reader must be gone before the state it writes to.
+    m_transport.reset();
+    m_context.reset();
+}
+
+std::string Connection::encode(std::uint64_t id, const std::string& method, const Json& params,
+                               const std::string& sessionId) const {
+    Json message = {{"id", id}, {"method", method}, {"params", params.is_null() ? Json::object() : params}};
+    if (!sessionId.empty())
+        message["sessionId"] = sessionId;
+    return message.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+QString Connection::errorText(const std::string& method, const Json& error) {
+    QString text = QString::fromStdString(error.value("message", std::string("unknown error")));
+    if (error.contains("data") && error["data"].is_string())
+        text += QStringLiteral(" (%1)").arg(QString::fromStdString(error["data"].get<std::string>()));
+    return QStringLiteral("The browser engine refused %1: %2").arg(QString::fromStdString(method), text);
+}
+
+Message Connection::call(const std::string& method, Json params, const std::string& sessionId, int timeoutMs) {
+    if (timeoutMs < 0)
+        timeoutMs = m_defaultTimeoutMs;
+    const std::uint64_t id = nextId();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_closed)
+            throw BrowserError(QStringLiteral("The browser engine is not running."));
+        Pending& p = m_pending[id];
+        p.waiting = true;
+        p.method = method;
+        p.deadline = deadline;
+    }
+    if (!m_transport->send(encode(id, method, params, sessionId), timeoutMs)) {
+        std::lock_guard lock(m_mutex);
+        m_pending.erase(id);
+        throw BrowserError(QStringLiteral("The browser engine does not take commands any more."));
+    }
+    std::unique_lock lock(m_mutex);
+    auto it = m_pending.find(id);
+    m_answered.wait_until(lock, deadline, [&] { return it->second.done || m_closed; });
+    if (!it->second.done) {
+        const bool closedNow = m_closed;
+        m_pending.erase(it);
+        if (closedNow)
+            throw BrowserError(QStringLiteral("The browser engine stopped while working on %1.")
+                                   .arg(QString::fromStdString(method)));
+        throw BrowserError(QStringLiteral("The browser engine did not answer %1 within %2 seconds.")
+                               .arg(QString::fromStdString(method))
+                               .arg(timeoutMs / 1000.0, 0, 'g', 3));
+    }
+    Message answer = std::move(it->second.answer);
+    m_pending.erase(it);
+    lock.unlock();
+    if (answer.json.contains("error"))
+        throw BrowserError(errorText(method, answer.json["error"]));
+    Message result;
+    result.json = answer.json.contains("result") ? std::move(answer.json["result"]) : Json::object();
+    result.data = std::move(answer.data);
+    return result;
+}
+
+void Connection::callAsync(const std::string& method, Json params, const std::string& sessionId, Reply reply) {
+    const std::uint64_t id = nextId();
+    {
+        std::lock_guard lock(m_mutex);
+        expireAsync();
+        if (m_closed) {
+            if (reply) {
+                m_queue.push_back({Queued::Failure, {}, std::move(reply),
+                                   QStringLiteral("The browser engine is not running.")});
+                postDelivery();
+            }
+            return;
+        }
+        Pending& p = m_pending[id];
+        p.method = method;
+        p.reply = std::move(reply);
+        p.deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(m_defaultTimeoutMs);
+    }
+    if (!m_transport->send(encode(id, method, params, sessionId), m_defaultTimeoutMs)) {
+        std::lock_guard lock(m_mutex);
+        auto it = m_pending.find(id);
+        if (it != m_pending.end()) {
+            if (it->second.reply) {
+                m_queue.push_back({Queued::Failure, {}, std::move(it->second.reply),
+                                   QStringLiteral("The browser engine does not take commands any more.")});
+                postDelivery();
+            }
+            m_pending.erase(it);
+        }
+    }
+}
+
+void Connection::sendWithoutReply(const std::string& method, Json params, const std::string& sessionId) {
+    // The id is not registered, so the answer is dropped when it comes.
+    m_transport->send(encode(nextId(), method, params, sessionId), m_defaultTimeoutMs);
+}
+
+void Connection::setEventHandler(const std::string& sessionId, EventHandler handler) {
+    m_handlers[sessionId] = std::move(handler);
+}
+
+void Connection::removeEventHandler(const std::string& sessionId) { m_handlers.erase(sessionId); }
+
+void Connection::close() {
+    m_transport->close();
+    onClosed();
+}
+
+bool Connection::closed() const {
+    std::lock_guard lock(m_mutex);
+    return m_closed;
+}
+
+void Connection::onMessage(std::string&& text) {
+    Message message;
+    extractBulkData(text, message.data);
+    message.json = Json::parse(text, nullptr, false);
+    if (message.json.is_discarded() || !message.json.is_object())
+        return; // not ours to understand; the engine does not send such things
+    if (message.json.contains("id")) {
+        const auto idValue = message.json["id"];
+        if (!idValue.is_number_unsigned() && !idValue.is_number_integer())
+            return;
+        const std::uint64_t id = idValue.get<std::uint64_t>();
+        std::lock_guard lock(m_mutex);
+        auto it = m_pending.find(id);
+        if (it == m_pending.end())
+            return; // answer to a call that timed out or wanted none
+        if (it->second.waiting) {
+            it->second.answer = std::move(message);
+            it->second.done = true;
+            m_answered.notify_all();
+        } else {
+            if (it->second.reply) {
+                m_queue.push_back({Queued::Answer, std::move(message), std::move(it->second.reply), {}});
+                postDelivery();
+            }
+            m_pending.erase(it);
+        }
+        return;
+    }
+    if (m_hook)
+        m_hook(*this, message.json);
+    std::lock_guard lock(m_mutex);
+    m_queue.push_back({Queued::Event, std::move(message), {}, {}});
+    postDelivery();
+}
+
+void Connection::onClosed() {
+    std::lock_guard lock(m_mutex);
+    if (m_closed)
+        return;
+    m_closed = true;
+    for (auto it = m_pending.begin(); it != m_pending.end();) {
+        if (!it->second.waiting) {
+            if (it->second.reply)
+                m_queue.push_back({Queued::Failure, {}, std::move(it->second.reply),
+                                   QStringLiteral("The browser engine has stopped.")});
+            it = m_pending.erase(it);
+        } else {
+            ++it; // its caller wakes up below and fails
+        }
+    }
+    m_answered.notify_all();
+    postDelivery();
+}
+
+void Connection::postDelivery() {
+    if (m_deliveryPosted || !m_context)
+        return;
+    m_deliveryPosted = true;
+    QMetaObject::invokeMethod(m_context.get(), [this] { deliver(); }, Qt::QueuedConnection);
+}
+
+void Connection::expireAsync() {
+    const auto now = std::chrono::steady_clock::now();
+    for (auto it = m_pending.begin(); it != m_pending.end();) {
+        if (!it->second.waiting && it->second.deadline <= now) {
+            if (it->second.reply)
+                m_queue.push_back({Queued::Failure, {}, std::move(it->second.reply),
+                                   QStringLiteral("The browser engine did not answer %1 in time.")
+                                       .arg(QString::fromStdString(it->second.method))});
+            it = m_pending.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+void Connection::deliver() {
+    {
+        std::lock_guard lock(m_mutex);
+        m_deliveryPosted = false;
+        expireAsync();
+    }
+    // One item at a time, so that a handler that calls the engine, or opens a nested event
+    // loop, leaves the rest of the queue in order for whoever delivers next.
+    for (;;) {
+        Queued item;
+        bool got = false;
+        bool reportClose = false;
+        {
+            std::lock_guard lock(m_mutex);
+            if (m_queue.empty()) {
+                reportClose = m_closed && !m_closedReported;
+                m_closedReported = m_closedReported || reportClose;
+            } else {
+                item = std::move(m_queue.front());
+                m_queue.pop_front();
+                got = true;
+            }
+        }
+        if (reportClose) {
+            if (m_closedHandler)
+                m_closedHandler();
+            return;
+        }
+        if (!got)
+            return;
+        switch (item.kind) {
+        case Queued::Event: {
+            const std::string session = item.message.json.value("sessionId", std::string());
+            auto it = m_handlers.find(session);
+            if (it != m_handlers.end()) {
+                EventHandler handler = it->second; // may remove itself while running
+                handler(item.message);
+            }
+            break;
+        }
+        case Queued::Answer: {
+            Json& json = item.message.json;
+            if (json.contains("error")) {
+                item.reply(nullptr, errorText("a call", json["error"]));
+            } else {
+                Message result;
+                result.json = json.contains("result") ? std::move(json["result"]) : Json::object();
+                result.data = std::move(item.message.data);
+                item.reply(&result, {});
+            }
+            break;
+        }
+        case Queued::Failure:
+            item.reply(nullptr, item.error);
+            break;
+        }
+    }
+}
+
+} // namespace browser

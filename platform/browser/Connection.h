@@ -1,0 +1,124 @@
+// The protocol client on top of the transport: call ids, pending calls, sessions and events.
+//
+// Calls made on the UI thread wait for their answer without running the Qt event loop. Events
+// (and answers to calls that were sent without waiting) are queued by the reader thread and
+// delivered on the UI thread through a queued invocation, so no handler ever runs inside a
+// synchronous call.
+#pragma once
+
+#include "platform/browser/PipeTransport.h"
+
+#include <nlohmann/json.hpp>
+
+#include <QObject>
+#include <QString>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+
+namespace browser {
+
+using Json = nlohmann::json;
+
+// One message from the engine. A large base64 payload (a screenshot or a screencast frame) is
+// lifted out of the JSON text before parsing, because the general parser is far slower on it
+// than the decoder that follows; it is kept in data, and the JSON's own "data" is left empty.
+struct Message {
+    Json json;
+    std::string data;
+};
+
+// Lifts the first "data" string value out of text when the text is large; returns false (text
+// unchanged) when there is none or it is not plain base64.
+bool extractBulkData(std::string& text, std::string& data);
+
+class Connection {
+public:
+    using EventHandler = std::function<void(const Message&)>;
+    using Reply = std::function<void(const Message* result, const QString& error)>;
+    // Runs on the reader thread for every event before it is queued; it may answer at once with
+    // sendWithoutReply (a page's script dialog blocks the page until it is answered, and the UI
+    // thread may be waiting on that very page).
+    using ReaderHook = std::function<void(Connection&, const Json& event)>;
+
+    Connection(UniqueFd readFd, UniqueFd writeFd, ReaderHook hook = {});
+    ~Connection();
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    // Sends a call and waits for its answer; throws BrowserError on an error answer, a closed
+    // connection or when timeoutMs passes. Returns the message whose json is the "result".
+    Message call(const std::string& method, Json params = Json::object(), const std::string& sessionId = {},
+                 int timeoutMs = -1);
+    // Sends a call; reply (if any) runs later on the UI thread, with a null result and an
+    // error text when the call failed, timed out or the connection closed.
+    void callAsync(const std::string& method, Json params, const std::string& sessionId, Reply reply = {});
+    // Sends a call whose answer nobody wants; safe from any thread.
+    void sendWithoutReply(const std::string& method, Json params, const std::string& sessionId);
+
+    // Events of one session ("" = the browser's own) go to its handler only.
+    void setEventHandler(const std::string& sessionId, EventHandler handler);
+    void removeEventHandler(const std::string& sessionId);
+    // Told once, on the UI thread, after the connection has closed.
+    void setClosedHandler(std::function<void()> handler) { m_closedHandler = std::move(handler); }
+
+    // Fails every pending call and stops the transport.
+    void close();
+    bool closed() const;
+
+    void setDefaultTimeoutMs(int ms) { m_defaultTimeoutMs = ms; }
+    int defaultTimeoutMs() const { return m_defaultTimeoutMs; }
+
+    // Delivers what the reader has queued; normally run by the event loop.
+    void deliver();
+
+private:
+    struct Pending {
+        bool waiting = false; // a synchronous caller waits for it
+        bool done = false;
+        Message answer;
+        Reply reply;
+        std::string method;
+        std::chrono::steady_clock::time_point deadline;
+    };
+    struct Queued {
+        enum Kind { Event, Answer, Failure } kind = Event;
+        Message message;
+        Reply reply;
+        QString error;
+    };
+
+    std::uint64_t nextId() { return m_nextId.fetch_add(1); }
+    std::string encode(std::uint64_t id, const std::string& method, const Json& params,
+                       const std::string& sessionId) const;
+    void onMessage(std::string&& text);
+    void onClosed();
+    void postDelivery(); // with m_mutex held
+    void expireAsync();  // with m_mutex held
+    static QString errorText(const std::string& method, const Json& error);
+
+    std::atomic<std::uint64_t> m_nextId{1};
+    int m_defaultTimeoutMs = 30000;
+    ReaderHook m_hook;
+    std::function<void()> m_closedHandler;
+    std::map<std::string, EventHandler> m_handlers;
+
+    mutable std::mutex m_mutex;
+    std::condition_variable m_answered;
+    std::map<std::uint64_t, Pending> m_pending;
+    std::deque<Queued> m_queue;
+    bool m_closed = false;
+    bool m_closedReported = false;
+    bool m_deliveryPosted = false;
+
+    std::unique_ptr<QObject> m_context; // the UI thread's receiver of queued deliveries
+    std::unique_ptr<PipeTransport> m_transport;
+};
+
+} // namespace browser

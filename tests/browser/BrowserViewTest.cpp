@@ -1,0 +1,333 @@
+// The browser view on the real headless engine, with pages the tests write themselves.
+#include "platform/browser/BrowserView.h"
+#include "platform/gdi/Gdi.h"
+#include "tests/browser/BrowserFixture.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QTest>
+#include <csignal>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace browsertest;
+using browser::BrowserError;
+using browser::BrowserView;
+
+namespace {
+
+class BrowserViewTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        view.resize(800, 1000);
+        loadAndWait(view, pages.write(QStringLiteral("blocks.html"), blocksPage()));
+    }
+    void TearDown() override { browser::engine::setCallTimeoutMs(30000); }
+
+    Pages pages;
+    BrowserView view;
+};
+
+TEST_F(BrowserViewTest, DrawsTheViewScaledIntoTheBounds) {
+    // Probes at the centres of the blocks and just outside them, at three output sizes.
+    struct Probe {
+        double x, y; // in view pixels
+        QRgb colour;
+    };
+    const Probe probes[] = {{200, 100, red},  {90, 100, white},  {200, 160, white}, {450, 350, blue},
+                            {450, 410, white}, {750, 950, green}, {795, 995, green}, {5, 5, white}};
+    for (int percent : {10, 100, 150}) {
+        const int w = 800 * percent / 100, h = 1000 * percent / 100;
+        Canvas canvas(w, h);
+        ASSERT_TRUE(view.draw(canvas.dc(), {0, 0, w, h})) << percent;
+        for (const Probe& p : probes) {
+            const int x = int(p.x * percent / 100), y = int(p.y * percent / 100);
+            EXPECT_TRUE(near(canvas.at(x, y), p.colour, 8))
+                << percent << "% at " << x << "," << y << ": " << std::hex << canvas.at(x, y);
+        }
+        // The whole surface is drawn, up to the far corner.
+        EXPECT_NE(canvas.at(w - 1, h - 1), untouched) << percent;
+        EXPECT_NE(canvas.at(0, 0), untouched) << percent;
+    }
+}
+
+TEST_F(BrowserViewTest, PiecesWithShiftedBoundsJoinWithoutASeam) {
+    // A capture in pieces as the picture is built: 500 x 500 surfaces, the view drawn W x H
+    // with its origin moved left and up. Each piece must equal that part of a single drawing.
+    for (int percent : {100, 150}) {
+        const int w = 800 * percent / 100, h = 1000 * percent / 100;
+        Canvas whole(w, h);
+        ASSERT_TRUE(view.draw(whole.dc(), {0, 0, w, h}));
+        for (int y = 0; y < h; y += 500) {
+            for (int x = 0; x < w; x += 500) {
+                Canvas piece(500, 500);
+                ASSERT_TRUE(view.draw(piece.dc(), {-x, -y, w - x, h - y}));
+                const int pw = std::min(500, w - x), ph = std::min(500, h - y);
+                int differences = 0;
+                for (int yy = 0; yy < ph; ++yy)
+                    for (int xx = 0; xx < pw; ++xx)
+                        differences += piece.at(xx, yy) != whole.at(x + xx, y + yy);
+                EXPECT_EQ(differences, 0) << percent << "% piece at " << x << "," << y;
+                if (pw < 500) {
+                    EXPECT_EQ(piece.at(pw, 0), untouched) << "nothing is drawn beyond the bounds";
+                }
+            }
+        }
+    }
+}
+
+TEST_F(BrowserViewTest, DrawsOnlyInsideTheClipBox) {
+    Canvas canvas(800, 1000);
+    gdi::IntersectClipRect(canvas.dc(), 150, 60, 460, 340);
+    ASSERT_TRUE(view.draw(canvas.dc(), {0, 0, 800, 1000}));
+    EXPECT_EQ(canvas.at(149, 100), untouched);
+    EXPECT_TRUE(near(canvas.at(150, 100), red));
+    EXPECT_TRUE(near(canvas.at(459, 339), blue));
+    EXPECT_EQ(canvas.at(460, 339), untouched);
+    EXPECT_EQ(canvas.at(200, 59), untouched);
+    EXPECT_EQ(canvas.at(450, 340), untouched);
+}
+
+TEST_F(BrowserViewTest, StretchesEachAxisByItsOwnScale) {
+    // Half as wide, twice as high: the red block (100..300, 50..150) lands on 50..150, 100..300.
+    Canvas canvas(400, 2000);
+    ASSERT_TRUE(view.draw(canvas.dc(), {0, 0, 400, 2000}));
+    EXPECT_TRUE(near(canvas.at(100, 200), red, 8));
+    EXPECT_TRUE(near(canvas.at(100, 90), white, 8));
+    EXPECT_TRUE(near(canvas.at(40, 200), white, 8));
+    EXPECT_TRUE(near(canvas.at(160, 200), white, 8));
+    EXPECT_TRUE(near(canvas.at(225, 700), blue, 8));
+    EXPECT_TRUE(near(canvas.at(375, 1900), green, 8));
+    // The 1-pixel line, squeezed to half a pixel, stays visible as grey rather than vanishing.
+    int darkest = 255;
+    for (int x = 295; x < 305; ++x)
+        darkest = std::min(darkest, qGray(canvas.at(x, 1200)));
+    EXPECT_LT(darkest, 200);
+}
+
+TEST_F(BrowserViewTest, LargeScalesAreRenderedNotEnlarged) {
+    // At 1000 % the 1-pixel line is 10 pixels of solid black with sharp edges: a picture
+    // enlarged from pixels would show a ramp of greys instead.
+    Canvas canvas(200, 50);
+    ASSERT_TRUE(view.draw(canvas.dc(), {-5900, -5000, 8000 - 5900, 10000 - 5000}));
+    int blackRun = 0, greys = 0;
+    for (int x = 0; x < 200; ++x) {
+        const int g = qGray(canvas.at(x, 20));
+        blackRun += g < 20;
+        greys += g >= 20 && g <= 235;
+    }
+    EXPECT_EQ(blackRun, 10);
+    EXPECT_LE(greys, 2);
+}
+
+TEST_F(BrowserViewTest, DrawsWhatTheViewShowsAtItsScrollPosition) {
+    loadAndWait(view, pages.write(QStringLiteral("tall.html"),
+                                  "<html><body style='margin:0;height:3000px'>"
+                                  "<div style='position:absolute;top:1500px;left:0;width:800px;height:100px;"
+                                  "background:#00f'></div></body></html>"));
+    EXPECT_EQ(evaluate(view, QStringLiteral("window.scrollTo(0, 1000); scrollY")), "[1000]");
+    QTest::qWait(10); // the next draw reads the scroll position anew
+    Canvas canvas(80, 100);
+    ASSERT_TRUE(view.draw(canvas.dc(), {0, 0, 80, 100}));
+    EXPECT_TRUE(near(canvas.at(40, 55), blue, 8)); // document y 1550 = view y 550
+    EXPECT_TRUE(near(canvas.at(40, 45), white, 8));
+}
+
+TEST_F(BrowserViewTest, ResizeLaysTheDocumentOutAgain) {
+    loadAndWait(view, pages.write(QStringLiteral("fluid.html"),
+                                  "<html><body style='margin:0'><div style='width:50%;height:50vh;"
+                                  "background:#f00'></div></body></html>"));
+    view.resize(400, 300);
+    EXPECT_EQ(view.size(), QSize(400, 300));
+    Canvas canvas(400, 300);
+    ASSERT_TRUE(view.draw(canvas.dc(), {0, 0, 400, 300}));
+    EXPECT_TRUE(near(canvas.at(195, 145), red));
+    EXPECT_TRUE(near(canvas.at(205, 145), white));
+    EXPECT_TRUE(near(canvas.at(195, 155), white));
+
+    for (QSize bad : {QSize(0, 300), QSize(400, -1), QSize(BrowserView::maxDimension + 1, 10)})
+        EXPECT_THROW(view.resize(bad.width(), bad.height()), BrowserError);
+    EXPECT_EQ(view.size(), QSize(400, 300));
+}
+
+TEST_F(BrowserViewTest, ReportsEachFrameOnceAndNeverInsideADraw) {
+    pages.write(QStringLiteral("child.html"), "<body style='background:#0f0'>child</body>");
+    const QString parent = pages.write(
+        QStringLiteral("frames.html"),
+        "<html><body><iframe src='child.html'></iframe><iframe src='child.html'></iframe></body></html>");
+    QStringList frames, urls;
+    bool drawing = false;
+    int insideDraw = 0;
+    QObject::connect(&view, &BrowserView::documentComplete, [&](const QString& frame, const QString& url) {
+        insideDraw += drawing;
+        frames << frame;
+        urls << url;
+    });
+    view.navigate(parent);
+    // Draw without returning to the event loop while the page loads: completions that arrive
+    // meanwhile must wait.
+    Canvas canvas(80, 100);
+    for (int i = 0; i < 10; ++i) {
+        drawing = true;
+        view.draw(canvas.dc(), {0, 0, 80, 100});
+        drawing = false;
+        QTest::qSleep(20);
+    }
+    EXPECT_TRUE(frames.isEmpty()) << "events delivered without the event loop";
+    ASSERT_TRUE(waitFor([&] { return frames.size() >= 3; }));
+    QTest::qWait(300);
+    EXPECT_EQ(insideDraw, 0);
+    EXPECT_EQ(frames.size(), 3);
+    EXPECT_EQ(QSet<QString>(frames.begin(), frames.end()).size(), 3) << "one report per frame";
+    EXPECT_EQ(urls.count(QUrl::fromLocalFile(pages.path("child.html")).toString(QUrl::FullyEncoded)), 2);
+    EXPECT_EQ(urls.last(), QUrl::fromLocalFile(parent).toString(QUrl::FullyEncoded)) << "the page itself last";
+}
+
+TEST_F(BrowserViewTest, LoadErrorsShowInThePageButRefusalsAndTimeOutsRaise) {
+    // A missing file is the page's business: no error, the engine's error page, a completion.
+    const QString missing = pages.path(QStringLiteral("no such file.html"));
+    EXPECT_NO_THROW(loadAndWait(view, missing));
+    Canvas canvas(80, 100);
+    EXPECT_TRUE(view.draw(canvas.dc(), {0, 0, 80, 100}));
+
+    // An address the engine refuses outright.
+    try {
+        view.navigate(QStringLiteral("http://exa mple.com:99999999/"));
+        ADD_FAILURE() << "a refused address must raise";
+    } catch (const BrowserError& e) {
+        EXPECT_FALSE(e.text().isEmpty());
+    }
+    try {
+        view.navigate(QStringLiteral("   "));
+        ADD_FAILURE() << "an empty address must raise";
+    } catch (const BrowserError& e) {
+        EXPECT_TRUE(e.text().contains(QStringLiteral("not an address"))) << e.text().toStdString();
+    }
+
+    // A document that never arrives: a pipe that nobody writes to.
+    const QString fifo = pages.path(QStringLiteral("never.html"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    browser::engine::setCallTimeoutMs(1500);
+    try {
+        view.navigate(fifo);
+        ADD_FAILURE() << "a navigation that never answers must time out";
+    } catch (const BrowserError& e) {
+        EXPECT_TRUE(e.text().contains(QStringLiteral("did not answer"))) << e.text().toStdString();
+    }
+    // Let the engine's reader go, then the view must work as before.
+    if (FILE* writer = std::fopen(QFile::encodeName(fifo).constData(), "w"))
+        std::fclose(writer);
+    browser::engine::setCallTimeoutMs(30000);
+    loadAndWait(view, pages.path(QStringLiteral("blocks.html")));
+    Canvas after(80, 100);
+    ASSERT_TRUE(view.draw(after.dc(), {0, 0, 80, 100}));
+    EXPECT_TRUE(near(after.at(20, 10), red, 8));
+}
+
+TEST_F(BrowserViewTest, ANewEngineTakesOverAfterTheEngineWasKilled) {
+    const long pid = browser::engine::enginePid();
+    ASSERT_GT(pid, 0);
+    int completions = 0;
+    QObject::connect(&view, &BrowserView::documentComplete, [&] { ++completions; });
+    ::kill(pid_t(pid), SIGKILL);
+    QTest::qWait(300);
+    // The next operation starts a new engine and brings the page back by itself.
+    Canvas canvas(80, 100);
+    for (int i = 0; i < 3 && browser::engine::enginePid() == pid; ++i)
+        view.draw(canvas.dc(), {0, 0, 80, 100});
+    EXPECT_NE(browser::engine::enginePid(), pid);
+    ASSERT_TRUE(waitFor([&] { return completions > 0; }));
+    Canvas after(80, 100);
+    ASSERT_TRUE(view.draw(after.dc(), {0, 0, 80, 100}));
+    EXPECT_TRUE(near(after.at(20, 10), red, 8));
+    EXPECT_TRUE(near(after.at(45, 35), blue, 8)) << "the view kept its size";
+}
+
+TEST(BrowserEngine, ProfileIsPrivateAndRemovedAndAMissingEngineIsExplained) {
+    browser::engine::shutdownEngine();
+    const QString prefix = QStringLiteral("velmora-engine-%1-").arg(::getpid());
+    auto profiles = [&] {
+        return QDir(QDir::tempPath()).entryList({prefix + QStringLiteral("*")}, QDir::Dirs | QDir::NoDotAndDotDot);
+    };
+    EXPECT_TRUE(profiles().isEmpty());
+
+    {
+        // Nothing loaded yet: the view is white and no engine starts for it.
+        BrowserView view;
+        Canvas canvas(20, 20);
+        ASSERT_TRUE(view.draw(canvas.dc(), {-5, -5, 15, 15}));
+        EXPECT_EQ(canvas.at(0, 0), white);
+        EXPECT_EQ(canvas.at(14, 14), white);
+        EXPECT_EQ(canvas.at(15, 15), untouched);
+        EXPECT_EQ(browser::engine::enginePid(), 0);
+
+        Pages pages;
+        view.navigate(pages.write(QStringLiteral("a.html"), "<p>a</p>"));
+        const QStringList found = profiles();
+        ASSERT_EQ(found.size(), 1);
+        struct stat st {};
+        ASSERT_EQ(::stat(QFile::encodeName(QDir(QDir::tempPath()).filePath(found[0])).constData(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0700u);
+    }
+    browser::engine::shutdownEngine();
+    EXPECT_TRUE(profiles().isEmpty());
+
+    const QByteArray path = qgetenv("PATH");
+    QTemporaryDir empty;
+    qputenv("PATH", empty.path().toLocal8Bit());
+    BrowserView view;
+    try {
+        view.navigate(QStringLiteral("about:blank"));
+        ADD_FAILURE() << "navigating without an engine must raise";
+    } catch (const BrowserError& e) {
+        EXPECT_TRUE(e.text().contains(QStringLiteral("install the chromium package"))) << e.text().toStdString();
+    }
+    qputenv("PATH", path);
+    EXPECT_NO_THROW(view.navigate(QStringLiteral("about:blank")));
+}
+
+TEST(BrowserAddress, PlainPathsBecomeFileUrls) {
+    Pages pages;
+    const QString file = pages.write(QStringLiteral("a b#c.html"), "<p>x</p>");
+    const QString relative = QDir::current().relativeFilePath(file);
+    struct Case {
+        QString address;
+        QString url;
+    };
+    const Case cases[] = {
+        {file, QUrl::fromLocalFile(file).toString()},
+        {relative, QUrl::fromLocalFile(file).toString()},
+        {QStringLiteral("/no/such/file.html"), QStringLiteral("file:///no/such/file.html")},
+        {QStringLiteral("https://example.com/a?b=1"), QStringLiteral("https://example.com/a?b=1")},
+        {QStringLiteral("about:blank"), QStringLiteral("about:blank")},
+        {QStringLiteral("www.example.com"), QStringLiteral("http://www.example.com")},
+        {QStringLiteral("localhost:8080/x"), QStringLiteral("http://localhost:8080/x")},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(BrowserView::addressToUrl(c.address).toString(), c.url) << c.address.toStdString();
+    EXPECT_TRUE(BrowserView::addressToUrl(QStringLiteral("  ")).isEmpty());
+    // The '#' of a file name is part of the name, not a fragment.
+    EXPECT_EQ(BrowserView::addressToUrl(file).toLocalFile(), file);
+}
+
+TEST(OleDrawTest, ChecksItsArguments) {
+    BrowserView view;
+    Canvas canvas(10, 10);
+    const gdi::RECT r{0, 0, 10, 10};
+    EXPECT_EQ(browser::OleDraw(nullptr, browser::DVASPECT_CONTENT, canvas.dc(), &r), browser::E_INVALIDARG);
+    EXPECT_EQ(browser::OleDraw(&view, browser::DVASPECT_CONTENT, nullptr, &r), browser::E_INVALIDARG);
+    EXPECT_EQ(browser::OleDraw(&view, browser::DVASPECT_CONTENT, canvas.dc(), nullptr), browser::E_INVALIDARG);
+    EXPECT_EQ(browser::OleDraw(&view, 2, canvas.dc(), &r), browser::DV_E_DVASPECT);
+    EXPECT_EQ(browser::OleDraw(&view, browser::DVASPECT_CONTENT, canvas.dc(), &r), browser::S_OK);
+}
+
+TEST(EventLoopGeneration, MovesOnOnlyWhenTheEventLoopRuns) {
+    const auto first = browser::eventLoopGeneration();
+    QTest::qSleep(10);
+    EXPECT_EQ(browser::eventLoopGeneration(), first);
+    QCoreApplication::processEvents();
+    EXPECT_NE(browser::eventLoopGeneration(), first);
+}
+
+} // namespace
