@@ -4,3 +4,11 @@ target_sources(app PRIVATE
   AboutBoxUnit.cpp
   resources/about/about.qrc
 )
+# Main window and application start-up
+target_sources(app PRIVATE
+  Application.h
+  Application.cpp
+  MainUnit.h
+  MainUnit.cpp
+  resources/artwork/artwork.qrc
+)

@@ -1,11 +1,10 @@
-#include <QApplication>
-#include <QLabel>
+#include "app/Application.h"
+#include "app/MainUnit.h"
 
 int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    QApplication::setApplicationName("Velmora 1.0");
-    QLabel placeholder("Velmora");
-    placeholder.resize(638, 512);
-    placeholder.show();
+    VelmoraApplication app(argc, argv);
+    InitApplicationTitle();
+    TMainForm form;
+    form.show();
     return app.exec();
 }

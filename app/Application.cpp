@@ -1,0 +1,16 @@
+#include "app/Application.h"
+
+#include "platform/AppEvents.h"
+
+VelmoraApplication::VelmoraApplication(int& argc, char** argv) : QApplication(argc, argv) {}
+
+bool VelmoraApplication::notify(QObject* receiver, QEvent* event) {
+    try {
+        return QApplication::notify(receiver, event);
+    } catch (...) {
+        platform::HandleCurrentException();
+        return false;
+    }
+}
+
+void InitApplicationTitle() { QCoreApplication::setApplicationName(QString::fromLatin1(VelmoraApplication::Title)); }

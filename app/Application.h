@@ -1,0 +1,17 @@
+// The application object: QApplication with the general error handler as the last net under
+// every event, and the program's start-up settings.
+#pragma once
+
+#include <QApplication>
+
+class VelmoraApplication : public QApplication {
+public:
+    static constexpr const char* Title = "Velmora 1.0";
+
+    VelmoraApplication(int& argc, char** argv);
+    // An exception that a handler let through ends here instead of in Qt's event loop.
+    bool notify(QObject* receiver, QEvent* event) override;
+};
+
+// Sets the application's title; main() and the tests call it.
+void InitApplicationTitle();
