@@ -210,7 +210,9 @@ void PageSession::applySize(QSize size) {
          {{"width", size.width()}, {"height", size.height()}, {"deviceScaleFactor", 1}, {"mobile", false}});
     forgetScroll();
     if (m_live) {
+        // Frames follow the view's size only when the screencast starts.
         m_live = false;
+        connection().sendWithoutReply("Page.stopScreencast", Json::object(), m_sessionId);
         setLive(true, size);
     }
 }

@@ -28,8 +28,8 @@ TEST(MessageSplitter, CutsAtNulWhateverTheReadsAre) {
         {"one message in one read", {"{\"a\":1}\0"s}, {"{\"a\":1}"}, 0},
         {"one message over two reads", {"{\"a\"", ":1}\0"s}, {"{\"a\":1}"}, 0},
         {"two messages in one read", {"{}\0[]\0"s}, {"{}", "[]"}, 0},
-        {"second message split", {"{}\0[", "1]\0"s}, {"{}", "[1]"}, 0},
-        {"partial message kept", {"{}\0{\"b\""s}, {"{}"}, 5},
+        {"second message split", {"{}\0["s, "1]\0"s}, {"{}", "[1]"}, 0},
+        {"partial message kept", {"{}\0{\"b\""s}, {"{}"}, 4},
         {"NUL arriving alone", {"{\"c\":2}", "\0"s}, {"{\"c\":2}"}, 0},
     };
     for (const Case& c : cases) {
