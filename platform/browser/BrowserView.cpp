@@ -284,6 +284,10 @@ void PageSession::handleEvent(const Message& message) {
         if (!decodeBase64(message.data.empty() ? params.value("data", std::string()) : message.data, png) ||
             !decodePng(png.data(), png.size(), pixels, nullptr))
             return;
+        // Right after a resize the engine may still send the old layout squeezed to the new
+        // size; only a picture of the view as it is, 1:1, is shown.
+        if (QSize(pixels.width, pixels.height) != m_view->size())
+            return;
         QImage frame(pixels.width, pixels.height, QImage::Format_RGB32);
         if (frame.isNull())
             return;
