@@ -115,9 +115,11 @@ int main(int argc, char** argv) {
         // Interleaved, so that both see the same load of a shared machine.
         benchmark::RegisterBenchmark(("Raw_captureScreenshot/" + std::to_string(percent)).c_str(), rawCapture, percent)
             ->Unit(benchmark::kMillisecond)
+            ->UseRealTime()
             ->MinTime(2.0);
         benchmark::RegisterBenchmark(("OleDraw/" + std::to_string(percent)).c_str(), oleDraw, percent)
             ->Unit(benchmark::kMillisecond)
+            ->UseRealTime()
             ->MinTime(2.0);
     }
     benchmark::RunSpecifiedBenchmarks();
