@@ -31,6 +31,7 @@
 #include <QTabWidget>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -107,7 +108,11 @@ TMainForm::TMainForm(QWidget* parent) : QWidget(parent) {
     setObjectName(QStringLiteral("MainForm"));
     setWindowTitle(QString::fromLatin1(Caption));
     setWindowIcon(QIcon(artwork(QStringLiteral("velmora.png"))));
-    QFont font(QStringLiteral("MS Sans Serif"));
+    // Where the named face is missing, a face of its width is preferred to fontconfig's default,
+    // which is much wider and would not fit the fixed layout.
+    QFont font;
+    font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Microsoft Sans Serif"),
+                      QStringLiteral("Liberation Sans"), QStringLiteral("Arial")});
     font.setPixelSize(11);
     setFont(font);
     resize(QSize(OuterWidth, OuterHeight) - kFrameAllowance);
@@ -252,7 +257,8 @@ QWidget* TMainForm::buildPage(const QString& caption, int icon, const QString& h
     titleBox->setBevels(widgets::Panel::Bevel::Raised, widgets::Panel::Bevel::Lowered);
     titleBox->setGeometry(QRect(QPoint((kSideFrame.width() - kTitleBox.width()) / 2, 9), kTitleBox));
     auto* title = new QLabel(sideTitle, titleBox);
-    QFont titleFont(QStringLiteral("Arial Black"));
+    QFont titleFont;
+    titleFont.setFamilies({QStringLiteral("Arial Black"), QStringLiteral("Liberation Sans"), QStringLiteral("Arial")});
     titleFont.setPixelSize(19);
     titleFont.setWeight(QFont::Black);
     title->setFont(titleFont);
@@ -303,36 +309,46 @@ void TMainForm::buildSizePage(QWidget* content, QWidget* side) {
     ScrollBox1->setWidget(PaintBox1);
     content->layout()->addWidget(ScrollBox1);
 
-    // Over the side picture, below the title box.
-    auto makeShadowLabel = [side](const char* name, const QString& text, int y) {
+    // Over the side picture, below the title box: the labels in one column, the edits in the
+    // next, as wide as the picture leaves room for.
+    const int labelX = 14;
+    const int rowY[] = {100, 130, 160};
+    auto makeShadowLabel = [side, labelX](const char* name, const QString& text, int y) {
         auto* label = named(new widgets::ShadowLabel(text, side), name);
-        label->setGeometry(14, y, 92, 21);
         label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+        label->adjustSize();
+        label->setGeometry(labelX, y, label->width() + 2, 21);
         return label;
     };
-    WidthLabel = makeShadowLabel("WidthLabel", QStringLiteral("Width:"), 100);
-    HeightLabel = makeShadowLabel("HeightLabel", QStringLiteral("Height:"), 130);
-    IncLabel = makeShadowLabel("IncLabel", QStringLiteral("Increment about:"), 160);
-    breited = makeSpinEdit("breited", side, QRect(108, 100, 73, 21), 10, 20000, 800, 100);
-    hoched = makeSpinEdit("hoched", side, QRect(108, 130, 73, 21), 10, 20000, 1000, 100);
-    IncEd = makeSpinEdit("IncEd", side, QRect(108, 160, 73, 21), 1, 500, 100, 1);
+    WidthLabel = makeShadowLabel("WidthLabel", QStringLiteral("Width:"), rowY[0]);
+    HeightLabel = makeShadowLabel("HeightLabel", QStringLiteral("Height:"), rowY[1]);
+    IncLabel = makeShadowLabel("IncLabel", QStringLiteral("Increment about:"), rowY[2]);
+    const int editX = std::max(100, labelX + std::max({WidthLabel->width(), HeightLabel->width(), IncLabel->width()}) + 4);
+    const int editRight = side->width() - labelX;
+    const int editWidth = std::max(60, editRight - editX);
+    breited = makeSpinEdit("breited", side, QRect(editX, rowY[0], editWidth, 21), 10, 20000, 800, 100);
+    hoched = makeSpinEdit("hoched", side, QRect(editX, rowY[1], editWidth, 21), 10, 20000, 1000, 100);
+    IncEd = makeSpinEdit("IncEd", side, QRect(editX, rowY[2], editWidth, 21), 1, 500, 100, 1);
     IncEd->setToolTip(QStringLiteral("Choose about which value the height or width with one click changes"));
 }
 
 void TMainForm::buildQualityPage(QWidget* content) {
     auto* strip = new QWidget(content);
     strip->setFixedHeight(65);
+    // One row of label, edit, label, edit and button, each placed after the one before, so
+    // that the row holds whatever width the labels take in the face at hand.
+    auto after = [](QWidget* w, int gap) { return w->geometry().right() + 1 + gap; };
     SizeLabel = makeLabel("SizeLabel", QStringLiteral("Size:"), strip, 8, 8);
     SizeLabel->setFixedHeight(21);
-    QualEd = makeSpinEdit("QualEd", strip, QRect(40, 8, 65, 21), 10, 2000, 100, 10);
-    PercentLabel = makeLabel("PercentLabel", QStringLiteral("%"), strip, 109, 8);
+    QualEd = makeSpinEdit("QualEd", strip, QRect(after(SizeLabel, 4), 8, 65, 21), 10, 2000, 100, 10);
+    PercentLabel = makeLabel("PercentLabel", QStringLiteral("%"), strip, after(QualEd, 4), 8);
     PercentLabel->setFixedHeight(21);
-    PieceLabel = makeLabel("PieceLabel", QStringLiteral("Piece factor"), strip, 134, 8);
+    PieceLabel = makeLabel("PieceLabel", QStringLiteral("Piece factor"), strip, after(PercentLabel, 16), 8);
     PieceLabel->setFixedHeight(21);
-    StuckEd = makeSpinEdit("StuckEd", strip, QRect(196, 8, 65, 21), 1, 100, 50, 1,
+    StuckEd = makeSpinEdit("StuckEd", strip, QRect(after(PieceLabel, 4), 8, 65, 21), 1, 100, 50, 1,
                            widgets::SpinEdit::ValueType::Float);
     PieceNote = makeLabel("PieceNote", QStringLiteral("Normaly the piece factor is 50 or 33,33 or 25"), strip, 8, 40);
-    RenderBtn = makeButton("RenderBtn", QStringLiteral("Render"), strip, QRect(276, 6, 97, 25));
+    RenderBtn = makeButton("RenderBtn", QStringLiteral("Render"), strip, QRect(after(StuckEd, 16), 6, 97, 25));
     content->layout()->addWidget(strip);
 
     ScrollBox3 = makeScrollBox("ScrollBox3", content, false);

@@ -228,8 +228,9 @@ QImage tabIcon(int index) {
     return img;
 }
 
-// A side-panel picture: a soft gradient, fine diagonal lines, and the page's motif large in
-// the lower part (the title box covers the top). dark: for white labels drawn over it.
+// A side-panel picture: a soft gradient, fine diagonal lines, and the page's motif in the lower
+// part (the title box covers the top). dark: for white labels drawn over it, which also need
+// the motif small and low, below them.
 QImage sidePicture(const Motif& motif, bool dark) {
     const int w = 195, h = 284;
     QImage img = canvas(w, h);
@@ -248,14 +249,16 @@ QImage sidePicture(const Motif& motif, bool dark) {
     for (int x = -h; x < w; x += 12)
         p.drawLine(QPointF(x, h), QPointF(x + h, 0));
     // A round plate behind the motif.
-    const QRectF plate(w / 2.0 - 70, h - 166, 140, 140);
-    QRadialGradient halo(plate.center(), 70);
+    const qreal size = dark ? 96 : 140;
+    const QRectF plate(w / 2.0 - size / 2, h - size - (dark ? 6 : 26), size, size);
+    QRadialGradient halo(plate.center(), size / 2);
     halo.setColorAt(0, QColor(255, 255, 255, dark ? 60 : 150));
     halo.setColorAt(1, QColor(255, 255, 255, 0));
     p.setPen(Qt::NoPen);
     p.setBrush(halo);
     p.drawEllipse(plate);
-    motif(p, plate.adjusted(30, 30, -30, -30), 2.2);
+    const qreal inset = size * 0.21;
+    motif(p, plate.adjusted(inset, inset, -inset, -inset), dark ? 1.8 : 2.2);
     return img;
 }
 
