@@ -226,6 +226,9 @@ BOOL DeleteObject(HPEN pen) {
 int GetObjectA(HBITMAP bitmap, int size, void* out) {
     return GetObjectA(static_cast<HGDIOBJ>(bitmap), size, out);
 }
+int GetObjectA(HPALETTE palette, int size, void* out) {
+    return GetObjectA(static_cast<HGDIOBJ>(palette), size, out);
+}
 HBITMAP ToBitmap(HGDIOBJ obj) {
     return findBitmap(obj);
 }
