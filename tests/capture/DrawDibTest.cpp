@@ -12,6 +12,7 @@
 
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -338,11 +339,17 @@ TEST(DrawDib, DirectMethodFallsBackAndReportsDeviceFailures) {
         const Baseline base;
         platform::MessageBoxRecorder boxes;
         DibRecord pic = makePicture(4, 3, 1, [](int x, int top) { return std::uint32_t((x + top) & 1); });
-        Screen screen(8, 4);
+        auto screenOwner = std::make_unique<Screen>(8, 4);
+        Screen& screen = *screenOwner;
         {
             gdi::testing::FailureScope scope;
-            for (Call call : c.failing)
-                gdi::testing::FailOnDevice(screen.dc, call);
+            for (Call call : c.failing) {
+                // SetDIBits runs on the fallback's own memory DC, made during the call.
+                if (call == Call::SetDIBits)
+                    gdi::testing::FailAlways(call);
+                else
+                    gdi::testing::FailOnDevice(screen.dc, call);
+            }
             DrawDib(screen.dc, 1, 0, 6, 3, pic, 0, 0, 4, 3, true, SRCCOPY, true, nullptr);
         }
         if (c.message) {
@@ -362,6 +369,7 @@ TEST(DrawDib, DirectMethodFallsBackAndReportsDeviceFailures) {
         EXPECT_EQ(screen.at(0, 0), kSentinel);
         EXPECT_EQ(screen.at(7, 0), kSentinel);
         deldib(pic);
+        screenOwner.reset();
         base.expectNothingLeft();
     }
 }
@@ -502,10 +510,12 @@ TEST(DrawDib, DegenerateArgumentsDrawNothing) {
                 drawn |= screen.at(x, y) != kSentinel;
         EXPECT_FALSE(drawn) << c.dx << " " << c.dw << " " << c.sx << " " << c.sy << " " << c.sw;
     }
-    DibRecord none{};
-    Screen screen(4, 4);
-    DrawDib(screen.dc, 0, 0, 4, 4, none, 0, 0, 4, 4, true, SRCCOPY, true, nullptr);
-    EXPECT_EQ(screen.at(0, 0), kSentinel);
+    {
+        DibRecord none{};
+        Screen screen(4, 4);
+        DrawDib(screen.dc, 0, 0, 4, 4, none, 0, 0, 4, 4, true, SRCCOPY, true, nullptr);
+        EXPECT_EQ(screen.at(0, 0), kSentinel);
+    }
     deldib(pic);
     base.expectNothingLeft();
 }
