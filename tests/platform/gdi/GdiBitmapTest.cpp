@@ -11,7 +11,7 @@ using BitmapTest = GdiTest;
 
 // A memory DC holding a 24-bit DIB section with the 'F' in it.
 class FBitmap {
-  public:
+public:
     FBitmap() {
         TestDib f = makeF24(false);
         m_dc = CreateCompatibleDC(nullptr);
@@ -28,7 +28,7 @@ class FBitmap {
     HDC dc() const { return m_dc; }
     HBITMAP bitmap() const { return m_bitmap; }
 
-  private:
+private:
     HDC m_dc;
     HBITMAP m_bitmap;
     HGDIOBJ m_previous;
