@@ -13,8 +13,8 @@ namespace {
 using browser::BrowserView;
 
 int cdpModifiers(Qt::KeyboardModifiers m) {
-    return (m & Qt::AltModifier ? 1 : 0) | (m & Qt::ControlModifier ? 2 : 0) | (m & Qt::MetaModifier ? 4 : 0) |
-           (m & Qt::ShiftModifier ? 8 : 0);
+    return (m & Qt::AltModifier ? 1 : 0) | (m & Qt::ControlModifier ? 2 : 0) |
+           (m & Qt::MetaModifier ? 4 : 0) | (m & Qt::ShiftModifier ? 8 : 0);
 }
 
 int cdpButtons(Qt::MouseButtons b) {
@@ -104,8 +104,7 @@ BrowserView::Key keyFromQt(const QKeyEvent* e, bool down) {
     } else {
         k.key = text.isEmpty() ? QStringLiteral("Unidentified") : text;
     }
-    if (typing)
-        k.text = text;
+    if (typing) k.text = text;
     return k;
 }
 
@@ -113,8 +112,7 @@ BrowserView::Key keyFromQt(const QKeyEvent* e, bool down) {
 int screenPixelsPerInch() {
     gdi::HDC dc = gdi::GetDC(nullptr);
     int ppi = dc ? gdi::GetDeviceCaps(dc, gdi::LOGPIXELSX) : 0;
-    if (dc)
-        gdi::ReleaseDC(nullptr, dc);
+    if (dc) gdi::ReleaseDC(nullptr, dc);
     return ppi > 0 ? ppi : 96;
 }
 
@@ -162,13 +160,21 @@ void TWebBrowser::applySize(int width, int height) {
     update();
 }
 
-void TWebBrowser::setViewWidth(int w) { applySize(w, viewHeight()); }
+void TWebBrowser::setViewWidth(int w) {
+    applySize(w, viewHeight());
+}
 
-void TWebBrowser::setViewHeight(int h) { applySize(viewWidth(), h); }
+void TWebBrowser::setViewHeight(int h) {
+    applySize(viewWidth(), h);
+}
 
-int TWebBrowser::viewWidth() const { return m_view->size().width(); }
+int TWebBrowser::viewWidth() const {
+    return m_view->size().width();
+}
 
-int TWebBrowser::viewHeight() const { return m_view->size().height(); }
+int TWebBrowser::viewHeight() const {
+    return m_view->size().height();
+}
 
 void TWebBrowser::paintEvent(QPaintEvent*) {
     QPainter painter(this);
@@ -222,8 +228,8 @@ void TWebBrowser::mouseReleaseEvent(QMouseEvent* event) {
 void TWebBrowser::mouseMoveEvent(QMouseEvent* event) {
     const QPoint p = event->position().toPoint();
     const Qt::MouseButtons held = event->buttons();
-    const BrowserView::MouseButton button = held & Qt::LeftButton    ? BrowserView::MouseButton::Left
-                                            : held & Qt::RightButton ? BrowserView::MouseButton::Right
+    const BrowserView::MouseButton button = held & Qt::LeftButton     ? BrowserView::MouseButton::Left
+                                            : held & Qt::RightButton  ? BrowserView::MouseButton::Right
                                             : held & Qt::MiddleButton ? BrowserView::MouseButton::Middle
                                                                       : BrowserView::MouseButton::None;
     m_view->sendMouse(BrowserView::MouseAction::Move, p.x(), p.y(), button, cdpButtons(held),
@@ -236,8 +242,7 @@ void TWebBrowser::wheelEvent(QWheelEvent* event) {
     // One notch (120 eighths of a degree) scrolls 100 pixels, as the engine does on its own.
     QPointF delta = event->pixelDelta().isNull() ? QPointF(event->angleDelta()) * (100.0 / 120.0)
                                                  : QPointF(event->pixelDelta());
-    if (event->inverted())
-        delta = -delta;
+    if (event->inverted()) delta = -delta;
     m_view->sendWheel(p.x(), p.y(), -delta.x(), -delta.y(), cdpModifiers(event->modifiers()));
     event->accept();
 }

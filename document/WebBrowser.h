@@ -9,7 +9,7 @@
 
 class TWebBrowser : public QWidget {
     Q_OBJECT
-public:
+  public:
     explicit TWebBrowser(QWidget* parent = nullptr);
     ~TWebBrowser() override;
 
@@ -30,10 +30,10 @@ public:
     static long long pixelsToHimetric(long long pixels, int pixelsPerInch);
     static long long himetricToPixels(long long himetric, int pixelsPerInch);
 
-signals:
+  signals:
     void OnDocumentComplete(QObject* sender, const QString& frameId, const QString& url);
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
@@ -45,7 +45,7 @@ protected:
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
 
-private:
+  private:
     void applySize(int width, int height);
     void sendKey(QKeyEvent* event, bool down);
 

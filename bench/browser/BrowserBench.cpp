@@ -72,8 +72,7 @@ void rawCapture(benchmark::State& state, int percent) {
 }
 
 double median(std::vector<double> v) {
-    if (v.empty())
-        return 0;
+    if (v.empty()) return 0;
     std::sort(v.begin(), v.end());
     return v[v.size() / 2];
 }
@@ -81,16 +80,14 @@ double median(std::vector<double> v) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);
 
     QTemporaryDir dir;
     const QString path = QDir(dir.path()).filePath(QStringLiteral("bench.html"));
     QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(page()) < 0)
-        return 1;
+    if (!file.open(QIODevice::WriteOnly) || file.write(page()) < 0) return 1;
     file.close();
 
     // Engine start: from nothing to a page that has been navigated.
@@ -108,12 +105,12 @@ int main(int argc, char** argv) {
         return 1;
     }
     const double startSeconds = double(start.nsecsElapsed()) / 1e9;
-    if (!QTest::qWaitFor([&] { return loaded; }, 30000))
-        return 1;
+    if (!QTest::qWaitFor([&] { return loaded; }, 30000)) return 1;
 
     for (int percent : {100, 200}) {
         // Interleaved, so that both see the same load of a shared machine.
-        benchmark::RegisterBenchmark(("Raw_captureScreenshot/" + std::to_string(percent)).c_str(), rawCapture, percent)
+        benchmark::RegisterBenchmark(("Raw_captureScreenshot/" + std::to_string(percent)).c_str(), rawCapture,
+                                     percent)
             ->Unit(benchmark::kMillisecond)
             ->UseRealTime()
             ->MinTime(2.0);
@@ -131,8 +128,9 @@ int main(int argc, char** argv) {
         const double draw = median(seconds["OleDraw/" + std::to_string(percent)]);
         const double raw = median(seconds["Raw/" + std::to_string(percent)]);
         const double ratio = raw > 0 ? draw / raw : 0;
-        std::printf("800 x 1000 at %d %%: OleDraw %.1f ms, raw captureScreenshot %.1f ms, ratio %.2f (limit 1.20)\n",
-                    percent, draw * 1000, raw * 1000, ratio);
+        std::printf(
+            "800 x 1000 at %d %%: OleDraw %.1f ms, raw captureScreenshot %.1f ms, ratio %.2f (limit 1.20)\n",
+            percent, draw * 1000, raw * 1000, ratio);
         ok = ok && ratio <= 1.2;
     }
     return ok ? 0 : 2;

@@ -40,7 +40,8 @@ gdi::BITMAPINFO topDownInfo(int width, int height) {
     return info;
 }
 
-bool putPixels(gdi::HDC dc, std::int64_t x, std::int64_t y, int width, int height, const std::uint32_t* bits) {
+bool putPixels(gdi::HDC dc, std::int64_t x, std::int64_t y, int width, int height,
+               const std::uint32_t* bits) {
     const gdi::BITMAPINFO info = topDownInfo(width, height);
     return gdi::SetDIBitsToDevice(dc, int(x), int(y), gdi::DWORD(width), gdi::DWORD(height), 0, 0, 0,
                                   gdi::UINT(height), bits, &info, gdi::DIB_RGB_COLORS) > 0;
@@ -113,7 +114,7 @@ void shrink(const Pixels& src, const std::vector<Tap>& xTaps, const std::vector<
 // --- The page of one view on one engine -----------------------------------------------------
 
 class PageSession {
-public:
+  public:
     PageSession(BrowserView* view, Engine& engine, QSize size);
     ~PageSession();
     PageSession(const PageSession&) = delete;
@@ -145,7 +146,7 @@ public:
     Json m_pendingMove;
     QImage m_liveFrame;
 
-private:
+  private:
     BrowserView* m_view;
     Engine* m_engine;
     int m_generation;
@@ -165,8 +166,7 @@ void handleBrowserEvent(const Message& message) {
     if (method == "Target.detachedFromTarget") {
         const std::string session = message.json["params"].value("sessionId", std::string());
         auto it = sessionsById().find(session);
-        if (it != sessionsById().end())
-            it->second->markGone();
+        if (it != sessionsById().end()) it->second->markGone();
     }
 }
 
@@ -176,7 +176,8 @@ PageSession::PageSession(BrowserView* view, Engine& engine, QSize size)
     : m_view(view), m_engine(&engine), m_generation(engine.generation()) {
     Connection& c = engine.connection();
     c.setEventHandler({}, handleBrowserEvent);
-    m_targetId = c.call("Target.createTarget", {{"url", "about:blank"}}).json.value("targetId", std::string());
+    m_targetId =
+        c.call("Target.createTarget", {{"url", "about:blank"}}).json.value("targetId", std::string());
     try {
         m_sessionId = c.call("Target.attachToTarget", {{"targetId", m_targetId}, {"flatten", true}})
                           .json.value("sessionId", std::string());
@@ -185,8 +186,7 @@ PageSession::PageSession(BrowserView* view, Engine& engine, QSize size)
         call("Page.enable");
         applySize(size);
     } catch (...) {
-        if (!c.closed())
-            c.sendWithoutReply("Target.closeTarget", {{"targetId", m_targetId}}, {});
+        if (!c.closed()) c.sendWithoutReply("Target.closeTarget", {{"targetId", m_targetId}}, {});
         if (!m_sessionId.empty()) {
             c.removeEventHandler(m_sessionId);
             sessionsById().erase(m_sessionId);
@@ -218,8 +218,7 @@ void PageSession::applySize(QSize size) {
 }
 
 void PageSession::setLive(bool live, QSize size) {
-    if (live == m_live)
-        return;
+    if (live == m_live) return;
     m_live = live;
     if (live) {
         // Frames as large as the view: the live view shows them 1:1. The engine sends the next
@@ -253,8 +252,7 @@ void PageSession::handleEvent(const Message& message) {
         const Json& frame = params.value("frame", Json::object());
         // An error page stands for the address that failed, as the user typed it.
         std::string url = frame.value("unreachableUrl", std::string());
-        if (url.empty())
-            url = frame.value("url", std::string()) + frame.value("urlFragment", std::string());
+        if (url.empty()) url = frame.value("url", std::string()) + frame.value("urlFragment", std::string());
         m_frameUrls[frame.value("id", std::string())] = QString::fromStdString(url);
         forgetScroll();
     } else if (method == "Page.frameStoppedLoading") {
@@ -264,9 +262,11 @@ void PageSession::handleEvent(const Message& message) {
         if (it != m_frameUrls.end()) {
             const QString frameId = QString::fromStdString(it->first);
             const QString url = it->second;
-            emit m_view->documentComplete(frameId, url);
-            if (!m_live)
-                emit m_view->contentChanged();
+            // A receiver may delete the view, and this page with it.
+            QPointer<BrowserView> view(m_view);
+            const bool live = m_live;
+            emit view->documentComplete(frameId, url);
+            if (view && !live) emit view->contentChanged();
         }
     } else if (method == "Page.frameDetached") {
         m_frameUrls.erase(params.value("frameId", std::string()));
@@ -275,10 +275,9 @@ void PageSession::handleEvent(const Message& message) {
         m_liveFrame = QImage();
         emit m_view->contentChanged();
     } else if (method == "Page.screencastFrame") {
-        connection().sendWithoutReply("Page.screencastFrameAck", {{"sessionId", params.value("sessionId", 0)}},
-                                      m_sessionId);
-        if (!m_live)
-            return;
+        connection().sendWithoutReply("Page.screencastFrameAck",
+                                      {{"sessionId", params.value("sessionId", 0)}}, m_sessionId);
+        if (!m_live) return;
         std::vector<std::uint8_t> png;
         Pixels pixels;
         if (!decodeBase64(message.data.empty() ? params.value("data", std::string()) : message.data, png) ||
@@ -286,11 +285,9 @@ void PageSession::handleEvent(const Message& message) {
             return;
         // Right after a resize the engine may still send the old layout squeezed to the new
         // size; only a picture of the view as it is, 1:1, is shown.
-        if (QSize(pixels.width, pixels.height) != m_view->size())
-            return;
+        if (QSize(pixels.width, pixels.height) != m_view->size()) return;
         QImage frame(pixels.width, pixels.height, QImage::Format_RGB32);
-        if (frame.isNull())
-            return;
+        if (frame.isNull()) return;
         for (int y = 0; y < pixels.height; ++y)
             std::memcpy(frame.scanLine(y), pixels.row(y), std::size_t(pixels.width) * 4);
         m_liveFrame = std::move(frame);
@@ -305,8 +302,7 @@ BrowserView::BrowserView(QObject* parent) : QObject(parent) {}
 BrowserView::~BrowserView() = default;
 
 PageSession* BrowserView::existingSession() {
-    if (m_session && m_session->current())
-        return m_session.get();
+    if (m_session && m_session->current()) return m_session.get();
     return nullptr;
 }
 
@@ -319,8 +315,7 @@ PageSession& BrowserView::session() {
     }
     if (!m_session) {
         m_session = std::make_unique<PageSession>(this, engine, m_size);
-        if (m_live)
-            m_session->setLive(true, m_size);
+        if (m_live) m_session->setLive(true, m_size);
         // A new engine, or a page that crashed: bring back what the view showed.
         if (renavigate && !m_address.isEmpty()) {
             const QUrl url = addressToUrl(m_address);
@@ -332,22 +327,18 @@ PageSession& BrowserView::session() {
 
 QUrl BrowserView::addressToUrl(const QString& address) {
     const QString trimmed = address.trimmed();
-    if (trimmed.isEmpty())
-        return {};
+    if (trimmed.isEmpty()) return {};
     if (trimmed.startsWith(QLatin1Char('/')) || trimmed.startsWith(QLatin1String("~/")) ||
         trimmed.startsWith(QLatin1String("./")) || trimmed.startsWith(QLatin1String("../"))) {
         QString path = trimmed;
-        if (path.startsWith(QLatin1Char('~')))
-            path = QDir::homePath() + path.mid(1);
+        if (path.startsWith(QLatin1Char('~'))) path = QDir::homePath() + path.mid(1);
         return QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath());
     }
     static const QRegularExpression scheme(QStringLiteral("^[A-Za-z][A-Za-z0-9+.-]*:"));
     // host:port looks like a scheme but is not one.
     static const QRegularExpression hostPort(QStringLiteral("^[A-Za-z0-9.-]+:\\d+(/|$)"));
-    if (scheme.match(trimmed).hasMatch() && !hostPort.match(trimmed).hasMatch())
-        return QUrl(trimmed);
-    if (QFileInfo(trimmed).isFile())
-        return QUrl::fromLocalFile(QFileInfo(trimmed).absoluteFilePath());
+    if (scheme.match(trimmed).hasMatch() && !hostPort.match(trimmed).hasMatch()) return QUrl(trimmed);
+    if (QFileInfo(trimmed).isFile()) return QUrl::fromLocalFile(QFileInfo(trimmed).absoluteFilePath());
     return QUrl(QStringLiteral("http://") + trimmed);
 }
 
@@ -370,14 +361,14 @@ void BrowserView::navigate(const QString& address) {
 
 void BrowserView::resize(int width, int height) {
     if (width < 1 || height < 1 || width > maxDimension || height > maxDimension)
-        throw BrowserError(QStringLiteral("The browser view cannot be %1 x %2 pixels: each side must be from 1 "
-                                          "to %3 pixels.")
-                               .arg(width)
-                               .arg(height)
-                               .arg(maxDimension));
+        throw BrowserError(
+            QStringLiteral("The browser view cannot be %1 x %2 pixels: each side must be from 1 "
+                           "to %3 pixels.")
+                .arg(width)
+                .arg(height)
+                .arg(maxDimension));
     const QSize size(width, height);
-    if (size == m_size)
-        return;
+    if (size == m_size) return;
     const QSize previous = m_size;
     m_size = size;
     // Without a running page the size waits for the next one, which is made at this size.
@@ -392,8 +383,7 @@ void BrowserView::resize(int width, int height) {
 }
 
 void BrowserView::setLiveView(bool live) {
-    if (live == m_live)
-        return;
+    if (live == m_live) return;
     m_live = live;
     if (PageSession* s = existingSession()) {
         try {
@@ -405,29 +395,24 @@ void BrowserView::setLiveView(bool live) {
 }
 
 QImage BrowserView::liveFrame() const {
-    if (m_session && m_session->current() && !m_session->gone())
-        return m_session->m_liveFrame;
+    if (m_session && m_session->current() && !m_session->gone()) return m_session->m_liveFrame;
     return {};
 }
 
 bool BrowserView::draw(gdi::HDC dc, const gdi::RECT& bounds) {
-    if (!dc)
-        return false;
+    if (!dc) return false;
     const std::int64_t bw = std::int64_t(bounds.right) - bounds.left;
     const std::int64_t bh = std::int64_t(bounds.bottom) - bounds.top;
-    if (bw <= 0 || bh <= 0 || m_size.isEmpty())
-        return true;
+    if (bw <= 0 || bh <= 0 || m_size.isEmpty()) return true;
     gdi::RECT clip{};
     const int kind = gdi::GetClipBox(dc, &clip);
-    if (kind == gdi::ERROR_REGION)
-        return false;
+    if (kind == gdi::ERROR_REGION) return false;
     // The part of the bounds that can be seen, relative to the bounds' top-left corner.
     const std::int64_t x0 = std::max<std::int64_t>(bounds.left, clip.left) - bounds.left;
     const std::int64_t y0 = std::max<std::int64_t>(bounds.top, clip.top) - bounds.top;
     const std::int64_t x1 = std::min<std::int64_t>(bounds.right, clip.right) - bounds.left;
     const std::int64_t y1 = std::min<std::int64_t>(bounds.bottom, clip.bottom) - bounds.top;
-    if (kind == gdi::NULLREGION || x1 <= x0 || y1 <= y0)
-        return true;
+    if (kind == gdi::NULLREGION || x1 <= x0 || y1 <= y0) return true;
 
     if (m_address.isEmpty() && !m_session) {
         // Nothing loaded yet: the view is a blank page, and no engine is needed to draw it.
@@ -459,15 +444,15 @@ bool BrowserView::draw(gdi::HDC dc, const gdi::RECT& bounds) {
         const std::uint64_t generation = eventLoopGeneration();
         // A page that let a capture run out of time will not answer the rest of a capture in
         // pieces either; each piece would wait the whole time limit again.
-        if (s.m_stalledGeneration == generation)
-            return false;
+        if (s.m_stalledGeneration == generation) return false;
         const QPointF scroll = s.scrollOffset();
 
         // Pieces of the visible area, each small enough to capture at once.
         const std::int64_t tileW = std::max<std::int64_t>(
             1, std::min<std::int64_t>(x1 - x0, std::int64_t(double(maxCaptureSide) / rx)));
         const std::int64_t tileH = std::max<std::int64_t>(
-            1, std::min<std::int64_t>(y1 - y0, std::int64_t(double(maxCapturePixels) / (double(tileW) * rx * ry))));
+            1, std::min<std::int64_t>(y1 - y0,
+                                      std::int64_t(double(maxCapturePixels) / (double(tileW) * rx * ry))));
         for (std::int64_t ty = y0; ty < y1; ty += tileH) {
             const std::int64_t th = std::min(tileH, y1 - ty);
             for (std::int64_t tx = x0; tx < x1; tx += tileW) {
@@ -494,7 +479,8 @@ bool BrowserView::draw(gdi::HDC dc, const gdi::RECT& bounds) {
                 }
                 std::vector<std::uint8_t> png;
                 Pixels captured;
-                if (!decodeBase64(shot.data.empty() ? shot.json.value("data", std::string()) : shot.data, png) ||
+                if (!decodeBase64(shot.data.empty() ? shot.json.value("data", std::string()) : shot.data,
+                                  png) ||
                     !decodePng(png.data(), png.size(), captured, nullptr))
                     return false;
                 const int expectW = int(cx1 - cx0), expectH = int(cy1 - cy0);
@@ -511,13 +497,15 @@ bool BrowserView::draw(gdi::HDC dc, const gdi::RECT& bounds) {
                     captured = std::move(fitted);
                 }
                 if (uniform) {
-                    if (!putPixels(dc, bounds.left + tx, bounds.top + ty, int(tw), int(th), captured.bgrx.data()))
+                    if (!putPixels(dc, bounds.left + tx, bounds.top + ty, int(tw), int(th),
+                                   captured.bgrx.data()))
                         return false;
                 } else {
                     Pixels shrunk;
                     shrink(captured, shrinkTaps(tx, int(tw), rx, cx0, captured.width),
                            shrinkTaps(ty, int(th), ry, cy0, captured.height), shrunk);
-                    if (!putPixels(dc, bounds.left + tx, bounds.top + ty, int(tw), int(th), shrunk.bgrx.data()))
+                    if (!putPixels(dc, bounds.left + tx, bounds.top + ty, int(tw), int(th),
+                                   shrunk.bgrx.data()))
                         return false;
                 }
             }
@@ -552,8 +540,7 @@ const char* buttonName(BrowserView::MouseButton b) {
 void BrowserView::sendMouse(MouseAction action, int x, int y, MouseButton button, int buttons, int modifiers,
                             int clickCount) {
     PageSession* s = existingSession();
-    if (!s || s->gone())
-        return;
+    if (!s || s->gone()) return;
     Json params = {{"type", action == MouseAction::Press     ? "mousePressed"
                             : action == MouseAction::Release ? "mouseReleased"
                                                              : "mouseMoved"},
@@ -579,11 +566,9 @@ void BrowserView::sendMouse(MouseAction action, int x, int y, MouseButton button
     std::function<void(Json)> sendMove;
     auto reply = std::make_shared<Connection::Reply>();
     *reply = [self, reply](const Message*, const QString&) {
-        if (!self)
-            return;
+        if (!self) return;
         PageSession* s = self->existingSession();
-        if (!s)
-            return;
+        if (!s) return;
         s->m_moveInFlight = false;
         if (s->m_movePending) {
             s->m_movePending = false;
@@ -598,8 +583,7 @@ void BrowserView::sendMouse(MouseAction action, int x, int y, MouseButton button
 
 void BrowserView::sendWheel(int x, int y, double deltaX, double deltaY, int modifiers) {
     PageSession* s = existingSession();
-    if (!s || s->gone())
-        return;
+    if (!s || s->gone()) return;
     s->forgetScroll();
     s->connection().sendWithoutReply("Input.dispatchMouseEvent",
                                      {{"type", "mouseWheel"},
@@ -613,10 +597,11 @@ void BrowserView::sendWheel(int x, int y, double deltaX, double deltaY, int modi
 
 void BrowserView::sendKey(const Key& key) {
     PageSession* s = existingSession();
-    if (!s || s->gone())
-        return;
+    if (!s || s->gone()) return;
     s->forgetScroll();
-    Json params = {{"type", !key.down ? "keyUp" : key.text.isEmpty() ? "rawKeyDown" : "keyDown"},
+    Json params = {{"type", !key.down            ? "keyUp"
+                            : key.text.isEmpty() ? "rawKeyDown"
+                                                 : "keyDown"},
                    {"modifiers", key.modifiers},
                    {"windowsVirtualKeyCode", key.windowsKeyCode},
                    {"key", key.key.toStdString()},
@@ -632,10 +617,8 @@ void BrowserView::sendKey(const Key& key) {
 // --- Free functions -------------------------------------------------------------------------
 
 int OleDraw(BrowserView* view, gdi::DWORD aspect, gdi::HDC dc, const gdi::RECT* bounds) {
-    if (!view || !dc || !bounds)
-        return E_INVALIDARG;
-    if (aspect != DVASPECT_CONTENT)
-        return DV_E_DVASPECT;
+    if (!view || !dc || !bounds) return E_INVALIDARG;
+    if (aspect != DVASPECT_CONTENT) return DV_E_DVASPECT;
     return view->draw(dc, *bounds) ? S_OK : E_FAIL;
 }
 
@@ -659,27 +642,29 @@ namespace engine {
 
 void setCallTimeoutMs(int ms) {
     callTimeout = std::max(1, ms);
-    if (Engine* e = Engine::current())
-        e->connection().setDefaultTimeoutMs(callTimeout);
+    if (Engine* e = Engine::current()) e->connection().setDefaultTimeoutMs(callTimeout);
 }
 
-int callTimeoutMs() { return callTimeout; }
+int callTimeoutMs() {
+    return callTimeout;
+}
 
 long enginePid() {
     Engine* e = Engine::current();
     return e ? long(e->pid()) : 0;
 }
 
-void shutdownEngine() { Engine::shutdown(); }
+void shutdownEngine() {
+    Engine::shutdown();
+}
 
 QByteArray rawPageCall(BrowserView* view, const QString& method, const QByteArray& paramsJson) {
     PageSession& s = view->session();
-    Json params = paramsJson.isEmpty() ? Json::object() : Json::parse(paramsJson.toStdString(), nullptr, false);
-    if (params.is_discarded())
-        throw BrowserError(QStringLiteral("The parameters are not JSON."));
+    Json params =
+        paramsJson.isEmpty() ? Json::object() : Json::parse(paramsJson.toStdString(), nullptr, false);
+    if (params.is_discarded()) throw BrowserError(QStringLiteral("The parameters are not JSON."));
     Message result = s.call(method.toStdString(), std::move(params));
-    if (!result.data.empty())
-        return QByteArray::fromStdString(result.data);
+    if (!result.data.empty()) return QByteArray::fromStdString(result.data);
     return QByteArray::fromStdString(result.json.dump());
 }
 

@@ -22,7 +22,7 @@
 namespace browser {
 
 class BrowserError : public std::runtime_error {
-public:
+  public:
     using runtime_error::runtime_error;
     explicit BrowserError(const QString& text) : std::runtime_error(text.toStdString()) {}
     QString text() const { return QString::fromUtf8(what()); }
@@ -40,7 +40,7 @@ QByteArray rawPageCall(BrowserView* view, const QString& method, const QByteArra
 
 class BrowserView : public QObject {
     Q_OBJECT
-public:
+  public:
     // The size a view has until the program sizes it: that of the window layout.
     static constexpr int initialWidth = 2000;
     static constexpr int initialHeight = 2000;
@@ -97,13 +97,13 @@ public:
     // a scheme is kept; anything else is read as a web address.
     static QUrl addressToUrl(const QString& address);
 
-signals:
+  signals:
     void documentComplete(const QString& frameId, const QString& url);
     void contentChanged(); // the page's pixels may have changed (for the live 1:1 view)
 
-private:
+  private:
     friend QByteArray engine::rawPageCall(BrowserView*, const QString&, const QByteArray&);
-    PageSession& session();          // the page on a running engine, made or made again on demand
+    PageSession& session();         // the page on a running engine, made or made again on demand
     PageSession* existingSession(); // the page if it runs now; never starts anything
 
     QSize m_size{initialWidth, initialHeight};

@@ -21,21 +21,17 @@ bool isBase64(char c) {
 } // namespace
 
 bool extractBulkData(std::string& text, std::string& data) {
-    if (text.size() < bulkThreshold)
-        return false;
+    if (text.size() < bulkThreshold) return false;
     static constexpr std::string_view key = "\"data\":\"";
     std::size_t at = text.find(key);
     // Only a key at the start of an object member counts; the same letters inside a string
     // value would have their quotes escaped.
-    if (at == std::string::npos || at == 0 || (text[at - 1] != '{' && text[at - 1] != ','))
-        return false;
+    if (at == std::string::npos || at == 0 || (text[at - 1] != '{' && text[at - 1] != ',')) return false;
     const std::size_t begin = at + key.size();
     const std::size_t end = text.find('"', begin);
-    if (end == std::string::npos)
-        return false;
+    if (end == std::string::npos) return false;
     for (std::size_t i = begin; i < end; ++i)
-        if (!isBase64(text[i]))
-            return false;
+        if (!isBase64(text[i])) return false;
     data.assign(text, begin, end - begin);
     text.erase(begin, end - begin);
     return true;
@@ -58,8 +54,7 @@ Connection::~Connection() {
 std::string Connection::encode(std::uint64_t id, const std::string& method, const Json& params,
                                const std::string& sessionId) const {
     Json message = {{"id", id}, {"method", method}, {"params", params.is_null() ? Json::object() : params}};
-    if (!sessionId.empty())
-        message["sessionId"] = sessionId;
+    if (!sessionId.empty()) message["sessionId"] = sessionId;
     return message.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
@@ -70,15 +65,14 @@ QString Connection::errorText(const std::string& method, const Json& error) {
     return QStringLiteral("The browser engine refused %1: %2").arg(QString::fromStdString(method), text);
 }
 
-Message Connection::call(const std::string& method, Json params, const std::string& sessionId, int timeoutMs) {
-    if (timeoutMs < 0)
-        timeoutMs = m_defaultTimeoutMs;
+Message Connection::call(const std::string& method, Json params, const std::string& sessionId,
+                         int timeoutMs) {
+    if (timeoutMs < 0) timeoutMs = m_defaultTimeoutMs;
     const std::uint64_t id = nextId();
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     {
         std::lock_guard lock(m_mutex);
-        if (m_closed)
-            throw BrowserError(QStringLiteral("The browser engine is not running."));
+        if (m_closed) throw BrowserError(QStringLiteral("The browser engine is not running."));
         Pending& p = m_pending[id];
         p.waiting = true;
         p.method = method;
@@ -105,22 +99,24 @@ Message Connection::call(const std::string& method, Json params, const std::stri
     Message answer = std::move(it->second.answer);
     m_pending.erase(it);
     lock.unlock();
-    if (answer.json.contains("error"))
-        throw BrowserError(errorText(method, answer.json["error"]));
+    if (answer.json.contains("error")) throw BrowserError(errorText(method, answer.json["error"]));
     Message result;
     result.json = answer.json.contains("result") ? std::move(answer.json["result"]) : Json::object();
     result.data = std::move(answer.data);
     return result;
 }
 
-void Connection::callAsync(const std::string& method, Json params, const std::string& sessionId, Reply reply) {
+void Connection::callAsync(const std::string& method, Json params, const std::string& sessionId,
+                           Reply reply) {
     const std::uint64_t id = nextId();
     {
         std::lock_guard lock(m_mutex);
         expireAsync();
         if (m_closed) {
             if (reply) {
-                m_queue.push_back({Queued::Failure, {}, std::move(reply),
+                m_queue.push_back({Queued::Failure,
+                                   {},
+                                   std::move(reply),
                                    QStringLiteral("The browser engine is not running.")});
                 postDelivery();
             }
@@ -136,7 +132,9 @@ void Connection::callAsync(const std::string& method, Json params, const std::st
         auto it = m_pending.find(id);
         if (it != m_pending.end()) {
             if (it->second.reply) {
-                m_queue.push_back({Queued::Failure, {}, std::move(it->second.reply),
+                m_queue.push_back({Queued::Failure,
+                                   {},
+                                   std::move(it->second.reply),
                                    QStringLiteral("The browser engine does not take commands any more.")});
                 postDelivery();
             }
@@ -154,7 +152,9 @@ void Connection::setEventHandler(const std::string& sessionId, EventHandler hand
     m_handlers[sessionId] = std::move(handler);
 }
 
-void Connection::removeEventHandler(const std::string& sessionId) { m_handlers.erase(sessionId); }
+void Connection::removeEventHandler(const std::string& sessionId) {
+    m_handlers.erase(sessionId);
+}
 
 void Connection::close() {
     m_transport->close();
@@ -174,13 +174,11 @@ void Connection::onMessage(std::string&& text) {
         return; // not ours to understand; the engine does not send such things
     if (message.json.contains("id")) {
         const auto idValue = message.json["id"];
-        if (!idValue.is_number_unsigned() && !idValue.is_number_integer())
-            return;
+        if (!idValue.is_number_unsigned() && !idValue.is_number_integer()) return;
         const std::uint64_t id = idValue.get<std::uint64_t>();
         std::lock_guard lock(m_mutex);
         auto it = m_pending.find(id);
-        if (it == m_pending.end())
-            return; // answer to a call that timed out or wanted none
+        if (it == m_pending.end()) return; // answer to a call that timed out or wanted none
         if (it->second.waiting) {
             it->second.answer = std::move(message);
             it->second.done = true;
@@ -194,8 +192,7 @@ void Connection::onMessage(std::string&& text) {
         }
         return;
     }
-    if (m_hook)
-        m_hook(*this, message.json);
+    if (m_hook) m_hook(*this, message.json);
     std::lock_guard lock(m_mutex);
     m_queue.push_back({Queued::Event, std::move(message), {}, {}});
     postDelivery();
@@ -203,13 +200,14 @@ void Connection::onMessage(std::string&& text) {
 
 void Connection::onClosed() {
     std::lock_guard lock(m_mutex);
-    if (m_closed)
-        return;
+    if (m_closed) return;
     m_closed = true;
     for (auto it = m_pending.begin(); it != m_pending.end();) {
         if (!it->second.waiting) {
             if (it->second.reply)
-                m_queue.push_back({Queued::Failure, {}, std::move(it->second.reply),
+                m_queue.push_back({Queued::Failure,
+                                   {},
+                                   std::move(it->second.reply),
                                    QStringLiteral("The browser engine has stopped.")});
             it = m_pending.erase(it);
         } else {
@@ -221,10 +219,10 @@ void Connection::onClosed() {
 }
 
 void Connection::postDelivery() {
-    if (m_deliveryPosted || !m_context)
-        return;
+    if (m_deliveryPosted || !m_context) return;
     m_deliveryPosted = true;
-    QMetaObject::invokeMethod(m_context.get(), [this] { deliver(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        m_context.get(), [this] { deliver(); }, Qt::QueuedConnection);
 }
 
 void Connection::expireAsync() {
@@ -232,7 +230,9 @@ void Connection::expireAsync() {
     for (auto it = m_pending.begin(); it != m_pending.end();) {
         if (!it->second.waiting && it->second.deadline <= now) {
             if (it->second.reply)
-                m_queue.push_back({Queued::Failure, {}, std::move(it->second.reply),
+                m_queue.push_back({Queued::Failure,
+                                   {},
+                                   std::move(it->second.reply),
                                    QStringLiteral("The browser engine did not answer %1 in time.")
                                        .arg(QString::fromStdString(it->second.method))});
             it = m_pending.erase(it);
@@ -250,7 +250,9 @@ void Connection::deliver() {
     }
     // One item at a time, so that a handler that calls the engine, or opens a nested event
     // loop, leaves the rest of the queue in order for whoever delivers next.
+    const std::weak_ptr<bool> alive = m_alive;
     for (;;) {
+        if (alive.expired()) return;
         Queued item;
         bool got = false;
         bool reportClose = false;
@@ -266,12 +268,10 @@ void Connection::deliver() {
             }
         }
         if (reportClose) {
-            if (m_closedHandler)
-                m_closedHandler();
+            if (m_closedHandler) m_closedHandler();
             return;
         }
-        if (!got)
-            return;
+        if (!got) return;
         switch (item.kind) {
         case Queued::Event: {
             const std::string session = item.message.json.value("sessionId", std::string());

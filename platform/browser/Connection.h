@@ -8,8 +8,6 @@
 
 #include "platform/browser/PipeTransport.h"
 
-#include <nlohmann/json.hpp>
-
 #include <QObject>
 #include <QString>
 #include <chrono>
@@ -20,6 +18,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <nlohmann/json.hpp>
 #include <string>
 
 namespace browser {
@@ -39,7 +38,7 @@ struct Message {
 bool extractBulkData(std::string& text, std::string& data);
 
 class Connection {
-public:
+  public:
     using EventHandler = std::function<void(const Message&)>;
     using Reply = std::function<void(const Message* result, const QString& error)>;
     // Runs on the reader thread for every event before it is queued; it may answer at once with
@@ -78,7 +77,7 @@ public:
     // Delivers what the reader has queued; normally run by the event loop.
     void deliver();
 
-private:
+  private:
     struct Pending {
         bool waiting = false; // a synchronous caller waits for it
         bool done = false;
@@ -117,6 +116,8 @@ private:
     bool m_closedReported = false;
     bool m_deliveryPosted = false;
 
+    // Lets deliver() notice that a handler has destroyed the connection.
+    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
     std::unique_ptr<QObject> m_context; // the UI thread's receiver of queued deliveries
     std::unique_ptr<PipeTransport> m_transport;
 };

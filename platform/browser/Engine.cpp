@@ -8,8 +8,8 @@
 #include <QFileInfo>
 #include <cerrno>
 #include <csignal>
-#include <cstring>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
@@ -34,8 +34,7 @@ ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
 }
 
 bool ChildProcess::running() {
-    if (m_pid <= 0 || m_reaped)
-        return false;
+    if (m_pid <= 0 || m_reaped) return false;
     int status = 0;
     pid_t r = ::waitpid(m_pid, &status, WNOHANG);
     if (r == m_pid || (r < 0 && errno == ECHILD)) {
@@ -46,8 +45,7 @@ bool ChildProcess::running() {
 }
 
 void ChildProcess::kill(int graceMs) {
-    if (m_pid <= 0)
-        return;
+    if (m_pid <= 0) return;
     for (int waited = 0; waited < graceMs && running(); waited += 10)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     // The whole group: the engine's helpers (zygote, renderers) live there too.
@@ -63,7 +61,9 @@ void ChildProcess::kill(int graceMs) {
 
 // --- TemporaryProfile -----------------------------------------------------------------------
 
-QString TemporaryProfile::prefix() { return QStringLiteral("velmora-engine-"); }
+QString TemporaryProfile::prefix() {
+    return QStringLiteral("velmora-engine-");
+}
 
 TemporaryProfile::TemporaryProfile() {
     QByteArray pattern = QDir(QDir::tempPath())
@@ -71,14 +71,14 @@ TemporaryProfile::TemporaryProfile() {
                              .toLocal8Bit();
     // mkdtemp makes the directory with mode 0700: no one else may read the engine's profile.
     if (!::mkdtemp(pattern.data()))
-        throw BrowserError(QStringLiteral("Could not create a profile folder for the browser engine in %1: %2")
-                               .arg(QDir::tempPath(), QString::fromLocal8Bit(std::strerror(errno))));
+        throw BrowserError(
+            QStringLiteral("Could not create a profile folder for the browser engine in %1: %2")
+                .arg(QDir::tempPath(), QString::fromLocal8Bit(std::strerror(errno))));
     m_path = QString::fromLocal8Bit(pattern);
 }
 
 TemporaryProfile::~TemporaryProfile() {
-    if (!m_path.isEmpty())
-        QDir(m_path).removeRecursively();
+    if (!m_path.isEmpty()) QDir(m_path).removeRecursively();
 }
 
 void TemporaryProfile::removeStale() {
@@ -89,14 +89,11 @@ void TemporaryProfile::removeStale() {
         const QStringList parts = name.mid(prefix().size()).split(QLatin1Char('-'));
         bool ok = false;
         const long pid = parts.value(0).toLong(&ok);
-        if (!ok || pid <= 0 || pid == ::getpid())
-            continue;
+        if (!ok || pid <= 0 || pid == ::getpid()) continue;
         struct stat st {};
         const QByteArray path = temp.filePath(name).toLocal8Bit();
-        if (::lstat(path.constData(), &st) != 0 || st.st_uid != ::geteuid() || !S_ISDIR(st.st_mode))
-            continue;
-        if (::kill(pid_t(pid), 0) == 0 || errno != ESRCH)
-            continue; // its program still runs
+        if (::lstat(path.constData(), &st) != 0 || st.st_uid != ::geteuid() || !S_ISDIR(st.st_mode)) continue;
+        if (::kill(pid_t(pid), 0) == 0 || errno != ESRCH) continue; // its program still runs
         QDir(temp.filePath(name)).removeRecursively();
     }
 }
@@ -112,14 +109,15 @@ std::unique_ptr<Engine>& sharedEngine() {
 int engineStarts = 0;
 bool cleanupRegistered = false;
 
-void shutdownAtExit() { Engine::shutdown(); }
+void shutdownAtExit() {
+    Engine::shutdown();
+}
 
 // A page's script dialog (alert, confirm, beforeunload) stops the page until it is answered;
 // nobody is there to answer it, and the UI thread may be waiting on that page, so the reader
 // accepts it on the spot.
 void answerDialogs(Connection& connection, const Json& event) {
-    if (event.value("method", std::string()) != "Page.javascriptDialogOpening")
-        return;
+    if (event.value("method", std::string()) != "Page.javascriptDialogOpening") return;
     const std::string session = event.value("sessionId", std::string());
     Json params = {{"accept", true}};
     const Json& p = event.value("params", Json::object());
@@ -133,12 +131,12 @@ void answerDialogs(Connection& connection, const Json& event) {
 QString Engine::findExecutable() {
     const QStringList names = {QStringLiteral("chromium"), QStringLiteral("chromium-browser"),
                                QStringLiteral("google-chrome")};
-    const QStringList dirs = QString::fromLocal8Bit(qgetenv("PATH")).split(QLatin1Char(':'), Qt::SkipEmptyParts);
+    const QStringList dirs =
+        QString::fromLocal8Bit(qgetenv("PATH")).split(QLatin1Char(':'), Qt::SkipEmptyParts);
     for (const QString& name : names) {
         for (const QString& dir : dirs) {
             QFileInfo file(QDir(dir).filePath(name));
-            if (file.isFile() && file.isExecutable())
-                return file.absoluteFilePath();
+            if (file.isFile() && file.isExecutable()) return file.absoluteFilePath();
         }
     }
     return {};
@@ -167,13 +165,14 @@ QStringList Engine::arguments(const QString& profile) {
     };
     // The engine's sandbox needs user namespaces that root cannot have; as root the engine
     // refuses to start with it.
-    if (::geteuid() == 0)
-        args << QStringLiteral("--no-sandbox");
+    if (::geteuid() == 0) args << QStringLiteral("--no-sandbox");
     args << QStringLiteral("about:blank");
     return args;
 }
 
-Engine::Engine(int generation) : m_generation(generation) { start(); }
+Engine::Engine(int generation) : m_generation(generation) {
+    start();
+}
 
 Engine::~Engine() {
     if (m_connection && !m_connection->closed())
@@ -221,17 +220,14 @@ void Engine::start() {
         // Dies with us, also when we are killed. The setting survives the exec of the wrapper
         // script and its exec of the real binary (neither is set-user-ID).
         ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-        if (::getppid() != parent)
-            ::_exit(127);
+        if (::getppid() != parent) ::_exit(127);
         // Moved to free descriptors first: if the socket were already 3 or 4, dup2 onto itself
         // would keep its close-on-exec flag and the engine would find no pipe.
         int a = ::fcntl(theirs.get(), F_DUPFD, 10);
         int b = ::fcntl(theirs.get(), F_DUPFD, 10);
-        if (a < 0 || b < 0 || ::dup2(a, 3) < 0 || ::dup2(b, 4) < 0)
-            ::_exit(127);
+        if (a < 0 || b < 0 || ::dup2(a, 3) < 0 || ::dup2(b, 4) < 0) ::_exit(127);
         int devnull = ::open("/dev/null", O_RDONLY);
-        if (devnull >= 0)
-            ::dup2(devnull, 0);
+        if (devnull >= 0) ::dup2(devnull, 0);
         int log = ::open(logPath.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         if (log >= 0) {
             ::dup2(log, 1);
@@ -261,22 +257,22 @@ void Engine::start() {
             if (!lines.isEmpty())
                 detail = QStringLiteral(" The engine said: %1").arg(QString::fromLocal8Bit(lines.last()));
         }
-        throw BrowserError(QStringLiteral("The browser engine %1 did not start: %2%3")
-                               .arg(executable, e.text(), detail));
+        throw BrowserError(
+            QStringLiteral("The browser engine %1 did not start: %2%3").arg(executable, e.text(), detail));
     }
 }
 
-bool Engine::alive() { return m_connection && !m_connection->closed() && m_process.running(); }
+bool Engine::alive() {
+    return m_connection && !m_connection->closed() && m_process.running();
+}
 
 Engine& Engine::shared() {
     std::unique_ptr<Engine>& engine = sharedEngine();
-    if (engine && !engine->alive())
-        engine.reset();
+    if (engine && !engine->alive()) engine.reset();
     if (!engine) {
         if (!cleanupRegistered) {
             cleanupRegistered = true;
-            if (QCoreApplication::instance())
-                qAddPostRoutine(shutdownAtExit);
+            if (QCoreApplication::instance()) qAddPostRoutine(shutdownAtExit);
             std::atexit(shutdownAtExit);
         }
         engine.reset(new Engine(++engineStarts));
@@ -284,8 +280,12 @@ Engine& Engine::shared() {
     return *engine;
 }
 
-Engine* Engine::current() { return sharedEngine().get(); }
+Engine* Engine::current() {
+    return sharedEngine().get();
+}
 
-void Engine::shutdown() { sharedEngine().reset(); }
+void Engine::shutdown() {
+    sharedEngine().reset();
+}
 
 } // namespace browser

@@ -15,7 +15,7 @@ namespace browser {
 // A started child process in a process group of its own; the group is killed and the child
 // reaped when the owner goes.
 class ChildProcess {
-public:
+  public:
     ChildProcess() = default;
     explicit ChildProcess(pid_t pid) : m_pid(pid) {}
     ~ChildProcess() { kill(); }
@@ -31,14 +31,14 @@ public:
     // Waits up to graceMs for the child to end by itself, then kills its group.
     void kill(int graceMs = 0);
 
-private:
+  private:
     pid_t m_pid = 0;
     bool m_reaped = false;
 };
 
 // A private directory (mode 0700) that is removed with everything in it when the owner goes.
 class TemporaryProfile {
-public:
+  public:
     TemporaryProfile(); // throws BrowserError
     ~TemporaryProfile();
     TemporaryProfile(const TemporaryProfile&) = delete;
@@ -50,12 +50,12 @@ public:
     static void removeStale();
     static QString prefix(); // file name prefix of every profile directory
 
-private:
+  private:
     QString m_path;
 };
 
 class Engine {
-public:
+  public:
     ~Engine();
     Engine(const Engine&) = delete;
     Engine& operator=(const Engine&) = delete;
@@ -77,7 +77,7 @@ public:
     static QString findExecutable();
     static QStringList arguments(const QString& profile);
 
-private:
+  private:
     Engine(int generation); // throws BrowserError
     void start();
 

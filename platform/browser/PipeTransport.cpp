@@ -12,8 +12,7 @@
 namespace browser {
 
 void UniqueFd::reset(int fd) {
-    if (m_fd >= 0)
-        ::close(m_fd);
+    if (m_fd >= 0) ::close(m_fd);
     m_fd = fd;
 }
 
@@ -54,25 +53,21 @@ PipeTransport::PipeTransport(UniqueFd readFd, UniqueFd writeFd, Handlers handler
     }
     // Writes wait in poll() with a deadline rather than in write(): an engine that stops
     // reading must not hang the UI thread.
-    if (m_writeFd.valid())
-        ::fcntl(m_writeFd.get(), F_SETFL, ::fcntl(m_writeFd.get(), F_GETFL) | O_NONBLOCK);
+    if (m_writeFd.valid()) ::fcntl(m_writeFd.get(), F_SETFL, ::fcntl(m_writeFd.get(), F_GETFL) | O_NONBLOCK);
     m_reader = std::thread([this] { readLoop(); });
 }
 
 PipeTransport::~PipeTransport() {
     m_reportedClosed = true; // the owner is going: no more callbacks
     close();
-    if (m_reader.joinable())
-        m_reader.join();
+    if (m_reader.joinable()) m_reader.join();
 }
 
 bool PipeTransport::send(std::string_view message, int timeoutMs) {
-    if (m_closed)
-        return false;
+    if (m_closed) return false;
     std::lock_guard lock(m_writeMutex);
     const int fd = m_writeFd.get();
-    if (fd < 0)
-        return false;
+    if (fd < 0) return false;
     const bool socket = isSocket(fd);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     const char nul = '\0';
@@ -86,14 +81,12 @@ bool PipeTransport::send(std::string_view message, int timeoutMs) {
                 part.remove_prefix(std::size_t(n));
                 continue;
             }
-            if (n < 0 && errno == EINTR)
-                continue;
+            if (n < 0 && errno == EINTR) continue;
             if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
                 const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                                       deadline - std::chrono::steady_clock::now())
                                       .count();
-                if (left <= 0 || m_closed)
-                    return false;
+                if (left <= 0 || m_closed) return false;
                 pollfd p{fd, POLLOUT, 0};
                 ::poll(&p, 1, int(std::min<long long>(left, 100)));
                 continue;
@@ -105,8 +98,7 @@ bool PipeTransport::send(std::string_view message, int timeoutMs) {
 }
 
 void PipeTransport::close() {
-    if (m_closed.exchange(true))
-        return;
+    if (m_closed.exchange(true)) return;
     if (m_wakeWrite.valid()) {
         const char c = 1;
         [[maybe_unused]] ssize_t n = ::write(m_wakeWrite.get(), &c, 1);
@@ -115,8 +107,7 @@ void PipeTransport::close() {
 
 void PipeTransport::finish() {
     m_closed = true;
-    if (!m_reportedClosed.exchange(true) && m_handlers.onClosed)
-        m_handlers.onClosed();
+    if (!m_reportedClosed.exchange(true) && m_handlers.onClosed) m_handlers.onClosed();
 }
 
 void PipeTransport::readLoop() {
@@ -127,25 +118,18 @@ void PipeTransport::readLoop() {
         pollfd fds[2] = {{m_readFd.get(), POLLIN, 0}, {m_wakeRead.get(), POLLIN, 0}};
         int r = ::poll(fds, m_wakeRead.valid() ? 2 : 1, -1);
         if (r < 0) {
-            if (errno == EINTR)
-                continue;
+            if (errno == EINTR) continue;
             break;
         }
-        if (m_closed || (fds[1].revents & POLLIN))
-            break;
-        if (!(fds[0].revents & (POLLIN | POLLHUP | POLLERR)))
-            continue;
+        if (m_closed || (fds[1].revents & POLLIN)) break;
+        if (!(fds[0].revents & (POLLIN | POLLHUP | POLLERR))) continue;
         ssize_t n = ::read(m_readFd.get(), buffer.data(), buffer.size());
-        if (n < 0 && (errno == EINTR || errno == EAGAIN))
-            continue;
-        if (n <= 0)
-            break;
+        if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+        if (n <= 0) break;
         splitter.feed(buffer.data(), std::size_t(n), messages);
         for (std::string& m : messages) {
-            if (m_reportedClosed)
-                break;
-            if (m_handlers.onMessage)
-                m_handlers.onMessage(std::move(m));
+            if (m_reportedClosed) break;
+            if (m_handlers.onMessage) m_handlers.onMessage(std::move(m));
         }
         messages.clear();
     }

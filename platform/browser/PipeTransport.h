@@ -15,14 +15,13 @@ namespace browser {
 
 // Owns one file descriptor; closes it when it goes.
 class UniqueFd {
-public:
+  public:
     UniqueFd() = default;
     explicit UniqueFd(int fd) : m_fd(fd) {}
     ~UniqueFd() { reset(); }
     UniqueFd(UniqueFd&& other) noexcept : m_fd(other.release()) {}
     UniqueFd& operator=(UniqueFd&& other) noexcept {
-        if (this != &other)
-            reset(other.release());
+        if (this != &other) reset(other.release());
         return *this;
     }
     UniqueFd(const UniqueFd&) = delete;
@@ -37,19 +36,19 @@ public:
     }
     void reset(int fd = -1);
 
-private:
+  private:
     int m_fd = -1;
 };
 
 // Cuts a byte stream into NUL-terminated messages. Bytes after the last NUL are kept for the
 // next feed, so a message may arrive in any number of pieces.
 class MessageSplitter {
-public:
+  public:
     // Appends each complete message to out (without its NUL).
     void feed(const char* data, std::size_t size, std::vector<std::string>& out);
     std::size_t pendingBytes() const { return m_partial.size(); }
 
-private:
+  private:
     std::string m_partial;
 };
 
@@ -57,7 +56,7 @@ private:
 // thread delivers each message to onMessage and, once the stream has ended or failed, calls
 // onClosed exactly once; both run on the reader thread.
 class PipeTransport {
-public:
+  public:
     struct Handlers {
         std::function<void(std::string&&)> onMessage;
         std::function<void()> onClosed;
@@ -75,7 +74,7 @@ public:
     void close();
     bool closed() const { return m_closed.load(); }
 
-private:
+  private:
     void readLoop();
     void finish();
 

@@ -12,7 +12,9 @@
 
 namespace browsertest {
 
-Pages::Pages() { EXPECT_TRUE(m_dir.isValid()); }
+Pages::Pages() {
+    EXPECT_TRUE(m_dir.isValid());
+}
 
 QString Pages::write(const QString& name, const QByteArray& html) {
     QFile file(path(name));
@@ -21,7 +23,9 @@ QString Pages::write(const QString& name, const QByteArray& html) {
     return path(name);
 }
 
-QString Pages::path(const QString& name) const { return QDir(m_dir.path()).filePath(name); }
+QString Pages::path(const QString& name) const {
+    return QDir(m_dir.path()).filePath(name);
+}
 
 Canvas::Canvas(int width, int height, QRgb fill) : m_image(width, height, QImage::Format_RGB32) {
     m_image.fill(fill);
@@ -30,8 +34,7 @@ Canvas::Canvas(int width, int height, QRgb fill) : m_image(width, height, QImage
 }
 
 Canvas::~Canvas() {
-    if (m_dc)
-        gdi::DeleteDC(m_dc);
+    if (m_dc) gdi::DeleteDC(m_dc);
 }
 
 bool near(QRgb a, QRgb b, int tolerance) {
@@ -39,7 +42,9 @@ bool near(QRgb a, QRgb b, int tolerance) {
            std::abs(qBlue(a) - qBlue(b)) <= tolerance;
 }
 
-bool waitFor(const std::function<bool()>& done, int ms) { return QTest::qWaitFor(done, ms); }
+bool waitFor(const std::function<bool()>& done, int ms) {
+    return QTest::qWaitFor(done, ms);
+}
 
 QByteArray blocksPage() {
     return "<!doctype html><html><head><style>"
@@ -57,8 +62,7 @@ void loadAndWait(browser::BrowserView& view, const QString& address) {
     const QString expected = browser::BrowserView::addressToUrl(address).toString(QUrl::FullyEncoded);
     QMetaObject::Connection c = QObject::connect(&view, &browser::BrowserView::documentComplete,
                                                  [&](const QString&, const QString& url) {
-                                                     if (url == expected)
-                                                         done = true;
+                                                     if (url == expected) done = true;
                                                  });
     view.navigate(address);
     EXPECT_TRUE(waitFor([&] { return done; })) << "no document completed for " << address.toStdString();
@@ -66,11 +70,12 @@ void loadAndWait(browser::BrowserView& view, const QString& address) {
 }
 
 QByteArray evaluate(browser::BrowserView& view, const QString& expression) {
-    const QByteArray params =
-        QJsonDocument(QJsonObject{{"expression", expression}, {"returnByValue", true}}).toJson(QJsonDocument::Compact);
+    const QByteArray params = QJsonDocument(QJsonObject{{"expression", expression}, {"returnByValue", true}})
+                                  .toJson(QJsonDocument::Compact);
     const QByteArray result = browser::engine::rawPageCall(&view, QStringLiteral("Runtime.evaluate"), params);
     const QJsonObject object = QJsonDocument::fromJson(result).object();
-    return QJsonDocument(QJsonArray{object.value("result").toObject().value("value")}).toJson(QJsonDocument::Compact);
+    return QJsonDocument(QJsonArray{object.value("result").toObject().value("value")})
+        .toJson(QJsonDocument::Compact);
 }
 
 } // namespace browsertest

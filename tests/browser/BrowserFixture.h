@@ -12,13 +12,13 @@
 namespace browsertest {
 
 class Pages {
-public:
+  public:
     Pages();
     QString write(const QString& name, const QByteArray& html); // returns the file's path
     QString path(const QString& name) const;
     const QTemporaryDir& dir() const { return m_dir; }
 
-private:
+  private:
     QTemporaryDir m_dir;
 };
 
@@ -26,7 +26,7 @@ private:
 constexpr QRgb untouched = 0xFFFF00FF;
 
 class Canvas {
-public:
+  public:
     Canvas(int width, int height, QRgb fill = untouched);
     ~Canvas();
     Canvas(const Canvas&) = delete;
@@ -35,7 +35,7 @@ public:
     QRgb at(int x, int y) const { return m_image.pixel(x, y) | 0xFF000000u; }
     const QImage& image() const { return m_image; }
 
-private:
+  private:
     QImage m_image;
     gdi::HDC m_dc = nullptr;
 };
@@ -47,7 +47,8 @@ bool waitFor(const std::function<bool()>& done, int ms = 15000);
 // red 200 x 100 at (100, 50), blue 100 x 100 at (400, 300), green 100 x 100 at (700, 900),
 // a black line 1 pixel wide at x = 600 from y = 400 to 800, white elsewhere.
 QByteArray blocksPage();
-constexpr QRgb red = 0xFFFF0000, blue = 0xFF0000FF, green = 0xFF00FF00, white = 0xFFFFFFFF, black = 0xFF000000;
+constexpr QRgb red = 0xFFFF0000, blue = 0xFF0000FF, green = 0xFF00FF00, white = 0xFFFFFFFF,
+               black = 0xFF000000;
 
 // Navigates and waits until the main frame's document has completed.
 void loadAndWait(browser::BrowserView& view, const QString& address);

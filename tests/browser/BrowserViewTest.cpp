@@ -1,5 +1,6 @@
 // The browser view on the real headless engine, with pages the tests write themselves.
 #include "platform/browser/BrowserView.h"
+
 #include "platform/gdi/Gdi.h"
 #include "tests/browser/BrowserFixture.h"
 
@@ -18,7 +19,7 @@ using browser::BrowserView;
 namespace {
 
 class BrowserViewTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         view.resize(800, 1000);
         loadAndWait(view, pages.write(QStringLiteral("blocks.html"), blocksPage()));
@@ -35,7 +36,7 @@ TEST_F(BrowserViewTest, DrawsTheViewScaledIntoTheBounds) {
         double x, y; // in view pixels
         QRgb colour;
     };
-    const Probe probes[] = {{200, 100, red},  {90, 100, white},  {200, 160, white}, {450, 350, blue},
+    const Probe probes[] = {{200, 100, red},   {90, 100, white},  {200, 160, white}, {450, 350, blue},
                             {450, 410, white}, {750, 950, green}, {795, 995, green}, {5, 5, white}};
     for (int percent : {10, 100, 150}) {
         const int w = 800 * percent / 100, h = 1000 * percent / 100;
@@ -181,7 +182,8 @@ TEST_F(BrowserViewTest, ReportsEachFrameOnceAndNeverInsideADraw) {
     EXPECT_EQ(frames.size(), 3);
     EXPECT_EQ(QSet<QString>(frames.begin(), frames.end()).size(), 3) << "one report per frame";
     EXPECT_EQ(urls.count(QUrl::fromLocalFile(pages.path("child.html")).toString(QUrl::FullyEncoded)), 2);
-    EXPECT_EQ(urls.last(), QUrl::fromLocalFile(parent).toString(QUrl::FullyEncoded)) << "the page itself last";
+    EXPECT_EQ(urls.last(), QUrl::fromLocalFile(parent).toString(QUrl::FullyEncoded))
+        << "the page itself last";
 }
 
 TEST_F(BrowserViewTest, LoadErrorsShowInThePageButRefusalsAndTimeOutsRaise) {
@@ -216,8 +218,7 @@ TEST_F(BrowserViewTest, LoadErrorsShowInThePageButRefusalsAndTimeOutsRaise) {
         EXPECT_TRUE(e.text().contains(QStringLiteral("did not answer"))) << e.text().toStdString();
     }
     // Let the engine's reader go, then the view must work as before.
-    if (FILE* writer = std::fopen(QFile::encodeName(fifo).constData(), "w"))
-        std::fclose(writer);
+    if (FILE* writer = std::fopen(QFile::encodeName(fifo).constData(), "w")) std::fclose(writer);
     browser::engine::setCallTimeoutMs(30000);
     loadAndWait(view, pages.path(QStringLiteral("blocks.html")));
     Canvas after(80, 100);
@@ -248,7 +249,8 @@ TEST(BrowserEngine, ProfileIsPrivateAndRemovedAndAMissingEngineIsExplained) {
     browser::engine::shutdownEngine();
     const QString prefix = QStringLiteral("velmora-engine-%1-").arg(::getpid());
     auto profiles = [&] {
-        return QDir(QDir::tempPath()).entryList({prefix + QStringLiteral("*")}, QDir::Dirs | QDir::NoDotAndDotDot);
+        return QDir(QDir::tempPath())
+            .entryList({prefix + QStringLiteral("*")}, QDir::Dirs | QDir::NoDotAndDotDot);
     };
     EXPECT_TRUE(profiles().isEmpty());
 
@@ -281,7 +283,8 @@ TEST(BrowserEngine, ProfileIsPrivateAndRemovedAndAMissingEngineIsExplained) {
         view.navigate(QStringLiteral("about:blank"));
         ADD_FAILURE() << "navigating without an engine must raise";
     } catch (const BrowserError& e) {
-        EXPECT_TRUE(e.text().contains(QStringLiteral("install the chromium package"))) << e.text().toStdString();
+        EXPECT_TRUE(e.text().contains(QStringLiteral("install the chromium package")))
+            << e.text().toStdString();
     }
     qputenv("PATH", path);
     EXPECT_NO_THROW(view.navigate(QStringLiteral("about:blank")));
@@ -317,7 +320,8 @@ TEST(OleDrawTest, ChecksItsArguments) {
     const gdi::RECT r{0, 0, 10, 10};
     EXPECT_EQ(browser::OleDraw(nullptr, browser::DVASPECT_CONTENT, canvas.dc(), &r), browser::E_INVALIDARG);
     EXPECT_EQ(browser::OleDraw(&view, browser::DVASPECT_CONTENT, nullptr, &r), browser::E_INVALIDARG);
-    EXPECT_EQ(browser::OleDraw(&view, browser::DVASPECT_CONTENT, canvas.dc(), nullptr), browser::E_INVALIDARG);
+    EXPECT_EQ(browser::OleDraw(&view, browser::DVASPECT_CONTENT, canvas.dc(), nullptr),
+              browser::E_INVALIDARG);
     EXPECT_EQ(browser::OleDraw(&view, 2, canvas.dc(), &r), browser::DV_E_DVASPECT);
     EXPECT_EQ(browser::OleDraw(&view, browser::DVASPECT_CONTENT, canvas.dc(), &r), browser::S_OK);
 }

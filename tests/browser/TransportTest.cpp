@@ -49,9 +49,9 @@ TEST(Base64, DecodesWithAndWithoutPaddingAndRejectsOtherCharacters) {
         std::string bytes;
     };
     const Case cases[] = {
-        {"", true, ""},           {"TQ==", true, "M"},      {"TQ", true, "M"},       {"TWE=", true, "Ma"},
-        {"TWFu", true, "Man"},    {"TWFuTQ", true, "ManM"}, {"TW\"u", false, ""},    {"TWF", true, "Ma"},
-        {"T", false, ""},         {"TW\nu", false, ""},
+        {"", true, ""},        {"TQ==", true, "M"},      {"TQ", true, "M"},    {"TWE=", true, "Ma"},
+        {"TWFu", true, "Man"}, {"TWFuTQ", true, "ManM"}, {"TW\"u", false, ""}, {"TWF", true, "Ma"},
+        {"T", false, ""},      {"TW\nu", false, ""},
     };
     for (const Case& c : cases) {
         std::vector<std::uint8_t> out;
@@ -82,13 +82,14 @@ TEST(BulkData, LiftsOnlyALargePlainBase64DataMember) {
     EXPECT_EQ(escaped, before);
 
     // The key inside a string value is not a member.
-    std::string inString = "{\"id\":3,\"result\":{\"text\":\"x\\\"data\\\":\\\"y\",\"n\":\"" + payload + "\"}}";
+    std::string inString =
+        "{\"id\":3,\"result\":{\"text\":\"x\\\"data\\\":\\\"y\",\"n\":\"" + payload + "\"}}";
     EXPECT_FALSE(extractBulkData(inString, data));
 }
 
 // A scripted engine: answers each call with reply(call), which may also send events first.
 class FakeEngine {
-public:
+  public:
     using Script = std::function<std::vector<std::string>(const Json& call)>;
 
     explicit FakeEngine(Script script) : m_script(std::move(script)) {
@@ -107,28 +108,25 @@ public:
         return std::make_unique<Connection>(std::move(readEnd), std::move(m_client));
     }
     void hangUp() {
-        if (!m_hungUp.exchange(true))
-            ::shutdown(m_server, SHUT_RDWR);
+        if (!m_hungUp.exchange(true)) ::shutdown(m_server, SHUT_RDWR);
     }
     std::atomic<int> calls{0};
 
-private:
+  private:
     void run() {
         MessageSplitter splitter;
         std::vector<std::string> in;
         char buf[4096];
         for (;;) {
             ssize_t n = ::read(m_server, buf, sizeof buf);
-            if (n <= 0)
-                break;
+            if (n <= 0) break;
             splitter.feed(buf, std::size_t(n), in);
             for (const std::string& m : in) {
                 ++calls;
                 for (const std::string& out : m_script(Json::parse(m))) {
                     std::string framed = out;
                     framed.push_back('\0');
-                    if (::send(m_server, framed.data(), framed.size(), MSG_NOSIGNAL) < 0)
-                        return;
+                    if (::send(m_server, framed.data(), framed.size(), MSG_NOSIGNAL) < 0) return;
                 }
             }
             in.clear();
@@ -148,8 +146,7 @@ std::string answer(const Json& call, Json result) {
 }
 std::string event(const std::string& method, const std::string& session, int n) {
     Json e = {{"method", method}, {"params", {{"n", n}}}};
-    if (!session.empty())
-        e["sessionId"] = session;
+    if (!session.empty()) e["sessionId"] = session;
     return e.dump();
 }
 
@@ -158,7 +155,8 @@ TEST(Connection, EachCallGetsItsOwnAnswerAndEventsWaitForTheEventLoop) {
     // answer, so answers arrive out of order.
     Json held;
     FakeEngine fake([&](const Json& call) -> std::vector<std::string> {
-        std::vector<std::string> out = {event("Page.thing", call.value("sessionId", ""), call["params"]["n"])};
+        std::vector<std::string> out = {
+            event("Page.thing", call.value("sessionId", ""), call["params"]["n"])};
         if (call["method"] == "slow") {
             held = call;
             return out;
@@ -173,13 +171,14 @@ TEST(Connection, EachCallGetsItsOwnAnswerAndEventsWaitForTheEventLoop) {
     auto connection = fake.connect();
     Connection& c = *connection;
     std::vector<std::pair<std::string, int>> events;
-    c.setEventHandler("A", [&](const Message& m) { events.emplace_back("A", m.json["params"]["n"].get<int>()); });
-    c.setEventHandler("B", [&](const Message& m) { events.emplace_back("B", m.json["params"]["n"].get<int>()); });
+    c.setEventHandler("A",
+                      [&](const Message& m) { events.emplace_back("A", m.json["params"]["n"].get<int>()); });
+    c.setEventHandler("B",
+                      [&](const Message& m) { events.emplace_back("B", m.json["params"]["n"].get<int>()); });
 
     int asyncEcho = -1;
-    c.callAsync("slow", {{"n", 1}}, "A", [&](const Message* m, const QString&) {
-        asyncEcho = m ? m->json["echo"].get<int>() : -2;
-    });
+    c.callAsync("slow", {{"n", 1}}, "A",
+                [&](const Message* m, const QString&) { asyncEcho = m ? m->json["echo"].get<int>() : -2; });
     EXPECT_EQ(c.call("fast", {{"n", 2}}, "B").json["echo"], 2);
     EXPECT_EQ(c.call("fast", {{"n", 3}}, "A").json["echo"], 3);
     EXPECT_TRUE(events.empty()) << "no event may be delivered inside a call";
@@ -194,9 +193,9 @@ TEST(Connection, EachCallGetsItsOwnAnswerAndEventsWaitForTheEventLoop) {
 TEST(Connection, ErrorAnswersTimeOutsAndClosingRaiseErrors) {
     FakeEngine fake([](const Json& call) -> std::vector<std::string> {
         if (call["method"] == "refuse")
-            return {Json{{"id", call["id"]}, {"error", {{"code", -32000}, {"message", "No such thing"}}}}.dump()};
-        if (call["method"] == "ignore")
-            return {};
+            return {
+                Json{{"id", call["id"]}, {"error", {{"code", -32000}, {"message", "No such thing"}}}}.dump()};
+        if (call["method"] == "ignore") return {};
         return {answer(call, Json::object())};
     });
     auto connection = fake.connect();
@@ -223,9 +222,8 @@ TEST(Connection, ErrorAnswersTimeOutsAndClosingRaiseErrors) {
 
     // A pending synchronous call fails as soon as the engine goes away, not at its time limit.
     QString asyncError;
-    c.callAsync("ignore", Json::object(), {}, [&](const Message* m, const QString& e) {
-        asyncError = m ? QStringLiteral("answered") : e;
-    });
+    c.callAsync("ignore", Json::object(), {},
+                [&](const Message* m, const QString& e) { asyncError = m ? QStringLiteral("answered") : e; });
     std::thread killer([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
         fake.hangUp();
@@ -248,8 +246,7 @@ TEST(Connection, ClosingFailsEveryPendingCall) {
     int failures = 0;
     for (int i = 0; i < 3; ++i)
         c.callAsync("ignore", Json::object(), {}, [&](const Message* m, const QString& e) {
-            if (!m && !e.isEmpty())
-                ++failures;
+            if (!m && !e.isEmpty()) ++failures;
         });
     (void)QTest::qWaitFor([&] { return fake.calls == 3; }, 5000);
     c.close();

@@ -1,6 +1,7 @@
 // The host widget: sizing through the content extent, the live 1:1 view, and the user's mouse,
 // wheel and keys reaching the page.
 #include "document/WebBrowser.h"
+
 #include "tests/browser/BrowserFixture.h"
 
 #include <QTest>
@@ -17,7 +18,8 @@ TEST(ContentExtent, RoundsToHundredthsOfAMillimetreAndBackWithoutLosingAPixel) {
         int ppi;
         long long himetric;
     };
-    const Case cases[] = {{800, 96, 21167}, {1000, 96, 26458}, {800, 120, 16933}, {1, 96, 26}, {20000, 96, 529167}};
+    const Case cases[] = {
+        {800, 96, 21167}, {1000, 96, 26458}, {800, 120, 16933}, {1, 96, 26}, {20000, 96, 529167}};
     for (const Case& c : cases) {
         EXPECT_EQ(TWebBrowser::pixelsToHimetric(c.pixels, c.ppi), c.himetric) << c.pixels << " @ " << c.ppi;
         EXPECT_EQ(TWebBrowser::himetricToPixels(c.himetric, c.ppi), c.pixels) << c.pixels << " @ " << c.ppi;
@@ -43,7 +45,7 @@ TEST(TWebBrowserTest, WidgetFollowsTheViewAndRefusedSizesChangeNothing) {
 }
 
 class TWebBrowserLive : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         web.setViewWidth(400);
         web.setViewHeight(300);
@@ -58,7 +60,8 @@ protected:
     void open(const QString& path) {
         const int before = urls.size();
         web.Navigate(path);
-        ASSERT_TRUE(waitFor([&] { return urls.size() > before && urls.last().endsWith(QFileInfo(path).fileName()); }));
+        ASSERT_TRUE(waitFor(
+            [&] { return urls.size() > before && urls.last().endsWith(QFileInfo(path).fileName()); }));
     }
 
     Pages pages;
@@ -94,8 +97,9 @@ TEST_F(TWebBrowserLive, ClicksFollowLinksAndWheelAndKeysReachThePage) {
                      "height:100px;display:block;background:#0f0'></a></body></html>"));
     QTest::mouseClick(&web, Qt::LeftButton, {}, QPoint(20, 15));
     QTest::keyClicks(&web, QStringLiteral("Ab1"));
-    EXPECT_TRUE(waitFor([&] { return evaluate(*web.view(), QStringLiteral("document.getElementById('i').value")) ==
-                                     "[\"Ab1\"]"; }));
+    EXPECT_TRUE(waitFor([&] {
+        return evaluate(*web.view(), QStringLiteral("document.getElementById('i').value")) == "[\"Ab1\"]";
+    }));
 
     QWheelEvent wheel(QPointF(150, 150), web.mapToGlobal(QPointF(150, 150)), QPoint(), QPoint(0, -240),
                       Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
@@ -104,7 +108,8 @@ TEST_F(TWebBrowserLive, ClicksFollowLinksAndWheelAndKeysReachThePage) {
     evaluate(*web.view(), QStringLiteral("window.scrollTo(0, 0)"));
 
     QTest::mouseClick(&web, Qt::LeftButton, {}, QPoint(150, 150));
-    EXPECT_TRUE(waitFor([&] { return !urls.isEmpty() && urls.last().endsWith(QStringLiteral("target.html")); }));
+    EXPECT_TRUE(
+        waitFor([&] { return !urls.isEmpty() && urls.last().endsWith(QStringLiteral("target.html")); }));
 }
 
 TEST(TWebBrowserOleDraw, DrawsTheHostedView) {
