@@ -8,6 +8,10 @@
 #include <optional>
 #include <vector>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 namespace gdi::detail {
 
 namespace {
@@ -44,7 +48,7 @@ template <typename T> T* sized(std::vector<T>& v, std::size_t n) {
     return v.data();
 }
 
-void rgb24ToRgb32(const uint8_t* s, uint32_t* d, int n, uint32_t alpha) {
+void rgb24ToRgb32Scalar(const uint8_t* s, uint32_t* d, int n, uint32_t alpha) {
     int i = 0;
     // Four pixels from three words: no byte loads in the hot loop.
     for (; i + 4 <= n; i += 4, s += 12) {
@@ -59,6 +63,39 @@ void rgb24ToRgb32(const uint8_t* s, uint32_t* d, int n, uint32_t alpha) {
     }
     for (; i < n; ++i, s += 3)
         d[i] = uint32_t(s[0]) | uint32_t(s[1]) << 8 | uint32_t(s[2]) << 16 | alpha;
+}
+
+#if defined(__x86_64__)
+// Sixteen pixels from three 16-byte loads, spread by byte shuffles: the picture's rows are
+// drawn at close to the speed of copying them.
+__attribute__((target("ssse3"))) void rgb24ToRgb32Ssse3(const uint8_t* s, uint32_t* d, int n,
+                                                        uint32_t alpha) {
+    const __m128i spread = _mm_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
+    const __m128i a = _mm_set1_epi32(int(alpha));
+    int i = 0;
+    for (; i + 16 <= n; i += 16, s += 48) {
+        const __m128i in0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
+        const __m128i in1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 16));
+        const __m128i in2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 32));
+        auto* out = reinterpret_cast<__m128i*>(d + i);
+        _mm_storeu_si128(out, _mm_or_si128(_mm_shuffle_epi8(in0, spread), a));
+        _mm_storeu_si128(out + 1, _mm_or_si128(_mm_shuffle_epi8(_mm_alignr_epi8(in1, in0, 12), spread), a));
+        _mm_storeu_si128(out + 2, _mm_or_si128(_mm_shuffle_epi8(_mm_alignr_epi8(in2, in1, 8), spread), a));
+        _mm_storeu_si128(out + 3, _mm_or_si128(_mm_shuffle_epi8(_mm_srli_si128(in2, 4), spread), a));
+    }
+    rgb24ToRgb32Scalar(s, d + i, n - i, alpha);
+}
+#endif
+
+void rgb24ToRgb32(const uint8_t* s, uint32_t* d, int n, uint32_t alpha) {
+#if defined(__x86_64__)
+    static const bool ssse3 = __builtin_cpu_supports("ssse3");
+    if (ssse3) {
+        rgb24ToRgb32Ssse3(s, d, n, alpha);
+        return;
+    }
+#endif
+    rgb24ToRgb32Scalar(s, d, n, alpha);
 }
 
 void gather24ToRgb32(const uint8_t* row, const int* cols, uint32_t* d, int n, uint32_t alpha) {

@@ -81,6 +81,122 @@ TEST_F(BitmapTest, GetDIBitsAtEightBitsFillsTheColourTable) {
     EXPECT_EQ(out.info()->bmiHeader.biClrUsed, 0u);
 }
 
+// Below 8 bits the table is the bitmap's own when the depths match, else the standard one, and
+// every pixel is the table's nearest colour.
+TEST_F(BitmapTest, GetDIBitsBelowEightBits) {
+    FBitmap f;
+    const auto colorAt = [](TestDib& dib, std::uint32_t index) {
+        RGBQUAD q;
+        std::memcpy(&q, reinterpret_cast<std::uint8_t*>(dib.info()->bmiColors) + 4 * index, 4);
+        return std::uint32_t(q.rgbRed) << 16 | std::uint32_t(q.rgbGreen) << 8 | q.rgbBlue;
+    };
+    TestDib four(3, 5, 4);
+    EXPECT_EQ(GetDIBits(f.dc(), f.bitmap(), 0, 5, four.bits(), four.info(), DIB_RGB_COLORS), 5);
+    for (int y = 0; y < 5; ++y)
+        for (int x = 0; x < 3; ++x)
+            EXPECT_EQ(colorAt(four, four.get(x, y)), fColor(x, y)) << x << "," << y;
+
+    TestDib one(3, 5, 1);
+    EXPECT_EQ(GetDIBits(f.dc(), f.bitmap(), 0, 5, one.bits(), one.info(), DIB_RGB_COLORS), 5);
+    EXPECT_EQ(colorAt(one, 0), kBlack);
+    EXPECT_EQ(colorAt(one, 1), kWhite);
+    EXPECT_EQ(one.get(0, 0), 0u) << "red is nearer black than white";
+
+    // A monochrome bitmap read at 1 bit keeps its pixels.
+    HDC dc = CreateCompatibleDC(nullptr);
+    HBITMAP mono = CreateCompatibleBitmap(dc, 9, 1);
+    HGDIOBJ old = SelectObject(dc, mono);
+    SetPixel(dc, 8, 0, RGB(255, 255, 255));
+    SetPixel(dc, 1, 0, RGB(255, 255, 255));
+    TestDib bits(9, 1, 1);
+    EXPECT_EQ(GetDIBits(dc, mono, 0, 1, bits.bits(), bits.info(), DIB_RGB_COLORS), 1);
+    EXPECT_EQ(bits.bits()[0], 0x40);
+    EXPECT_EQ(bits.bits()[1], 0x80);
+    SelectObject(dc, old);
+    DeleteObject(mono);
+    DeleteDC(dc);
+}
+
+// Packed destinations are written one pixel at a time without disturbing their neighbours.
+TEST_F(BitmapTest, PackedDestinationsAtOddOffsets) {
+    for (const int bpp : {1, 4}) {
+        SCOPED_TRACE(bpp);
+        std::vector<std::uint32_t> table{kBlack, kWhite, kRed, kBlue};
+        TestDib header(11, 5, bpp, table);
+        HDC dc = CreateCompatibleDC(nullptr);
+        HBITMAP bitmap = CreateDIBSection(dc, header.info(), DIB_RGB_COLORS, nullptr, nullptr, 0);
+        HGDIOBJ old = SelectObject(dc, bitmap);
+        HBRUSH white = CreateSolidBrush(RGB(255, 255, 255));
+        const RECT all{0, 0, 11, 5};
+        FillRect(dc, &all, white);
+        DeleteObject(white);
+        TestDib f = makeF24();
+        for (int y = 0; y < 5; ++y)
+            for (int x = 0; x < 3; ++x)
+                f.set(x, y, fColor(x, y) == kRed ? kBlack : kBlue);
+        SetDIBitsToDevice(dc, 3, 0, 3, 5, 0, 0, 0, 5, f.bits(), f.info(), DIB_RGB_COLORS);
+        for (int y = 0; y < 5; ++y)
+            for (int x = 0; x < 11; ++x) {
+                COLORREF expected = RGB(255, 255, 255);
+                if (x >= 3 && x < 6)
+                    expected = fColor(x - 3, y) == kRed ? RGB(0, 0, 0)
+                               : bpp == 1               ? RGB(0, 0, 0)
+                                                        : RGB(0, 0, 255);
+                EXPECT_EQ(GetPixel(dc, x, y), expected) << x << "," << y;
+            }
+        SelectObject(dc, old);
+        DeleteObject(bitmap);
+        DeleteDC(dc);
+    }
+}
+
+// DIB_PAL_COLORS: the colour table holds indices into the DC's selected palette.
+TEST_F(BitmapTest, PaletteIndexedColourTables) {
+    LOGPALETTE* lp = static_cast<LOGPALETTE*>(std::malloc(sizeof(LOGPALETTE) + sizeof(PALETTEENTRY)));
+    lp->palVersion = 0x300;
+    lp->palNumEntries = 2;
+    lp->palPalEntry[0] = {0, 0, 255, 0};
+    lp->palPalEntry[1] = {255, 0, 0, 0};
+    HPALETTE palette = CreatePalette(lp);
+    std::free(lp);
+    Canvas canvas(3, 5);
+    HPALETTE old = SelectPalette(canvas.dc(), palette, FALSE);
+    TestDib f(3, 5, 1);
+    WORD indices[2] = {0, 1};
+    std::memcpy(f.info()->bmiColors, indices, sizeof indices);
+    for (int y = 0; y < 5; ++y)
+        for (int x = 0; x < 3; ++x)
+            f.set(x, y, fColor(x, y) == kRed ? 1 : 0);
+    EXPECT_EQ(SetDIBitsToDevice(canvas.dc(), 0, 0, 3, 5, 0, 0, 0, 5, f.bits(), f.info(), DIB_PAL_COLORS), 5);
+    EXPECT_EQ(canvas.letters(), fShape());
+    EXPECT_EQ(SetDIBitsToDevice(canvas.dc(), 0, 0, 3, 5, 0, 0, 0, 5, f.bits(), f.info(), 7), 0)
+        << "unknown use";
+    SelectPalette(canvas.dc(), old, FALSE);
+    DeleteObject(palette);
+}
+
+// A DIB section keeps its own copy of the colour table it was made with.
+TEST_F(BitmapTest, DibSectionCopiesItsColourTable) {
+    TestDib header(3, -5, 8, {kBlue, kRed});
+    HDC dc = CreateCompatibleDC(nullptr);
+    void* bits = nullptr;
+    HBITMAP section = CreateDIBSection(dc, header.info(), DIB_RGB_COLORS, &bits, nullptr, 0);
+    ASSERT_NE(section, nullptr);
+    const RGBQUAD green{0, 255, 0, 0};
+    std::memcpy(header.info()->bmiColors, &green, 4); // the caller's table changes afterwards
+    auto* pixels = static_cast<std::uint8_t*>(bits);
+    for (int y = 0; y < 5; ++y)
+        for (int x = 0; x < 3; ++x)
+            pixels[y * 4 + x] = fColor(x, y) == kRed ? 1 : 0;
+    HGDIOBJ old = SelectObject(dc, section);
+    Canvas canvas(3, 5);
+    BitBlt(canvas.dc(), 0, 0, 3, 5, dc, 0, 0, SRCCOPY);
+    EXPECT_EQ(canvas.letters(), fShape()) << "top-down rows, the table as it was";
+    SelectObject(dc, old);
+    DeleteObject(section);
+    DeleteDC(dc);
+}
+
 TEST_F(BitmapTest, GetDIBitsQueriesAndScanLines) {
     FBitmap f;
     // bits == nullptr and no bit count: the header describes the bitmap.
