@@ -11,7 +11,9 @@
 TAboutBox* AboutBox = nullptr;
 TAboutBox::Clock TAboutBox::clock = &QDate::currentDate;
 
-static void initAboutResources() { Q_INIT_RESOURCE(about); }
+static void initAboutResources() {
+    Q_INIT_RESOURCE(about);
+}
 
 namespace {
 
@@ -68,28 +70,29 @@ TAboutBox::TAboutBox(QWidget* owner) : QDialog(owner) {
     ProductName->setPalette(black);
     ProductName->adjustSize();
 
-    Copyright = makeLabel(QStringLiteral("Copyright"),
-                          QStringLiteral("Copyright \u00a9 XXXX Orvent. All rights reserved."), Panel1, 336,
-                          40);
+    Copyright =
+        makeLabel(QStringLiteral("Copyright"),
+                  QStringLiteral("Copyright \u00a9 XXXX Orvent. All rights reserved."), Panel1, 336, 40);
     Comments = makeWrappedLabel(
         QStringLiteral("Comments"),
-        QStringLiteral("Orvent Software Ltd., 12 Quay Street, Lindmere. Contact: info@orvent.example"), Panel1,
-        QRect(336, 56, 257, 33));
+        QStringLiteral("Orvent Software Ltd., 12 Quay Street, Lindmere. Contact: info@orvent.example"),
+        Panel1, QRect(336, 56, 257, 33));
     Label1 = makeLabel(QStringLiteral("Label1"), QStringLiteral("Every page, every pixel."), Panel1, 336, 96);
     QFont bold = Label1->font();
     bold.setBold(true);
     Label1->setFont(bold);
     Label1->adjustSize();
-    Label2 = makeLabel(QStringLiteral("Label2"), QStringLiteral("Orvent builds exact tools for web and print."),
-                       Panel1, 336, 112);
-    Label3 = makeWrappedLabel(QStringLiteral("Label3"),
-                              QStringLiteral("Velmora and our other products turn web pages and documents into "
-                                             "pictures of any size. News, updates and more tools are waiting on "
-                                             "our website:"),
-                              Panel1, QRect(336, 128, 238, 121));
+    Label2 = makeLabel(QStringLiteral("Label2"),
+                       QStringLiteral("Orvent builds exact tools for web and print."), Panel1, 336, 112);
+    Label3 =
+        makeWrappedLabel(QStringLiteral("Label3"),
+                         QStringLiteral("Velmora and our other products turn web pages and documents into "
+                                        "pictures of any size. News, updates and more tools are waiting on "
+                                        "our website:"),
+                         Panel1, QRect(336, 128, 238, 121));
 
-    BitBtnXP1 = new QPushButton(QIcon(QStringLiteral(":/about/globe.png")), QStringLiteral("www.orvent.example"),
-                                Panel1);
+    BitBtnXP1 = new QPushButton(QIcon(QStringLiteral(":/about/globe.png")),
+                                QStringLiteral("www.orvent.example"), Panel1);
     BitBtnXP1->setObjectName(QStringLiteral("BitBtnXP1"));
     BitBtnXP1->setGeometry(336, 240, 169, 25);
     BitBtnXP1->setAutoDefault(false);
@@ -107,8 +110,7 @@ TAboutBox::TAboutBox(QWidget* owner) : QDialog(owner) {
 }
 
 TAboutBox::~TAboutBox() {
-    if (AboutBox == this)
-        AboutBox = nullptr;
+    if (AboutBox == this) AboutBox = nullptr;
 }
 
 void TAboutBox::FormCreate(QObject*) {
@@ -136,8 +138,7 @@ void TAboutBox::keyPressEvent(QKeyEvent* event) {
 
 void TAboutBox::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
-    if (m_centred)
-        return;
+    if (m_centred) return;
     m_centred = true;
     if (const QScreen* where = screen()) {
         QRect frame = frameGeometry();

@@ -15,7 +15,7 @@ class Panel;
 
 class TAboutBox : public QDialog {
     Q_OBJECT
-public:
+  public:
     static constexpr const char* WebsiteAddress = "https://www.orvent.example/";
 
     // Today's date; tests put a fixed date here to see a given year.
@@ -39,11 +39,11 @@ public:
     QPushButton* BitBtnXP1;
     QPushButton* BitBtn1;
 
-protected:
+  protected:
     void keyPressEvent(QKeyEvent* event) override;
     void showEvent(QShowEvent* event) override;
 
-private:
+  private:
     bool m_centred = false;
 };
 

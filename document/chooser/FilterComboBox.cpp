@@ -3,8 +3,7 @@
 TFilterComboBox::TFilterComboBox(QWidget* parent) : QComboBox(parent) {
     setEditable(false);
     connect(this, &QComboBox::activated, this, [this](int) {
-        if (m_onChange)
-            m_onChange(this);
+        if (m_onChange) m_onChange(this);
     });
 }
 
@@ -19,14 +18,11 @@ void TFilterComboBox::setFilter(const QString& filter) {
         for (qsizetype i = 0; i < parts.size(); i += 2)
             addItem(parts[i], i + 1 < parts.size() ? parts[i + 1] : QString());
     }
-    if (count() > 0)
-        setCurrentIndex(0);
+    if (count() > 0) setCurrentIndex(0);
 }
 
 QString TFilterComboBox::Mask() {
-    if (count() == 0)
-        return QStringLiteral("*.*");
-    if (currentIndex() < 0)
-        setCurrentIndex(count() - 1);
+    if (count() == 0) return QStringLiteral("*.*");
+    if (currentIndex() < 0) setCurrentIndex(count() - 1);
     return itemData(currentIndex()).toString();
 }

@@ -7,7 +7,7 @@
 
 class TFilterComboBox : public QComboBox {
     Q_OBJECT
-public:
+  public:
     using ChangeHandler = std::function<void(QObject* sender)>;
 
     explicit TFilterComboBox(QWidget* parent = nullptr);
@@ -24,7 +24,7 @@ public:
     // Called when the user picks an entry (by mouse or keyboard), not when code selects one.
     void setOnChange(ChangeHandler handler) { m_onChange = std::move(handler); }
 
-private:
+  private:
     QString m_filter;
     ChangeHandler m_onChange;
 };

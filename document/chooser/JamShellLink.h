@@ -10,7 +10,7 @@ class TJamShellTree;
 
 class TJamShellLink : public QObject {
     Q_OBJECT
-public:
+  public:
     explicit TJamShellLink(QObject* parent = nullptr);
 
     void setShellTree(TJamShellTree* tree);
@@ -18,7 +18,7 @@ public:
     TJamShellTree* shellTree() const { return m_tree; }
     TJamShellList* shellList() const { return m_list; }
 
-private:
+  private:
     void connectBoth();
 
     QPointer<TJamShellTree> m_tree;

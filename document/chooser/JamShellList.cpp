@@ -15,7 +15,7 @@
 // Narrows the shown folder's files to the masks. Only the shown folder's own rows are judged:
 // the folders above it must stay in the model, or the list would lose its root.
 class JamShellListFilter : public QSortFilterProxyModel {
-public:
+  public:
     explicit JamShellListFilter(QObject* parent) : QSortFilterProxyModel(parent) {}
 
     void setMasks(const QStringList& masks) {
@@ -32,18 +32,16 @@ public:
     // natural order), so sorting is left to it and this model keeps its order.
     void sort(int column, Qt::SortOrder order) override { sourceModel()->sort(column, order); }
 
-protected:
+  protected:
     bool filterAcceptsRow(int sourceRow, const QModelIndex& sourceParent) const override {
-        if (!m_folder.isValid())
-            return false;
-        if (sourceParent != m_folder)
-            return true;
+        if (!m_folder.isValid()) return false;
+        if (sourceParent != m_folder) return true;
         const auto* model = static_cast<const QFileSystemModel*>(sourceModel());
         const QModelIndex item = model->index(sourceRow, 0, sourceParent);
         return model->isDir(item) || document::fileMatchesMasks(model->fileName(item), m_masks);
     }
 
-private:
+  private:
     QStringList m_masks;
     QPersistentModelIndex m_folder;
 };
@@ -80,12 +78,10 @@ TJamShellList::TJamShellList(QWidget* parent)
     // A shown folder that disappears from disk leaves the list empty: the model would keep
     // showing what it last read, or fall back to its top level once it drops the folder.
     connect(m_watcher, &QFileSystemWatcher::directoryChanged, this, [this](const QString& path) {
-        if (path == m_folder && !QFileInfo(m_folder).isDir())
-            showFolder();
+        if (path == m_folder && !QFileInfo(m_folder).isDir()) showFolder();
     });
     connect(m_model, &QAbstractItemModel::rowsRemoved, this, [this] {
-        if (!m_folder.isEmpty() && !m_model->index(m_folder).isValid())
-            showFolder();
+        if (!m_folder.isEmpty() && !m_model->index(m_folder).isValid()) showFolder();
     });
     showFolder();
 }
@@ -93,23 +89,19 @@ TJamShellList::TJamShellList(QWidget* parent)
 TJamShellList::~TJamShellList() = default;
 
 void TJamShellList::setFilter(const QString& filter) {
-    if (filter == m_filter)
-        return;
+    if (filter == m_filter) return;
     m_filter = filter;
     m_proxy->setMasks(document::splitFilterMasks(filter));
 }
 
 void TJamShellList::setFolder(const QString& path) {
     const QString folder = path.isEmpty() ? QString() : QDir::cleanPath(QDir(path).absolutePath());
-    if (folder == m_folder)
-        return;
-    if (!m_watcher->directories().isEmpty())
-        m_watcher->removePaths(m_watcher->directories());
+    if (folder == m_folder) return;
+    if (!m_watcher->directories().isEmpty()) m_watcher->removePaths(m_watcher->directories());
     m_folder = folder;
     if (!m_folder.isEmpty()) {
         m_model->setRootPath(m_folder);
-        if (QFileInfo(m_folder).isDir())
-            m_watcher->addPath(m_folder);
+        if (QFileInfo(m_folder).isDir()) m_watcher->addPath(m_folder);
     }
     showFolder();
 }
@@ -130,7 +122,9 @@ QList<QModelIndex> TJamShellList::selectedItems() const {
     return items;
 }
 
-int TJamShellList::SelCount() const { return int(selectionModel()->selectedRows(0).size()); }
+int TJamShellList::SelCount() const {
+    return int(selectionModel()->selectedRows(0).size());
+}
 
 QModelIndex TJamShellList::firstSelected() const {
     const QList<QModelIndex> items = selectedItems();
@@ -151,8 +145,7 @@ QString TJamShellList::filePath(const QModelIndex& item) const {
 
 void TJamShellList::InvokeDefaultAction() {
     const QList<QModelIndex> items = selectedItems();
-    if (items.isEmpty())
-        return;
+    if (items.isEmpty()) return;
     if (items.size() == 1 && isFolder(items.front())) {
         openFolder(filePath(items.front()));
         return;
@@ -179,8 +172,7 @@ void TJamShellList::mouseDoubleClickEvent(QMouseEvent* event) {
         return;
     }
     QTreeView::mouseDoubleClickEvent(event);
-    if (indexAt(event->position().toPoint()).isValid())
-        InvokeDefaultAction();
+    if (indexAt(event->position().toPoint()).isValid()) InvokeDefaultAction();
 }
 
 void TJamShellList::keyPressEvent(QKeyEvent* event) {

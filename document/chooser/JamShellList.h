@@ -13,7 +13,7 @@ class JamShellListFilter;
 
 class TJamShellList : public QTreeView {
     Q_OBJECT
-public:
+  public:
     using DblClickHandler = std::function<void(QObject* sender)>;
     using KeyPressHandler = std::function<void(QObject* sender, QChar& key)>;
 
@@ -53,15 +53,15 @@ public:
 
     QFileSystemModel* fileSystemModel() const { return m_model; }
 
-signals:
+  signals:
     // A folder was opened from within the list.
     void folderOpened(const QString& path);
 
-protected:
+  protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
 
-private:
+  private:
     void openFolder(const QString& path);
     void showFolder();
 

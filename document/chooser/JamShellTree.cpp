@@ -29,11 +29,9 @@ TJamShellTree::TJamShellTree(QWidget* parent) : QTreeView(parent), m_model(new Q
     font.setPixelSize(12);
     setFont(font);
 
-    connect(selectionModel(), &QItemSelectionModel::currentChanged, this,
-            [this](const QModelIndex& current) {
-                if (current.isValid())
-                    emit selectedFolderChanged(m_model->filePath(current));
-            });
+    connect(selectionModel(), &QItemSelectionModel::currentChanged, this, [this](const QModelIndex& current) {
+        if (current.isValid()) emit selectedFolderChanged(m_model->filePath(current));
+    });
 
     // The root shows open, and so does the way down to the home folder, so both the machine's
     // folders and the user's own are in sight from the start.
@@ -49,21 +47,21 @@ QString TJamShellTree::SelectedFolder() const {
 }
 
 void TJamShellTree::setSelectedFolder(const QString& path) {
-    if (path.isEmpty())
-        return;
+    if (path.isEmpty()) return;
     QString folder = QDir::cleanPath(QDir(path).absolutePath());
     while (!QFileInfo(folder).isDir() && folder != QDir::rootPath())
         folder = QFileInfo(folder).path();
     const QModelIndex target = m_model->index(folder);
-    if (!target.isValid())
-        return;
+    if (!target.isValid()) return;
     for (QModelIndex at = target.parent(); at.isValid(); at = at.parent())
         expand(at);
     setCurrentIndex(target);
     scrollTo(target);
 }
 
-void TJamShellTree::selectHomeFolder() { setSelectedFolder(QDir::homePath()); }
+void TJamShellTree::selectHomeFolder() {
+    setSelectedFolder(QDir::homePath());
+}
 
 void TJamShellTree::keyPressEvent(QKeyEvent* event) {
     if (event->key() == Qt::Key_Home && event->modifiers() == Qt::AltModifier) {

@@ -8,7 +8,7 @@ class QFileSystemModel;
 
 class TJamShellTree : public QTreeView {
     Q_OBJECT
-public:
+  public:
     explicit TJamShellTree(QWidget* parent = nullptr);
 
     // The file-system path of the selected folder: "/" for the root, other folders without a
@@ -23,13 +23,13 @@ public:
 
     QFileSystemModel* fileSystemModel() const { return m_model; }
 
-signals:
+  signals:
     void selectedFolderChanged(const QString& path);
 
-protected:
+  protected:
     void keyPressEvent(QKeyEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
 
-private:
+  private:
     QFileSystemModel* m_model;
 };

@@ -70,11 +70,12 @@ void LocalDocumentChooser::FormCreate(const QString& programDir) {
     JamShellTree1->setSelectedFolder(programDir);
 }
 
-void LocalDocumentChooser::FilterComboBox1Change(QObject*) { JamShellList1->setFilter(FilterComboBox1->Mask()); }
+void LocalDocumentChooser::FilterComboBox1Change(QObject*) {
+    JamShellList1->setFilter(FilterComboBox1->Mask());
+}
 
 void LocalDocumentChooser::JamShellList1DblClick(QObject*) {
-    if (JamShellList1->SelCount() == 0)
-        return;
+    if (JamShellList1->SelCount() == 0) return;
     const QModelIndex item = JamShellList1->firstSelected();
     if (JamShellList1->isFolder(item))
         JamShellList1->InvokeDefaultAction();
@@ -93,10 +94,8 @@ void LocalDocumentChooser::JamShellList1KeyPress(QObject* sender, QChar& key) {
 void LocalDocumentChooser::openfilenow(const QString& fileName) {
     QString folder = JamShellTree1->SelectedFolder();
     // Without a selected folder there is no path to join the name to.
-    if (folder.isEmpty())
-        return;
-    if (!folder.endsWith(u'/'))
-        folder += u'/';
+    if (folder.isEmpty()) return;
+    if (!folder.endsWith(u'/')) folder += u'/';
     m_host.navigateBrowserView(folder + fileName);
     m_host.ApplyViewSize();
     m_host.showOpenWebsitePage();

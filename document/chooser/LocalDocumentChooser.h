@@ -16,7 +16,7 @@ class TJamShellTree;
 namespace document {
 
 class LocalDocumentChooserHost {
-public:
+  public:
     virtual ~LocalDocumentChooserHost() = default;
     // Loads the document path into the browser view; throws when the view refuses it.
     virtual void navigateBrowserView(const QString& documentPath) = 0;
@@ -27,9 +27,8 @@ public:
 
 class LocalDocumentChooser : public QWidget {
     Q_OBJECT
-public:
-    static constexpr const char* DocumentFilter =
-        "HTML files (*.HTM;*.HTML)|*.HTM;*.HTML|All files(*.*)|*.*";
+  public:
+    static constexpr const char* DocumentFilter = "HTML files (*.HTM;*.HTML)|*.HTM;*.HTML|All files(*.*)|*.*";
 
     explicit LocalDocumentChooser(LocalDocumentChooserHost& host, QWidget* parent = nullptr);
     ~LocalDocumentChooser() override;
@@ -51,7 +50,7 @@ public:
     TJamShellLink* JamShellLink1;
     TFilterComboBox* FilterComboBox1;
 
-private:
+  private:
     LocalDocumentChooserHost& m_host;
 };
 

@@ -46,12 +46,9 @@ bool PathMatchSpecW(QStringView file, QStringView spec) {
         while (start < spec.size() && spec[start] == u' ')
             ++start;
         qsizetype end = spec.indexOf(u';', start);
-        if (end < 0)
-            end = spec.size();
-        if (matchSingleMask(name, spec.mid(start, end - start).toUcs4()))
-            return true;
-        if (end >= spec.size())
-            return false;
+        if (end < 0) end = spec.size();
+        if (matchSingleMask(name, spec.mid(start, end - start).toUcs4())) return true;
+        if (end >= spec.size()) return false;
         start = end + 1;
     }
 }
@@ -59,23 +56,19 @@ bool PathMatchSpecW(QStringView file, QStringView spec) {
 QStringList splitFilterMasks(const QString& filter) {
     QStringList masks;
     const QString whole = filter.trimmed();
-    if (whole.isEmpty() || whole == QLatin1String("*"))
-        return masks;
+    if (whole.isEmpty() || whole == QLatin1String("*")) return masks;
     for (const QString& part : whole.split(u';')) {
         const QString mask = part.trimmed();
-        if (!mask.isEmpty())
-            masks.append(mask);
+        if (!mask.isEmpty()) masks.append(mask);
     }
     return masks;
 }
 
 bool fileMatchesMasks(const QString& fileName, const QStringList& masks) {
-    if (masks.isEmpty())
-        return true;
+    if (masks.isEmpty()) return true;
     for (const QString& mask : masks) {
         if (mask == QLatin1String("*.*")) {
-            if (fileName.contains(u'.'))
-                return true;
+            if (fileName.contains(u'.')) return true;
         } else if (PathMatchSpecW(fileName, mask)) {
             return true;
         }

@@ -11,12 +11,16 @@
 #include <functional>
 #include <gtest/gtest.h>
 
-inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
+inline void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
 
 namespace {
 
 int fixedYear = 2031;
-QDate fixedClock() { return QDate(fixedYear, 6, 15); }
+QDate fixedClock() {
+    return QDate(fixedYear, 6, 15);
+}
 
 // Sets the dialog's clock for one test.
 struct ClockGuard {
@@ -37,8 +41,7 @@ int openAboutBox(QWidget* owner, const std::function<void(TAboutBox&)>& whileOpe
         EXPECT_TRUE(QTest::qWaitForWindowExposed(box));
         whileOpen(*box);
         // Whatever happened, do not leave the modal loop running.
-        if (box->isVisible())
-            box->done(QDialog::Rejected);
+        if (box->isVisible()) box->done(QDialog::Rejected);
     });
     const int result = AboutBox->exec();
     delete AboutBox;

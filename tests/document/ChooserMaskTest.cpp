@@ -20,25 +20,25 @@ struct MaskCase {
 
 TEST(PathMatchSpecW, WildcardsAndCase) {
     const MaskCase cases[] = {
-        {"index.html", "*.HTML", true},       // letters without regard to case
+        {"index.html", "*.HTML", true}, // letters without regard to case
         {"INDEX.HTM", "*.htm", true},
-        {"index.html", "*.HTM", false},       // a mask is not a prefix
+        {"index.html", "*.HTM", false}, // a mask is not a prefix
         {"index.htm", "*.HTML", false},
-        {"a.b.htm", "*.htm", true},           // the star runs over dots
-        {"a.htm", "?.htm", true},             // "?" is exactly one character
+        {"a.b.htm", "*.htm", true}, // the star runs over dots
+        {"a.htm", "?.htm", true},   // "?" is exactly one character
         {"ab.htm", "?.htm", false},
         {".htm", "?.htm", false},
-        {"readme", "*.*", false},             // the plain rule wants the dot
+        {"readme", "*.*", false}, // the plain rule wants the dot
         {".profile", "*.*", true},
         {"", "*", true},
-        {"abcabcabd", "*abd", true},          // needs backtracking past a false start
+        {"abcabcabd", "*abd", true}, // needs backtracking past a false start
         {"aaa", "a*a*a*a", false},
         {"aaaa", "a*a*a*a", true},
         {"report*.txt", "report*.txt", true}, // a star in the name is an ordinary character
         {"x.HTML", "*.htm; *.html", true},    // several masks, blanks before one skipped
         {"x.txt", "*.htm;*.html", false},
         {"\xc3\x84RGER.HTM", "\xc3\xa4rger.htm", true}, // case folding beyond ASCII
-        {"\xf0\x9f\x98\x80.htm", "?.htm", true},       // one character outside the basic plane
+        {"\xf0\x9f\x98\x80.htm", "?.htm", true},        // one character outside the basic plane
     };
     for (const MaskCase& c : cases)
         EXPECT_EQ(PathMatchSpecW(QString::fromUtf8(c.name), QString::fromUtf8(c.spec)), c.matches)
@@ -72,10 +72,10 @@ TEST(ListFilter, WhichFilesAFilterLists) {
         {"*.HTM;*.HTML", "notes.txt", false},
         {"*.HTM;*.HTML", "page.html.bak", false},
         {"*.HTM;*.HTML", "README", false},
-        {"*.*", "notes.txt", true},   // every name with a dot ...
+        {"*.*", "notes.txt", true}, // every name with a dot ...
         {"*.*", "archive.tar.gz", true},
-        {"*.*", "README", false},     // ... and none without
-        {"", "README", true},         // no masks: every file
+        {"*.*", "README", false}, // ... and none without
+        {"", "README", true},     // no masks: every file
         {"*", "README", true},
         {" *.txt ; ;*.md ", "a.md", true},
         {" *.txt ; ;*.md ", "a.txt", true},

@@ -16,16 +16,17 @@
 #include <stdexcept>
 #include <unistd.h>
 
-inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
+inline void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
 
 namespace {
 
 class RecordingHost : public document::LocalDocumentChooserHost {
-public:
+  public:
     void navigateBrowserView(const QString& documentPath) override {
         calls << QStringLiteral("navigate ") + documentPath;
-        if (!failure.isEmpty())
-            throw std::runtime_error(failure.toStdString());
+        if (!failure.isEmpty()) throw std::runtime_error(failure.toStdString());
     }
     void ApplyViewSize() override { calls << QStringLiteral("ApplyViewSize"); }
     void showOpenWebsitePage() override { calls << QStringLiteral("showOpenWebsitePage"); }
@@ -36,22 +37,22 @@ public:
 
 // Stands for the page around the chooser: records the keys that the list lets through.
 class PageStandIn : public QWidget {
-public:
+  public:
     QList<int> keysReceived;
 
-protected:
+  protected:
     void keyPressEvent(QKeyEvent* event) override { keysReceived << event->key(); }
 };
 
 class ChooserTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_TRUE(m_dir.isValid());
         root = QDir::cleanPath(m_dir.path());
         for (const char* folder : {"sub1", "Sub2", "sub1/deeper"})
             ASSERT_TRUE(QDir(root).mkpath(QString::fromLatin1(folder)));
-        for (const char* file : {"index.html", "PAGE.HTM", "mixed.HtMl", "notes.txt", "README", "archive.tar.gz",
-                                 "page.html.bak", "sub1/inner.html"}) {
+        for (const char* file : {"index.html", "PAGE.HTM", "mixed.HtMl", "notes.txt", "README",
+                                 "archive.tar.gz", "page.html.bak", "sub1/inner.html"}) {
             QFile f(root + u'/' + QString::fromLatin1(file));
             ASSERT_TRUE(f.open(QIODevice::WriteOnly));
             f.write("<html><body>fixture</body></html>");
@@ -85,18 +86,16 @@ protected:
         (void)QTest::qWaitFor([&] { return sortedNames() == expected; }, 5000);
         QTest::qWait(150);
         const QStringList now = sortedNames();
-        if (now == expected)
-            return ::testing::AssertionSuccess();
-        return ::testing::AssertionFailure() << "list shows [" << now.join(u", ").toStdString() << "], expected ["
-                                             << expected.join(u", ").toStdString() << "]";
+        if (now == expected) return ::testing::AssertionSuccess();
+        return ::testing::AssertionFailure() << "list shows [" << now.join(u", ").toStdString()
+                                             << "], expected [" << expected.join(u", ").toStdString() << "]";
     }
 
     QModelIndex item(const QString& name) const {
         const QAbstractItemModel* model = list->model();
         for (int row = 0; row < model->rowCount(list->rootIndex()); ++row) {
             const QModelIndex at = model->index(row, 0, list->rootIndex());
-            if (at.data().toString() == name)
-                return at;
+            if (at.data().toString() == name) return at;
         }
         return {};
     }
@@ -132,7 +131,7 @@ protected:
     TJamShellList* list = nullptr;
     TJamShellTree* tree = nullptr;
 
-private:
+  private:
     QTemporaryDir m_dir;
 };
 
@@ -216,8 +215,7 @@ TEST_F(ChooserTest, FileInTheRootFolderGetsOneSlash) {
     tree->setSelectedFolder(QStringLiteral("/"));
     ASSERT_EQ(tree->SelectedFolder(), QStringLiteral("/"));
     chooser->openfilenow(QStringLiteral("index.html"));
-    EXPECT_EQ(host.calls,
-              (QStringList{"navigate /index.html", "ApplyViewSize", "showOpenWebsitePage"}));
+    EXPECT_EQ(host.calls, (QStringList{"navigate /index.html", "ApplyViewSize", "showOpenWebsitePage"}));
 }
 
 TEST_F(ChooserTest, NoSelectedFolderOpensNothing) {
@@ -251,7 +249,8 @@ TEST_F(ChooserTest, FileFirstInASelectionIsTheOneOpened) {
     const QString second = names().at(3);
     select({second, first});
     chooser->JamShellList1DblClick(list);
-    EXPECT_EQ(host.calls, (QStringList{"navigate " + root + u'/' + first, "ApplyViewSize", "showOpenWebsitePage"}));
+    EXPECT_EQ(host.calls,
+              (QStringList{"navigate " + root + u'/' + first, "ApplyViewSize", "showOpenWebsitePage"}));
     EXPECT_TRUE(shell.calls().empty());
 }
 
@@ -297,7 +296,8 @@ TEST_F(ChooserTest, FoldersThatCannotBeListedShowNothing) {
         QFile::setPermissions(locked, QFileDevice::Permissions());
         list->setFolder(locked);
         EXPECT_TRUE(shows({}));
-        QFile::setPermissions(locked, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        QFile::setPermissions(locked,
+                              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     }
     EXPECT_TRUE(boxes.calls().empty());
 }

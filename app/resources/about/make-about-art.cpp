@@ -88,8 +88,8 @@ QImage productPicture() {
                                  page.width() * (i % 2 ? 0.3 : 0.38), 6),
                           3, 3);
     for (int i = 0; i < 3; ++i)
-        p.drawRoundedRect(QRectF(page.left(), page.top() + 106 + i * 14, page.width() * (i == 2 ? 0.6 : 0.95), 6),
-                          3, 3);
+        p.drawRoundedRect(
+            QRectF(page.left(), page.top() + 106 + i * 14, page.width() * (i == 2 ? 0.6 : 0.95), 6), 3, 3);
 
     // The pieces the page is captured in: dashed cuts across the page.
     QPen cut(QColor(176, 62, 44, 200), 1.1, Qt::DashLine);
@@ -181,7 +181,6 @@ int main(int argc, char** argv) {
     const bool ok = productPicture().save(out.filePath(QStringLiteral("product.png"))) &&
                     globeGlyph().save(out.filePath(QStringLiteral("globe.png"))) &&
                     okGlyph().save(out.filePath(QStringLiteral("ok.png")));
-    if (!ok)
-        std::fprintf(stderr, "could not write the pictures\n");
+    if (!ok) std::fprintf(stderr, "could not write the pictures\n");
     return ok ? 0 : 1;
 }
