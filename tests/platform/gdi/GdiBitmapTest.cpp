@@ -7,7 +7,7 @@
 namespace gdi_test {
 namespace {
 
-using BitmapTest = GdiTest;
+using GdiBitmapTest = GdiTest;
 
 // A memory DC holding a 24-bit DIB section with the 'F' in it.
 class FBitmap {
@@ -34,7 +34,7 @@ private:
     HGDIOBJ m_previous;
 };
 
-TEST_F(BitmapTest, GetDIBitsIntoEveryFormat) {
+TEST_F(GdiBitmapTest, GetDIBitsIntoEveryFormat) {
     FBitmap f;
     struct Case {
         const char* name;
@@ -66,7 +66,7 @@ TEST_F(BitmapTest, GetDIBitsIntoEveryFormat) {
     }
 }
 
-TEST_F(BitmapTest, GetDIBitsAtEightBitsFillsTheColourTable) {
+TEST_F(GdiBitmapTest, GetDIBitsAtEightBitsFillsTheColourTable) {
     FBitmap f;
     TestDib out(3, 5, 8);
     EXPECT_EQ(GetDIBits(f.dc(), f.bitmap(), 0, 5, out.bits(), out.info(), DIB_RGB_COLORS), 5);
@@ -83,7 +83,7 @@ TEST_F(BitmapTest, GetDIBitsAtEightBitsFillsTheColourTable) {
 
 // Below 8 bits the table is the bitmap's own when the depths match, else the standard one, and
 // every pixel is the table's nearest colour.
-TEST_F(BitmapTest, GetDIBitsBelowEightBits) {
+TEST_F(GdiBitmapTest, GetDIBitsBelowEightBits) {
     FBitmap f;
     const auto colorAt = [](TestDib& dib, std::uint32_t index) {
         RGBQUAD q;
@@ -118,7 +118,7 @@ TEST_F(BitmapTest, GetDIBitsBelowEightBits) {
 }
 
 // Packed destinations are written one pixel at a time without disturbing their neighbours.
-TEST_F(BitmapTest, PackedDestinationsAtOddOffsets) {
+TEST_F(GdiBitmapTest, PackedDestinationsAtOddOffsets) {
     for (const int bpp : {1, 4}) {
         SCOPED_TRACE(bpp);
         std::vector<std::uint32_t> table{kBlack, kWhite, kRed, kBlue};
@@ -151,7 +151,7 @@ TEST_F(BitmapTest, PackedDestinationsAtOddOffsets) {
 }
 
 // DIB_PAL_COLORS: the colour table holds indices into the DC's selected palette.
-TEST_F(BitmapTest, PaletteIndexedColourTables) {
+TEST_F(GdiBitmapTest, PaletteIndexedColourTables) {
     LOGPALETTE* lp = static_cast<LOGPALETTE*>(std::malloc(sizeof(LOGPALETTE) + sizeof(PALETTEENTRY)));
     lp->palVersion = 0x300;
     lp->palNumEntries = 2;
@@ -176,7 +176,7 @@ TEST_F(BitmapTest, PaletteIndexedColourTables) {
 }
 
 // A DIB section keeps its own copy of the colour table it was made with.
-TEST_F(BitmapTest, DibSectionCopiesItsColourTable) {
+TEST_F(GdiBitmapTest, DibSectionCopiesItsColourTable) {
     TestDib header(3, -5, 8, {kBlue, kRed});
     HDC dc = CreateCompatibleDC(nullptr);
     void* bits = nullptr;
@@ -197,7 +197,7 @@ TEST_F(BitmapTest, DibSectionCopiesItsColourTable) {
     DeleteDC(dc);
 }
 
-TEST_F(BitmapTest, GetDIBitsQueriesAndScanLines) {
+TEST_F(GdiBitmapTest, GetDIBitsQueriesAndScanLines) {
     FBitmap f;
     // bits == nullptr and no bit count: the header describes the bitmap.
     TestDib query(1, 1, 24);
@@ -227,7 +227,7 @@ TEST_F(BitmapTest, GetDIBitsQueriesAndScanLines) {
 }
 
 // A device-dependent bitmap of the screen's depth takes a DIB and gives it back unchanged.
-TEST_F(BitmapTest, SetDIBitsThenGetDIBitsRoundTrip) {
+TEST_F(GdiBitmapTest, SetDIBitsThenGetDIBitsRoundTrip) {
     QImage image(1, 1, QImage::Format_RGB32);
     HDC display = CreateImageDC(&image);
     for (const int depth : {32, 24, 16}) {
@@ -257,7 +257,7 @@ TEST_F(BitmapTest, SetDIBitsThenGetDIBitsRoundTrip) {
     DeleteDC(display);
 }
 
-TEST_F(BitmapTest, BitBltAndStretchBltBetweenDcs) {
+TEST_F(GdiBitmapTest, BitBltAndStretchBltBetweenDcs) {
     FBitmap f;
     {
         Canvas canvas(5, 7);
@@ -300,7 +300,7 @@ TEST_F(BitmapTest, BitBltAndStretchBltBetweenDcs) {
 }
 
 // Shrinking under the stretch modes other than COLORONCOLOR combines the pixels it drops.
-TEST_F(BitmapTest, StretchModesWhenShrinking) {
+TEST_F(GdiBitmapTest, StretchModesWhenShrinking) {
     constexpr std::uint32_t a = 0x102030, b = 0x302010;
     const struct {
         int mode;

@@ -10,7 +10,7 @@
 namespace gdi_test {
 namespace {
 
-using DeviceTest = GdiTest;
+using GdiDeviceTest = GdiTest;
 
 // Leaves the desktop depth as the screen has it, whatever a test set.
 struct DesktopDepth {
@@ -24,7 +24,7 @@ BITMAP objectOf(HBITMAP bitmap) {
     return bm;
 }
 
-TEST_F(DeviceTest, MemoryDcStartsWithTheMonochromeStockBitmap) {
+TEST_F(GdiDeviceTest, MemoryDcStartsWithTheMonochromeStockBitmap) {
     HDC dc = CreateCompatibleDC(nullptr);
     ASSERT_NE(dc, nullptr);
     EXPECT_EQ(GetDeviceCaps(dc, BITSPIXEL), 1);
@@ -48,7 +48,7 @@ TEST_F(DeviceTest, MemoryDcStartsWithTheMonochromeStockBitmap) {
     DeleteDC(dc);
 }
 
-TEST_F(DeviceTest, BitmapSelectionRules) {
+TEST_F(GdiDeviceTest, BitmapSelectionRules) {
     HDC first = CreateCompatibleDC(nullptr);
     HDC second = CreateCompatibleDC(nullptr);
     TestDib header(4, 4, 24);
@@ -77,7 +77,7 @@ TEST_F(DeviceTest, BitmapSelectionRules) {
     EXPECT_TRUE(DeleteObject(bitmap));
 }
 
-TEST_F(DeviceTest, BrushesPensAndPalettesAreHeldWhileSelected) {
+TEST_F(GdiDeviceTest, BrushesPensAndPalettesAreHeldWhileSelected) {
     HDC dc = CreateCompatibleDC(nullptr);
     HBRUSH brush = CreateSolidBrush(RGB(1, 2, 3));
     HPEN pen = CreatePen(PS_SOLID, 1, RGB(4, 5, 6));
@@ -102,7 +102,7 @@ TEST_F(DeviceTest, BrushesPensAndPalettesAreHeldWhileSelected) {
     DeleteDC(dc);
 }
 
-TEST_F(DeviceTest, PaletteEntriesAndRealizing) {
+TEST_F(GdiDeviceTest, PaletteEntriesAndRealizing) {
     LOGPALETTE* lp = static_cast<LOGPALETTE*>(std::malloc(sizeof(LOGPALETTE) + 2 * sizeof(PALETTEENTRY)));
     lp->palVersion = 0x300;
     lp->palNumEntries = 3;
@@ -140,7 +140,7 @@ TEST_F(DeviceTest, PaletteEntriesAndRealizing) {
     EXPECT_EQ(CreatePalette(nullptr), nullptr);
 }
 
-TEST_F(DeviceTest, DeviceValuesOfEachKindOfDc) {
+TEST_F(GdiDeviceTest, DeviceValuesOfEachKindOfDc) {
     QImage image(300, 200, QImage::Format_RGB32);
     HDC display = CreateImageDC(&image);
     HDC desktop = GetDC(nullptr);
@@ -177,7 +177,7 @@ TEST_F(DeviceTest, DeviceValuesOfEachKindOfDc) {
     DeleteDC(display);
 }
 
-TEST_F(DeviceTest, CompatibleBitmapSizes) {
+TEST_F(GdiDeviceTest, CompatibleBitmapSizes) {
     QImage image(4, 4, QImage::Format_RGB32);
     HDC display = CreateImageDC(&image);
     HBITMAP empty = CreateCompatibleBitmap(display, 0, 5);
@@ -191,7 +191,7 @@ TEST_F(DeviceTest, CompatibleBitmapSizes) {
     DeleteDC(display);
 }
 
-TEST_F(DeviceTest, ClipBoxFollowsClipRectangleAndOrigin) {
+TEST_F(GdiDeviceTest, ClipBoxFollowsClipRectangleAndOrigin) {
     Canvas canvas(10, 8);
     HDC dc = canvas.dc();
     RECT box{};
@@ -214,7 +214,7 @@ TEST_F(DeviceTest, ClipBoxFollowsClipRectangleAndOrigin) {
               (std::vector<LONG>{-1, -1, 9, 7}));
 }
 
-TEST_F(DeviceTest, RectangleOutlinesWithThePenAndFillsWithTheBrush) {
+TEST_F(GdiDeviceTest, RectangleOutlinesWithThePenAndFillsWithTheBrush) {
     Canvas canvas(6, 5);
     HBRUSH brush = CreateSolidBrush(RGB(0, 0, 255));
     HPEN pen = CreatePen(PS_SOLID, 1, RGB(255, 0, 0));
@@ -254,7 +254,7 @@ TEST_F(DeviceTest, RectangleOutlinesWithThePenAndFillsWithTheBrush) {
     EXPECT_EQ(CreatePen(7, 1, 0), nullptr) << "only solid pens";
 }
 
-TEST_F(DeviceTest, PixelsMapToWhatTheSurfaceCanHold) {
+TEST_F(GdiDeviceTest, PixelsMapToWhatTheSurfaceCanHold) {
     struct Case {
         const char* name;
         int bpp;
@@ -298,7 +298,7 @@ TEST_F(DeviceTest, PixelsMapToWhatTheSurfaceCanHold) {
 
 // A 32-bit window or image is shown as it is, so what is drawn must be opaque; a 32-bit DIB
 // section keeps 0 in its fourth byte.
-TEST_F(DeviceTest, ThirtyTwoBitSurfacesAndAlpha) {
+TEST_F(GdiDeviceTest, ThirtyTwoBitSurfacesAndAlpha) {
     TestDib dib = makeF24();
     QImage image(3, 5, QImage::Format_ARGB32);
     image.fill(0);
@@ -317,7 +317,7 @@ TEST_F(DeviceTest, ThirtyTwoBitSurfacesAndAlpha) {
 }
 
 // Misuse inside the program fails the way Win32 fails and never crashes.
-TEST_F(DeviceTest, StaleAndForeignHandlesFailSafely) {
+TEST_F(GdiDeviceTest, StaleAndForeignHandlesFailSafely) {
     HDC dead = CreateCompatibleDC(nullptr);
     DeleteDC(dead);
     HBRUSH deadBrush = CreateSolidBrush(0);
@@ -365,7 +365,7 @@ TEST_F(DeviceTest, StaleAndForeignHandlesFailSafely) {
     EXPECT_EQ(ReleaseDC(nullptr, desktop), 1);
 }
 
-TEST_F(DeviceTest, FailureInjectionPerCallKind) {
+TEST_F(GdiDeviceTest, FailureInjectionPerCallKind) {
     using gdi::testing::Call;
     gdi::testing::FailureScope scope;
     Canvas canvas(2, 2);
@@ -413,7 +413,7 @@ TEST_F(DeviceTest, FailureInjectionPerCallKind) {
     EXPECT_TRUE(gdi::testing::ShouldFail(Call::newdib));
 }
 
-TEST_F(DeviceTest, LiveObjectCountsTrackEveryKind) {
+TEST_F(GdiDeviceTest, LiveObjectCountsTrackEveryKind) {
     const auto before = gdi::testing::LiveObjects();
     HDC dc = CreateCompatibleDC(nullptr);
     HBITMAP bitmap = CreateCompatibleBitmap(dc, 2, 2);

@@ -11,9 +11,9 @@
 namespace gdi_test {
 namespace {
 
-using PrinterTest = GdiTest;
+using GdiPrinterTest = GdiTest;
 
-TEST_F(PrinterTest, PrintsAPictureToPdf) {
+TEST_F(GdiPrinterTest, PrintsAPictureToPdf) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const QString path = dir.filePath("page.pdf");
@@ -69,7 +69,7 @@ TEST_F(PrinterTest, PrintsAPictureToPdf) {
 
 // What the printer DC asks of its painter, seen on an image instead of a PDF page: exact device
 // rectangles, no smoothing, mirroring and clipping as on any DC.
-TEST_F(PrinterTest, DrawsAtTheDeviceRectangleWithoutSmoothing) {
+TEST_F(GdiPrinterTest, DrawsAtTheDeviceRectangleWithoutSmoothing) {
     QPrinter printer(QPrinter::ScreenResolution);
     printer.setOutputFormat(QPrinter::PdfFormat);
     QImage page(40, 30, QImage::Format_RGB32);
@@ -106,7 +106,7 @@ TEST_F(PrinterTest, DrawsAtTheDeviceRectangleWithoutSmoothing) {
     EXPECT_EQ(at(33, 21), 0xFFFFFFu) << "right edge excluded";
 }
 
-TEST_F(PrinterTest, NeedsAnActivePainter) {
+TEST_F(GdiPrinterTest, NeedsAnActivePainter) {
     QPrinter printer;
     QPainter idle;
     EXPECT_EQ(CreatePrinterDC(&printer, &idle), nullptr);

@@ -5,6 +5,7 @@
 #include "platform/gdi/Gdi.h"
 #include "platform/gdi/GdiTesting.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <gtest/gtest.h>
@@ -33,7 +34,7 @@ public:
         h.biCompression = compression;
         auto* table = m_header.data() + sizeof(BITMAPINFOHEADER);
         if (bpp <= 8) {
-            for (std::size_t i = 0; i < colors.size(); ++i) {
+            for (std::size_t i = 0; i < std::min(colors.size(), std::size_t(1) << bpp); ++i) {
                 const RGBQUAD q{BYTE(colors[i]), BYTE(colors[i] >> 8), BYTE(colors[i] >> 16), 0};
                 std::memcpy(table + 4 * i, &q, 4);
             }

@@ -47,10 +47,10 @@ TestDib makeF(const DepthCase& c, bool topDown) {
     return dib;
 }
 
-using TransferTest = GdiTest;
+using GdiTransferTest = GdiTest;
 
 // Every source depth and both row orders come out upright, unmirrored and in the right colours.
-TEST_F(TransferTest, SetDIBitsToDeviceDrawsEveryDepthUpright) {
+TEST_F(GdiTransferTest, SetDIBitsToDeviceDrawsEveryDepthUpright) {
     for (const DepthCase& c : depthCases()) {
         for (const bool topDown : {false, true}) {
             SCOPED_TRACE(std::string(c.name) + (topDown ? ", top-down" : ", bottom-up"));
@@ -66,7 +66,7 @@ TEST_F(TransferTest, SetDIBitsToDeviceDrawsEveryDepthUpright) {
 
 // Banding: the bits hold only scan lines startScan .. startScan + scanLines - 1, counted from
 // the bottom for a bottom-up DIB and from the top for a top-down one.
-TEST_F(TransferTest, SetDIBitsToDeviceBandsOfScanLines) {
+TEST_F(GdiTransferTest, SetDIBitsToDeviceBandsOfScanLines) {
     for (const bool topDown : {false, true}) {
         SCOPED_TRACE(topDown ? "top-down" : "bottom-up");
         TestDib dib = makeF24(topDown);
@@ -92,7 +92,7 @@ TEST_F(TransferTest, SetDIBitsToDeviceBandsOfScanLines) {
               0);
 }
 
-TEST_F(TransferTest, SetDIBitsToDeviceSourceRectangleClipAndOrigin) {
+TEST_F(GdiTransferTest, SetDIBitsToDeviceSourceRectangleClipAndOrigin) {
     TestDib dib = makeF24(false);
     {
         // ySrc is the lower edge counted from the bottom: scans 3 and 4 are the top two rows.
@@ -123,7 +123,7 @@ TEST_F(TransferTest, SetDIBitsToDeviceSourceRectangleClipAndOrigin) {
 
 // Rows wide enough for the word-at-a-time loops and their tails, through every pairing of
 // depths the fast paths cover, compared pixel by pixel with what GetPixel reads back.
-TEST_F(TransferTest, WideRowsSurviveEveryFastPath) {
+TEST_F(GdiTransferTest, WideRowsSurviveEveryFastPath) {
     constexpr int W = 37, H = 3;
     std::vector<std::uint32_t> table(256);
     std::uint32_t seed = 12345;
@@ -196,7 +196,7 @@ std::vector<int> columnValues(const Canvas& c, int height) {
     return v;
 }
 
-TEST_F(TransferTest, StretchDIBitsNearestNeighbourAndMirroring) {
+TEST_F(GdiTransferTest, StretchDIBitsNearestNeighbourAndMirroring) {
     struct Case {
         const char* name;
         int sourceWidth;
@@ -225,7 +225,7 @@ TEST_F(TransferTest, StretchDIBitsNearestNeighbourAndMirroring) {
     }
 }
 
-TEST_F(TransferTest, StretchDIBitsRowsAndSourceY) {
+TEST_F(GdiTransferTest, StretchDIBitsRowsAndSourceY) {
     struct Case {
         const char* name;
         bool topDown;
@@ -252,7 +252,7 @@ TEST_F(TransferTest, StretchDIBitsRowsAndSourceY) {
     }
 }
 
-TEST_F(TransferTest, StretchDIBitsDoublesTheF) {
+TEST_F(GdiTransferTest, StretchDIBitsDoublesTheF) {
     TestDib dib = makeF24(false);
     Canvas canvas(6, 10);
     EXPECT_EQ(
@@ -269,7 +269,7 @@ TEST_F(TransferTest, StretchDIBitsDoublesTheF) {
     EXPECT_EQ(canvas.letters(), doubled);
 }
 
-TEST_F(TransferTest, RasterOperationsCombineSourceAndDestination) {
+TEST_F(GdiTransferTest, RasterOperationsCombineSourceAndDestination) {
     constexpr std::uint32_t S = 0x0F33CC, D = 0x3355F0;
     const struct {
         const char* name;
@@ -303,7 +303,7 @@ TEST_F(TransferTest, RasterOperationsCombineSourceAndDestination) {
     }
 }
 
-TEST_F(TransferTest, StretchDIBitsFailuresReturnGdiError) {
+TEST_F(GdiTransferTest, StretchDIBitsFailuresReturnGdiError) {
     TestDib dib = makeF24();
     Canvas canvas(3, 5);
     HDC deleted = CreateCompatibleDC(nullptr);
@@ -343,7 +343,7 @@ TEST_F(TransferTest, StretchDIBitsFailuresReturnGdiError) {
     EXPECT_EQ(canvas.letters(), fShape());
 }
 
-TEST_F(TransferTest, StretchDIBitsWithNothingToDrawIsNotAnError) {
+TEST_F(GdiTransferTest, StretchDIBitsWithNothingToDrawIsNotAnError) {
     TestDib dib = makeF24();
     Canvas canvas(3, 5);
     EXPECT_EQ(

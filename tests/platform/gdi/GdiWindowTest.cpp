@@ -12,7 +12,7 @@
 namespace gdi_test {
 namespace {
 
-using WindowTest = GdiTest;
+using GdiWindowTest = GdiTest;
 
 const QColor kBackground(0, 160, 0);
 
@@ -46,7 +46,7 @@ void showAndSettle(QWidget& w) {
     QApplication::processEvents();
 }
 
-TEST_F(WindowTest, PaintDcDrawsOverTheBackground) {
+TEST_F(GdiWindowTest, PaintDcDrawsOverTheBackground) {
     Painted w;
     w.resize(10, 12);
     TestDib f = makeF24();
@@ -64,7 +64,7 @@ TEST_F(WindowTest, PaintDcDrawsOverTheBackground) {
 }
 
 // Undrawn pixels of a paint DC read as the erased background, as on a window.
-TEST_F(WindowTest, PaintDcDestinationIsTheBackground) {
+TEST_F(GdiWindowTest, PaintDcDestinationIsTheBackground) {
     Painted w;
     w.resize(4, 4);
     w.onPaint = [&](QPaintEvent* event) {
@@ -77,7 +77,7 @@ TEST_F(WindowTest, PaintDcDestinationIsTheBackground) {
 }
 
 // A picture the size of the whole paint box costs only what can be seen of it.
-TEST_F(WindowTest, PaintDcCoversOnlyTheVisibleArea) {
+TEST_F(GdiWindowTest, PaintDcCoversOnlyTheVisibleArea) {
     QScrollArea area;
     area.resize(200, 150);
     auto* box = new Painted;
@@ -101,7 +101,7 @@ TEST_F(WindowTest, PaintDcCoversOnlyTheVisibleArea) {
     EXPECT_LE(largest.bottom - largest.top, 150);
 }
 
-TEST_F(WindowTest, GetDcDrawsAtOnceAndAnOrdinaryPaintErasesIt) {
+TEST_F(GdiWindowTest, GetDcDrawsAtOnceAndAnOrdinaryPaintErasesIt) {
     Painted w;
     w.resize(40, 20);
     showAndSettle(w);
@@ -151,7 +151,7 @@ TEST_F(WindowTest, GetDcDrawsAtOnceAndAnOrdinaryPaintErasesIt) {
     DeleteObject(pen);
 }
 
-TEST_F(WindowTest, HiddenAndDestroyedWindows) {
+TEST_F(GdiWindowTest, HiddenAndDestroyedWindows) {
     auto* w = new Painted;
     w->resize(20, 20);
     HWND hwnd = WindowFromWidget(w);
@@ -173,7 +173,7 @@ TEST_F(WindowTest, HiddenAndDestroyedWindows) {
     EXPECT_EQ(ReleaseDC(hwnd, dc), 1) << "the DC is still given back";
 }
 
-TEST_F(WindowTest, DesktopDc) {
+TEST_F(GdiWindowTest, DesktopDc) {
     EXPECT_EQ(WidgetFromWindow(GetDesktopWindow()), nullptr);
     HDC byNull = GetDC(nullptr);
     HDC byHandle = GetDC(GetDesktopWindow());
