@@ -286,7 +286,10 @@ void TMainForm::buildOpenWebsitePage(QWidget* content) {
     Label3->setFixedHeight(21);
     Label3->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     URLEdit = named(new document::FileNameEdit(row), "URLEdit");
-    URLEdit->setGeometry(56, 8, 337, 21);
+    // At 56, 8 and 337 wide, unless the face at hand makes the label wider: then the field
+    // starts after it and keeps its right end.
+    const int urlLeft = std::max(56, Label3->geometry().right() + 1 + 4);
+    URLEdit->setGeometry(urlLeft, 8, 56 + 337 - urlLeft, 21);
     URLEdit->setText(QString::fromLatin1(InitialAddress));
     URLEdit->dialog().title = QStringLiteral("Browse");
     URLEdit->dialog().filter = QStringLiteral("All files (*.*)|*.*");
