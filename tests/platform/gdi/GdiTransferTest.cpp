@@ -2,6 +2,8 @@
 #include "GdiTestSupport.h"
 
 #include <QImage>
+#include <climits>
+#include <iterator>
 
 namespace gdi_test {
 namespace {
@@ -359,6 +361,38 @@ TEST_F(GdiTransferTest, StretchDIBitsWithNothingToDrawIsNotAnError) {
                             SRCCOPY),
               GDI_ERROR);
     EXPECT_EQ(canvas.at(1, 1), 0x808080u);
+}
+
+// Coordinates and sizes at the ends of their ranges: every call either draws inside the surface
+// or fails, with one of the results its contract allows.
+TEST_F(GdiTransferTest, ExtremeArgumentsStayInsideTheSurface) {
+    const int values[] = {INT_MIN, INT_MIN + 1, -70000, -3, -1, 0, 1, 2, 3, 5, 70000, INT_MAX - 1, INT_MAX};
+    std::uint32_t seed = 7;
+    const auto pick = [&] {
+        seed = seed * 1664525u + 1013904223u;
+        return values[(seed >> 16) % std::size(values)];
+    };
+    TestDib dib = makeF24();
+    Canvas canvas(7, 5);
+    Canvas source(4, 4);
+    int drawn = 0;
+    for (int round = 0; round < 4000; ++round) {
+        SetStretchBltMode(canvas.dc(), 1 + round % 4);
+        const int a = pick(), b = pick(), c = pick(), d = pick(), e = pick(), f = pick(), g = pick(),
+                  h = pick();
+        const int stretched = StretchDIBits(canvas.dc(), a, b, c, d, e, f, g, h, dib.bits(), dib.info(),
+                                            DIB_RGB_COLORS, SRCINVERT);
+        ASSERT_TRUE(stretched == GDI_ERROR || (stretched >= 0 && stretched <= 5)) << stretched;
+        const int set = SetDIBitsToDevice(canvas.dc(), a, b, DWORD(c), DWORD(d), e, f, UINT(g), UINT(h) % 6,
+                                          dib.bits(), dib.info(), DIB_RGB_COLORS);
+        ASSERT_TRUE(set >= 0 && set <= 5) << set;
+        drawn += stretched > 0;
+        StretchBlt(canvas.dc(), a, b, c, d, source.dc(), e, f, g, h, SRCCOPY);
+        BitBlt(canvas.dc(), a, b, c, d, canvas.dc(), e, f, SRCPAINT);
+        Rectangle(canvas.dc(), a, b, c, d);
+        SetViewportOrgEx(canvas.dc(), round % 3 ? 0 : e, round % 3 ? 0 : f, nullptr);
+    }
+    EXPECT_GT(drawn, 100) << "the mix must also reach the drawing code";
 }
 
 } // namespace
