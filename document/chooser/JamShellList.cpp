@@ -12,6 +12,10 @@
 #include <QSortFilterProxyModel>
 #include <algorithm>
 
+namespace {
+constexpr int MinimumNameWidth = 180;
+}
+
 // Narrows the shown folder's files to the masks. Only the shown folder's own rows are judged:
 // the folders above it must stay in the model, or the list would lose its root.
 class JamShellListFilter : public QSortFilterProxyModel {
@@ -66,7 +70,7 @@ TJamShellList::TJamShellList(QWidget* parent)
     setSortingEnabled(true);
     sortByColumn(0, Qt::AscendingOrder);
     header()->setStretchLastSection(false);
-    header()->setSectionResizeMode(0, QHeaderView::Stretch);
+    header()->resizeSection(0, MinimumNameWidth);
     header()->resizeSection(1, 80);
     header()->resizeSection(2, 90);
     header()->resizeSection(3, 150);
@@ -173,6 +177,16 @@ void TJamShellList::mouseDoubleClickEvent(QMouseEvent* event) {
     }
     QTreeView::mouseDoubleClickEvent(event);
     if (indexAt(event->position().toPoint()).isValid()) InvokeDefaultAction();
+}
+
+void TJamShellList::resizeEvent(QResizeEvent* event) {
+    QTreeView::resizeEvent(event);
+    // The name takes whatever room the other columns leave, but never less than enough to
+    // read it: in a narrow list the details move out to the right instead.
+    int others = 0;
+    for (int column = 1; column < header()->count(); ++column)
+        if (!header()->isSectionHidden(column)) others += header()->sectionSize(column);
+    header()->resizeSection(0, std::max(MinimumNameWidth, viewport()->width() - others));
 }
 
 void TJamShellList::keyPressEvent(QKeyEvent* event) {

@@ -60,6 +60,7 @@ class TJamShellList : public QTreeView {
   protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
   private:
     void openFolder(const QString& path);

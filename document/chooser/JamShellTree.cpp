@@ -7,6 +7,7 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QTimer>
 
 TJamShellTree::TJamShellTree(QWidget* parent) : QTreeView(parent), m_model(new QFileSystemModel(this)) {
     m_model->setFilter(QDir::AllDirs | QDir::NoDotAndDotDot | QDir::Drives);
@@ -29,6 +30,9 @@ TJamShellTree::TJamShellTree(QWidget* parent) : QTreeView(parent), m_model(new Q
     font.setPixelSize(12);
     setFont(font);
 
+    connect(m_model, &QFileSystemModel::directoryLoaded, this, [this] {
+        if (m_revealPending) QTimer::singleShot(0, this, &TJamShellTree::revealSelection);
+    });
     connect(selectionModel(), &QItemSelectionModel::currentChanged, this, [this](const QModelIndex& current) {
         if (current.isValid()) emit selectedFolderChanged(m_model->filePath(current));
     });
@@ -56,7 +60,28 @@ void TJamShellTree::setSelectedFolder(const QString& path) {
     for (QModelIndex at = target.parent(); at.isValid(); at = at.parent())
         expand(at);
     setCurrentIndex(target);
-    scrollTo(target);
+    m_revealPending = true;
+    revealSelection();
+}
+
+void TJamShellTree::revealSelection() {
+    if (m_revealPending && currentIndex().isValid())
+        scrollTo(currentIndex(), QAbstractItemView::PositionAtCenter);
+}
+
+void TJamShellTree::showEvent(QShowEvent* event) {
+    QTreeView::showEvent(event);
+    QTimer::singleShot(0, this, &TJamShellTree::revealSelection);
+}
+
+void TJamShellTree::mousePressEvent(QMouseEvent* event) {
+    m_revealPending = false;
+    QTreeView::mousePressEvent(event);
+}
+
+void TJamShellTree::wheelEvent(QWheelEvent* event) {
+    m_revealPending = false;
+    QTreeView::wheelEvent(event);
 }
 
 void TJamShellTree::selectHomeFolder() {
@@ -64,6 +89,7 @@ void TJamShellTree::selectHomeFolder() {
 }
 
 void TJamShellTree::keyPressEvent(QKeyEvent* event) {
+    m_revealPending = false;
     if (event->key() == Qt::Key_Home && event->modifiers() == Qt::AltModifier) {
         selectHomeFolder();
         return;

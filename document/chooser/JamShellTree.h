@@ -28,8 +28,16 @@ class TJamShellTree : public QTreeView {
 
   protected:
     void keyPressEvent(QKeyEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
   private:
+    void revealSelection();
+
     QFileSystemModel* m_model;
+    // Set when a folder is selected by code: keep it in view while the folders around it are
+    // still being read (their rows push it down), until the user takes over.
+    bool m_revealPending = false;
 };
