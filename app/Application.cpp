@@ -13,4 +13,6 @@ bool VelmoraApplication::notify(QObject* receiver, QEvent* event) {
     }
 }
 
-void InitApplicationTitle() { QCoreApplication::setApplicationName(QString::fromLatin1(VelmoraApplication::Title)); }
+void InitApplicationTitle() {
+    QCoreApplication::setApplicationName(QString::fromLatin1(VelmoraApplication::Title));
+}

@@ -5,7 +5,7 @@
 #include <QApplication>
 
 class VelmoraApplication : public QApplication {
-public:
+  public:
     static constexpr const char* Title = "Velmora 1.0";
 
     VelmoraApplication(int& argc, char** argv);

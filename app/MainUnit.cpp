@@ -37,7 +37,9 @@
 
 TMainForm* MainForm = nullptr;
 
-static void initArtworkResources() { Q_INIT_RESOURCE(artwork); }
+static void initArtworkResources() {
+    Q_INIT_RESOURCE(artwork);
+}
 
 namespace {
 
@@ -53,7 +55,9 @@ constexpr QSize kTitleBox(177, 73);
 // 4-pixel border and a 19-pixel caption bar.
 constexpr QSize kFrameAllowance(8, 27);
 
-QPixmap artwork(const QString& name) { return QPixmap(QStringLiteral(":/artwork/") + name); }
+QPixmap artwork(const QString& name) {
+    return QPixmap(QStringLiteral(":/artwork/") + name);
+}
 
 template <class W> W* named(W* widget, const char* name) {
     widget->setObjectName(QString::fromLatin1(name));
@@ -97,7 +101,9 @@ QScrollArea* makeScrollBox(const char* name, QWidget* parent, bool contentFills)
     return box;
 }
 
-gdi::RECT toRECT(const QRect& r) { return {r.left(), r.top(), r.right() + 1, r.bottom() + 1}; }
+gdi::RECT toRECT(const QRect& r) {
+    return {r.left(), r.top(), r.right() + 1, r.bottom() + 1};
+}
 
 } // namespace
 
@@ -132,12 +138,9 @@ TMainForm::TMainForm(QWidget* parent) : QWidget(parent) {
 
 TMainForm::~TMainForm() {
     FormDestroy();
-    if (m_x11Filter)
-        QCoreApplication::instance()->removeNativeEventFilter(m_x11Filter.get());
-    if (platform::ApplicationMainWindow() == this)
-        platform::SetApplicationMainWindow(nullptr);
-    if (MainForm == this)
-        MainForm = nullptr;
+    if (m_x11Filter) QCoreApplication::instance()->removeNativeEventFilter(m_x11Filter.get());
+    if (platform::ApplicationMainWindow() == this) platform::SetApplicationMainWindow(nullptr);
+    if (MainForm == this) MainForm = nullptr;
 }
 
 // --- Layout ------------------------------------------------------------------------------------
@@ -159,10 +162,10 @@ void TMainForm::buildLayout() {
     layout->addWidget(PageControl2, 1);
 
     QWidget* sidePicture = nullptr;
-    QWidget* content = buildPage(QStringLiteral("Open file"), 0,
-                                 QStringLiteral("Open document - Please select the document you want to open"),
-                                 QStringLiteral("Open document..."), QStringLiteral("side-openfile.png"),
-                                 &sidePicture);
+    QWidget* content =
+        buildPage(QStringLiteral("Open file"), 0,
+                  QStringLiteral("Open document - Please select the document you want to open"),
+                  QStringLiteral("Open document..."), QStringLiteral("side-openfile.png"), &sidePicture);
     TabSheet1 = named(PageControl2->widget(0), "TabSheet1");
     Chooser = named(new document::LocalDocumentChooser(*this, content), "Chooser");
     content->layout()->addWidget(Chooser);
@@ -183,15 +186,17 @@ void TMainForm::buildLayout() {
     TabSheet3 = named(PageControl2->widget(2), "TabSheet3");
     buildSizePage(content, sidePicture);
 
-    content = buildPage(
-        QStringLiteral("Choose quality"), 7,
-        QStringLiteral("Select output size and quality - select the size in percent of the original document"),
-        QStringLiteral("Choose quality..."), QStringLiteral("side-quality.png"), &sidePicture);
+    content =
+        buildPage(QStringLiteral("Choose quality"), 7,
+                  QStringLiteral(
+                      "Select output size and quality - select the size in percent of the original document"),
+                  QStringLiteral("Choose quality..."), QStringLiteral("side-quality.png"), &sidePicture);
     TabSheet4 = named(PageControl2->widget(3), "TabSheet4");
     buildQualityPage(content);
 
-    content = buildPage(QStringLiteral("Save and print"), 4, QStringLiteral("Ready! - View, save or print picture"),
-                        QStringLiteral("Save and print..."), QStringLiteral("side-save.png"), &sidePicture);
+    content =
+        buildPage(QStringLiteral("Save and print"), 4, QStringLiteral("Ready! - View, save or print picture"),
+                  QStringLiteral("Save and print..."), QStringLiteral("side-save.png"), &sidePicture);
     TabSheet5 = named(PageControl2->widget(4), "TabSheet5");
     buildSavePage(content);
 
@@ -205,13 +210,13 @@ void TMainForm::buildLayout() {
     layout->addWidget(StatusBar1);
 
     m_saveDialog = std::make_unique<widgets::FileDialog>(widgets::FileDialog::Kind::Save);
-    m_saveDialog->options =
-        widgets::FileDialog::OverwritePrompt | widgets::FileDialog::HideReadOnly | widgets::FileDialog::EnableSizing;
+    m_saveDialog->options = widgets::FileDialog::OverwritePrompt | widgets::FileDialog::HideReadOnly |
+                            widgets::FileDialog::EnableSizing;
     SaveDialog1 = m_saveDialog.get();
 }
 
-QWidget* TMainForm::buildPage(const QString& caption, int icon, const QString& header, const QString& sideTitle,
-                              const QString& picture, QWidget** sidePicture) {
+QWidget* TMainForm::buildPage(const QString& caption, int icon, const QString& header,
+                              const QString& sideTitle, const QString& picture, QWidget** sidePicture) {
     auto* page = new QWidget;
     auto* pageLayout = new QVBoxLayout(page);
     pageLayout->setContentsMargins(0, 0, 0, 0);
@@ -258,7 +263,8 @@ QWidget* TMainForm::buildPage(const QString& caption, int icon, const QString& h
     titleBox->setGeometry(QRect(QPoint((kSideFrame.width() - kTitleBox.width()) / 2, 9), kTitleBox));
     auto* title = new QLabel(sideTitle, titleBox);
     QFont titleFont;
-    titleFont.setFamilies({QStringLiteral("Arial Black"), QStringLiteral("Liberation Sans"), QStringLiteral("Arial")});
+    titleFont.setFamilies(
+        {QStringLiteral("Arial Black"), QStringLiteral("Liberation Sans"), QStringLiteral("Arial")});
     titleFont.setPixelSize(19);
     titleFont.setWeight(QFont::Black);
     title->setFont(titleFont);
@@ -326,7 +332,8 @@ void TMainForm::buildSizePage(QWidget* content, QWidget* side) {
     WidthLabel = makeShadowLabel("WidthLabel", QStringLiteral("Width:"), rowY[0]);
     HeightLabel = makeShadowLabel("HeightLabel", QStringLiteral("Height:"), rowY[1]);
     IncLabel = makeShadowLabel("IncLabel", QStringLiteral("Increment about:"), rowY[2]);
-    const int editX = std::max(100, labelX + std::max({WidthLabel->width(), HeightLabel->width(), IncLabel->width()}) + 4);
+    const int editX =
+        std::max(100, labelX + std::max({WidthLabel->width(), HeightLabel->width(), IncLabel->width()}) + 4);
     const int editRight = side->width() - labelX;
     const int editWidth = std::max(60, editRight - editX);
     breited = makeSpinEdit("breited", side, QRect(editX, rowY[0], editWidth, 21), 10, 20000, 800, 100);
@@ -350,8 +357,10 @@ void TMainForm::buildQualityPage(QWidget* content) {
     PieceLabel->setFixedHeight(21);
     StuckEd = makeSpinEdit("StuckEd", strip, QRect(after(PieceLabel, 4), 8, 65, 21), 1, 100, 50, 1,
                            widgets::SpinEdit::ValueType::Float);
-    PieceNote = makeLabel("PieceNote", QStringLiteral("Normaly the piece factor is 50 or 33,33 or 25"), strip, 8, 40);
-    RenderBtn = makeButton("RenderBtn", QStringLiteral("Render"), strip, QRect(after(StuckEd, 16), 6, 97, 25));
+    PieceNote =
+        makeLabel("PieceNote", QStringLiteral("Normaly the piece factor is 50 or 33,33 or 25"), strip, 8, 40);
+    RenderBtn =
+        makeButton("RenderBtn", QStringLiteral("Render"), strip, QRect(after(StuckEd, 16), 6, 97, 25));
     content->layout()->addWidget(strip);
 
     ScrollBox3 = makeScrollBox("ScrollBox3", content, false);
@@ -457,8 +466,7 @@ void TMainForm::connectHandlers() {
 
 QString TMainForm::programDirOf(const QString& executablePath) {
     QString dir = executablePath.left(executablePath.lastIndexOf(QLatin1Char('/')) + 1);
-    if (!dir.endsWith(QLatin1Char('/')))
-        dir += QLatin1Char('/');
+    if (!dir.endsWith(QLatin1Char('/'))) dir += QLatin1Char('/');
     return dir;
 }
 
@@ -470,17 +478,18 @@ void TMainForm::FormCreate() {
     SaveDialog1->initialDir = ProgramDir;
 
     newdib(&MainDib, 320, 200, 24, nullptr, 0);
-    if (MainDib.bits)
-        std::memset(MainDib.bits, 255, MainDib.info->bmiHeader.biSizeImage);
+    if (MainDib.bits) std::memset(MainDib.bits, 255, MainDib.info->bmiHeader.biSizeImage);
 }
 
-void TMainForm::FormShow() { ApplyViewSize(); }
+void TMainForm::FormShow() {
+    ApplyViewSize();
+}
 
 void TMainForm::FormCloseQuery(bool& CanClose) {
     CanClose = platform::ApplicationMessageBox(
                    QStringLiteral("Hereby you quit the program! All data not saved will be lost!"),
-                   QStringLiteral("Quit program"), platform::MB_OKCANCEL | platform::MB_ICONINFORMATION) ==
-               platform::IDOK;
+                   QStringLiteral("Quit program"),
+                   platform::MB_OKCANCEL | platform::MB_ICONINFORMATION) == platform::IDOK;
 }
 
 void TMainForm::FormDestroy() {
@@ -491,8 +500,7 @@ void TMainForm::FormDestroy() {
 
 void TMainForm::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
-    if (event->spontaneous())
-        return;
+    if (event->spontaneous()) return;
     if (!m_shownOnce) {
         m_shownOnce = true;
         if (QScreen* screen = this->screen()) {
@@ -516,20 +524,17 @@ void TMainForm::closeEvent(QCloseEvent* event) {
 
 void TMainForm::commitDataRequest(QSessionManager& manager) {
     // Logging out asks as closing does, when the session lets us ask; Cancel stops the logout.
-    if (!manager.allowsInteraction())
-        return;
+    if (!manager.allowsInteraction()) return;
     bool canClose = true;
     platform::runGuarded([&] { FormCloseQuery(canClose); });
     manager.release();
-    if (!canClose)
-        manager.cancel();
+    if (!canClose) manager.cancel();
 }
 
 bool TMainForm::event(QEvent* event) {
     if (event->type() == platform::UserMessageEvent::type()) {
         auto* message = static_cast<platform::UserMessageEvent*>(event);
-        if (message->message() == platform::WM_USER)
-            platform::runGuarded([&] { WMUser(message->wParam()); });
+        if (message->message() == platform::WM_USER) platform::runGuarded([&] { WMUser(message->wParam()); });
         return true;
     }
     return QWidget::event(event);
@@ -553,18 +558,26 @@ void TMainForm::keyPressEvent(QKeyEvent* event) {
 
 // --- Bottom bar ----------------------------------------------------------------------------------
 
-void TMainForm::wwwBtnClick() { platform::ShellExecuteA(this, "open", HomepageAddress, "", "", platform::SW_SHOW); }
+void TMainForm::wwwBtnClick() {
+    platform::ShellExecuteA(this, "open", HomepageAddress, "", "", platform::SW_SHOW);
+}
 
 void TMainForm::EndeBtnClick() {
     m_exitPair->reset();
     close();
 }
 
-void TMainForm::EndeBtnMouseDown(Qt::MouseButton, Qt::KeyboardModifiers, int, int) { m_exitPair->down(); }
+void TMainForm::EndeBtnMouseDown(Qt::MouseButton, Qt::KeyboardModifiers, int, int) {
+    m_exitPair->down();
+}
 
-void TMainForm::EndeBtnMouseMove(Qt::KeyboardModifiers, int x, int y) { m_exitPair->move(x, y); }
+void TMainForm::EndeBtnMouseMove(Qt::KeyboardModifiers, int x, int y) {
+    m_exitPair->move(x, y);
+}
 
-void TMainForm::EndeBtnMouseUp(Qt::MouseButton, Qt::KeyboardModifiers, int, int) { m_exitPair->up(); }
+void TMainForm::EndeBtnMouseUp(Qt::MouseButton, Qt::KeyboardModifiers, int, int) {
+    m_exitPair->up();
+}
 
 void TMainForm::ueberbtnClick() {
     std::unique_ptr<TAboutBox> box(new TAboutBox(this));
@@ -573,13 +586,21 @@ void TMainForm::ueberbtnClick() {
     box->exec();
 }
 
-void TMainForm::ueberBtn2Click() { ueberbtnClick(); }
+void TMainForm::ueberBtn2Click() {
+    ueberbtnClick();
+}
 
-void TMainForm::ueberbtnMouseDown(Qt::MouseButton, Qt::KeyboardModifiers, int, int) { m_aboutPair->down(); }
+void TMainForm::ueberbtnMouseDown(Qt::MouseButton, Qt::KeyboardModifiers, int, int) {
+    m_aboutPair->down();
+}
 
-void TMainForm::ueberbtnMouseMove(Qt::KeyboardModifiers, int x, int y) { m_aboutPair->move(x, y); }
+void TMainForm::ueberbtnMouseMove(Qt::KeyboardModifiers, int x, int y) {
+    m_aboutPair->move(x, y);
+}
 
-void TMainForm::ueberbtnMouseUp(Qt::MouseButton, Qt::KeyboardModifiers, int, int) { m_aboutPair->up(); }
+void TMainForm::ueberbtnMouseUp(Qt::MouseButton, Qt::KeyboardModifiers, int, int) {
+    m_aboutPair->up();
+}
 
 // --- Sizes ---------------------------------------------------------------------------------------
 
@@ -589,7 +610,9 @@ void TMainForm::IncEdChange() {
     hoched->setIncrement(step);
 }
 
-void TMainForm::ApplyViewSize() { document::applyViewSize(*web, breited->Value(), hoched->Value()); }
+void TMainForm::ApplyViewSize() {
+    document::applyViewSize(*web, breited->Value(), hoched->Value());
+}
 
 void TMainForm::breitedChange() {
     document::applyViewWidth(*web, breited->Value());
@@ -615,30 +638,38 @@ void TMainForm::URLEditBeforeDialog(QString& name, bool&) {
 }
 
 void TMainForm::PaintBox1Paint(QPaintEvent* event) {
-    const gdi::RECT bounds = document::previewRect(PaintBox1->width(), PaintBox1->height(), web->viewWidth(),
-                                                   web->viewHeight());
-    if (bounds.right <= 0 || bounds.bottom <= 0)
-        return;
+    const gdi::RECT bounds =
+        document::previewRect(PaintBox1->width(), PaintBox1->height(), web->viewWidth(), web->viewHeight());
+    if (bounds.right <= 0 || bounds.bottom <= 0) return;
     // Only the part of the preview that this paint covers is fetched from the view.
     const QRect area = event->rect() & QRect(0, 0, bounds.right, bounds.bottom);
-    if (area.isEmpty())
-        return;
+    if (area.isEmpty()) return;
     gdi::PaintDC dc(PaintBox1, area);
     OleDraw(web, DVASPECT_CONTENT, dc.dc(), &bounds);
 }
 
-void TMainForm::webDocumentComplete(QObject*, const QString&, const QString&) { PaintBox1->repaint(); }
+void TMainForm::webDocumentComplete(QObject*, const QString&, const QString&) {
+    PaintBox1->repaint();
+}
 
 // --- Progress ------------------------------------------------------------------------------------
 
-void TMainForm::SetProStatus(std::int32_t percent) { ProStatus = percent; }
+void TMainForm::SetProStatus(std::int32_t percent) {
+    ProStatus = percent;
+}
 
 void TMainForm::StatusBar1DrawPanel(widgets::StatusBar*, int, const gdi::RECT&) {}
 
-void TMainForm::WMUser(std::intptr_t wParam) { SetProStatus(std::int32_t(wParam)); }
+void TMainForm::WMUser(std::intptr_t wParam) {
+    SetProStatus(std::int32_t(wParam));
+}
 
 // --- LocalDocumentChooserHost ------------------------------------------------------------------
 
-void TMainForm::navigateBrowserView(const QString& documentPath) { web->Navigate(documentPath); }
+void TMainForm::navigateBrowserView(const QString& documentPath) {
+    web->Navigate(documentPath);
+}
 
-void TMainForm::showOpenWebsitePage() { PageControl2->setCurrentWidget(TabSheet2); }
+void TMainForm::showOpenWebsitePage() {
+    PageControl2->setCurrentWidget(TabSheet2);
+}

@@ -11,8 +11,8 @@
 #include "pixolan/Pixolan.h"
 #include "platform/gdi/Gdi.h"
 
-#include <QList>
 #include <QIcon>
+#include <QList>
 #include <QString>
 #include <QWidget>
 #include <cstdint>
@@ -50,7 +50,7 @@ class StatusBar;
 
 class TMainForm : public QWidget, public document::LocalDocumentChooserHost {
     Q_OBJECT
-public:
+  public:
     // The caption of the window; the application's title ("Velmora 1.0") is set in main().
     static constexpr const char* Caption = "Orvent Velmora 1.1";
     static constexpr const char* HomepageAddress = "https://www.orvent.example/";
@@ -180,13 +180,13 @@ public:
     void navigateBrowserView(const QString& documentPath) override;
     void showOpenWebsitePage() override;
 
-protected:
+  protected:
     bool event(QEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
 
-private:
+  private:
     void buildLayout();
     QWidget* buildPage(const QString& caption, int icon, const QString& header, const QString& sideTitle,
                        const QString& picture, QWidget** sidePicture);

@@ -5,7 +5,9 @@
 namespace document {
 
 namespace {
-bool isBlank(QChar c) { return c.unicode() >= 1 && c.unicode() <= 32; }
+bool isBlank(QChar c) {
+    return c.unicode() >= 1 && c.unicode() <= 32;
+}
 } // namespace
 
 AddressTooLong::AddressTooLong()
@@ -30,8 +32,7 @@ QString firstCommandLineItem(const QString& text) {
             ++i;
             while (i < end && text[i] != '"')
                 item += text[i++];
-            if (i < end)
-                ++i;
+            if (i < end) ++i;
         } else {
             item += text[i++];
         }
@@ -40,18 +41,15 @@ QString firstCommandLineItem(const QString& text) {
 }
 
 bool isExistingFile(const QString& path) {
-    if (path.isEmpty())
-        return false;
+    if (path.isEmpty()) return false;
     const QFileInfo info(path);
     return info.exists() && !info.isDir();
 }
 
 QString addressFileName(const QString& text, const FileExists& exists) {
-    if (exists(text))
-        return text;
+    if (exists(text)) return text;
     const QString item = firstCommandLineItem(text);
-    if (item.size() > kMaxAddressItem)
-        throw AddressTooLong();
+    if (item.size() > kMaxAddressItem) throw AddressTooLong();
     return item;
 }
 

@@ -17,7 +17,7 @@ constexpr int kMaxAddressItem = 256;
 // The item would have to be cut to kMaxAddressItem characters: loading the cut address would
 // show some other page, so the open is refused instead.
 class AddressTooLong : public std::runtime_error {
-public:
+  public:
     AddressTooLong();
 };
 

@@ -22,11 +22,17 @@ FileNameEdit::FileNameEdit(QWidget* parent)
     resize(337, 21);
 }
 
-QString FileNameEdit::text() const { return m_editor->text(); }
+QString FileNameEdit::text() const {
+    return m_editor->text();
+}
 
-void FileNameEdit::setText(const QString& text) { m_editor->setText(text); }
+void FileNameEdit::setText(const QString& text) {
+    m_editor->setText(text);
+}
 
-QString FileNameEdit::FileName() const { return addressFileName(text()); }
+QString FileNameEdit::FileName() const {
+    return addressFileName(text());
+}
 
 QString FileNameEdit::quotedPath(const QString& path) {
     return path.contains(' ') ? QLatin1Char('"') + path + QLatin1Char('"') : path;
@@ -40,14 +46,10 @@ void FileNameEdit::browse() {
         // Too long to be a path the dialog could start from.
     }
     bool proceed = true;
-    if (m_beforeDialog)
-        m_beforeDialog(name, proceed);
-    if (!proceed)
-        return;
-    if (!name.isEmpty())
-        m_dialog.fileName = name;
-    if (!m_dialog.Execute(window()))
-        return;
+    if (m_beforeDialog) m_beforeDialog(name, proceed);
+    if (!proceed) return;
+    if (!name.isEmpty()) m_dialog.fileName = name;
+    if (!m_dialog.Execute(window())) return;
     const QString chosen = m_dialog.fileName;
     m_dialog.initialDir = QFileInfo(chosen).absolutePath();
     setText(quotedPath(chosen));
@@ -57,7 +59,8 @@ void FileNameEdit::browse() {
 bool FileNameEdit::eventFilter(QObject* watched, QEvent* event) {
     if (watched == m_editor && event->type() == QEvent::KeyPress) {
         auto* key = static_cast<QKeyEvent*>(event);
-        const Qt::KeyboardModifiers held = key->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier);
+        const Qt::KeyboardModifiers held =
+            key->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier);
         if (key->key() == Qt::Key_Down && held == Qt::AltModifier) {
             platform::runGuarded([this] { browse(); });
             return true;

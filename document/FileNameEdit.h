@@ -16,7 +16,7 @@ namespace document {
 
 class FileNameEdit : public QWidget {
     Q_OBJECT
-public:
+  public:
     explicit FileNameEdit(QWidget* parent = nullptr);
 
     QString text() const;
@@ -39,14 +39,14 @@ public:
     // The text the field shows for a chosen path.
     static QString quotedPath(const QString& path);
 
-signals:
+  signals:
     void textChanged(const QString& text);
 
-protected:
+  protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
-private:
+  private:
     QLineEdit* m_editor;
     QToolButton* m_button;
     widgets::FileDialog m_dialog{widgets::FileDialog::Kind::Open};

@@ -9,11 +9,9 @@ namespace document {
 
 std::optional<int> viewExtentFor(double value, int maxExtent) {
     // NaN fails both tests below; the edits never produce one, but a view size must not.
-    if (!(value >= kMinViewExtent))
-        return std::nullopt;
+    if (!(value >= kMinViewExtent)) return std::nullopt;
     const double whole = std::trunc(value);
-    if (!(whole <= double(maxExtent)))
-        return std::nullopt;
+    if (!(whole <= double(maxExtent))) return std::nullopt;
     return int(whole);
 }
 
@@ -33,8 +31,7 @@ void applyViewSize(TWebBrowser& web, double widthValue, double heightValue) {
 }
 
 gdi::RECT previewRect(int pw, int ph, int vw, int vh) {
-    if (vw <= 0 || vh <= 0)
-        return {0, 0, 0, 0};
+    if (vw <= 0 || vh <= 0) return {0, 0, 0, 0};
     std::int64_t w = pw;
     std::int64_t h = std::int64_t(pw) * vh / vw;
     if (h > ph) {

@@ -15,13 +15,11 @@ QEvent::Type UserMessageEvent::type() {
 }
 
 void PostUserMessage(QObject* receiver, unsigned message, std::intptr_t wParam, std::intptr_t lParam) {
-    if (receiver)
-        QCoreApplication::postEvent(receiver, new UserMessageEvent(message, wParam, lParam));
+    if (receiver) QCoreApplication::postEvent(receiver, new UserMessageEvent(message, wParam, lParam));
 }
 
 bool X11UserMessageFilter::nativeEventFilter(const QByteArray& eventType, void* message, qintptr*) {
-    if (eventType != "xcb_generic_event_t" || !message || !m_window)
-        return false;
+    if (eventType != "xcb_generic_event_t" || !message || !m_window) return false;
     const auto* event = static_cast<const X11ClientMessage*>(message);
     if ((event->responseType & 0x7F) != X11_CLIENT_MESSAGE || event->type != WM_USER || event->format != 32)
         return false;
@@ -45,8 +43,7 @@ void HandleCurrentException() {
     } catch (...) {
         text = QStringLiteral("An unknown error occurred.");
     }
-    if (text.isEmpty())
-        text = QStringLiteral("An unknown error occurred.");
+    if (text.isEmpty()) text = QStringLiteral("An unknown error occurred.");
     // Showing the message must not throw back into the caller, which may be a Qt slot.
     try {
         ApplicationMessageBox(text, QCoreApplication::applicationName(), MB_OK | MB_ICONSTOP);

@@ -22,7 +22,7 @@ namespace platform {
 constexpr unsigned WM_USER = 0x0400;
 
 class UserMessageEvent : public QEvent {
-public:
+  public:
     UserMessageEvent(unsigned message, std::intptr_t wParam, std::intptr_t lParam)
         : QEvent(type()), m_message(message), m_wParam(wParam), m_lParam(lParam) {}
     static QEvent::Type type();
@@ -31,7 +31,7 @@ public:
     std::intptr_t wParam() const { return m_wParam; }
     std::intptr_t lParam() const { return m_lParam; }
 
-private:
+  private:
     unsigned m_message;
     std::intptr_t m_wParam;
     std::intptr_t m_lParam;
@@ -44,11 +44,11 @@ void PostUserMessage(QObject* receiver, unsigned message, std::intptr_t wParam, 
 // Turns X11 ClientMessages of type WM_USER addressed to window into posted UserMessageEvents.
 // Install it with QCoreApplication::installNativeEventFilter when the platform is xcb.
 class X11UserMessageFilter : public QAbstractNativeEventFilter {
-public:
+  public:
     explicit X11UserMessageFilter(QWidget* window) : m_window(window) {}
     bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr* result) override;
 
-private:
+  private:
     QPointer<QWidget> m_window;
 };
 
@@ -84,9 +84,8 @@ template <class T, class... Args> auto guarded(T* object, void (T::*method)(Args
     return [object, method](Args... args) { runGuarded([&] { (object->*method)(args...); }); };
 }
 template <class F> auto guarded(F f) {
-    return [f = std::move(f)](auto&&... args) {
-        runGuarded([&] { f(std::forward<decltype(args)>(args)...); });
-    };
+    return
+        [f = std::move(f)](auto&&... args) { runGuarded([&] { f(std::forward<decltype(args)>(args)...); }); };
 }
 
 } // namespace platform

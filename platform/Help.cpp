@@ -17,14 +17,17 @@ QString& helpFile() {
 } // namespace
 
 bool WinHelp(OwnerWindow owner, const QString& file, UINT command, std::uintptr_t data) {
-    if (backend())
-        return backend()(HelpRequest{owner.widget(), file, command, data});
+    if (backend()) return backend()(HelpRequest{owner.widget(), file, command, data});
     return true;
 }
 
-void SetApplicationHelpFile(const QString& path) { helpFile() = path; }
+void SetApplicationHelpFile(const QString& path) {
+    helpFile() = path;
+}
 
-QString ApplicationHelpFile() { return helpFile(); }
+QString ApplicationHelpFile() {
+    return helpFile();
+}
 
 HelpBackend SetHelpBackend(HelpBackend replacement) {
     HelpBackend previous = std::move(backend());
@@ -39,6 +42,8 @@ HelpRecorder::HelpRecorder() {
     });
 }
 
-HelpRecorder::~HelpRecorder() { SetHelpBackend(std::move(m_previous)); }
+HelpRecorder::~HelpRecorder() {
+    SetHelpBackend(std::move(m_previous));
+}
 
 } // namespace platform

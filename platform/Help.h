@@ -34,7 +34,7 @@ QString ApplicationHelpFile();
 HelpBackend SetHelpBackend(HelpBackend backend);
 
 class HelpRecorder {
-public:
+  public:
     HelpRecorder();
     ~HelpRecorder();
     HelpRecorder(const HelpRecorder&) = delete;
@@ -42,7 +42,7 @@ public:
 
     const std::vector<HelpRequest>& calls() const { return m_calls; }
 
-private:
+  private:
     std::vector<HelpRequest> m_calls;
     HelpBackend m_previous;
 };

@@ -16,11 +16,21 @@ int showWithQMessageBox(const MessageBoxRequest& request) {
     box.setText(request.text);
     box.setTextFormat(Qt::PlainText);
     switch (request.type & MB_ICONMASK) {
-    case MB_ICONHAND: box.setIcon(QMessageBox::Critical); break;
-    case MB_ICONQUESTION: box.setIcon(QMessageBox::Question); break;
-    case MB_ICONEXCLAMATION: box.setIcon(QMessageBox::Warning); break;
-    case MB_ICONASTERISK: box.setIcon(QMessageBox::Information); break;
-    default: box.setIcon(QMessageBox::NoIcon); break;
+    case MB_ICONHAND:
+        box.setIcon(QMessageBox::Critical);
+        break;
+    case MB_ICONQUESTION:
+        box.setIcon(QMessageBox::Question);
+        break;
+    case MB_ICONEXCLAMATION:
+        box.setIcon(QMessageBox::Warning);
+        break;
+    case MB_ICONASTERISK:
+        box.setIcon(QMessageBox::Information);
+        break;
+    default:
+        box.setIcon(QMessageBox::NoIcon);
+        break;
     }
 
     struct Choice {
@@ -29,16 +39,25 @@ int showWithQMessageBox(const MessageBoxRequest& request) {
     };
     std::vector<Choice> choices;
     switch (request.type & MB_TYPEMASK) {
-    case MB_OKCANCEL: choices = {{QMessageBox::Ok, IDOK}, {QMessageBox::Cancel, IDCANCEL}}; break;
+    case MB_OKCANCEL:
+        choices = {{QMessageBox::Ok, IDOK}, {QMessageBox::Cancel, IDCANCEL}};
+        break;
     case MB_ABORTRETRYIGNORE:
-        choices = {{QMessageBox::Abort, IDABORT}, {QMessageBox::Retry, IDRETRY}, {QMessageBox::Ignore, IDIGNORE}};
+        choices = {
+            {QMessageBox::Abort, IDABORT}, {QMessageBox::Retry, IDRETRY}, {QMessageBox::Ignore, IDIGNORE}};
         break;
     case MB_YESNOCANCEL:
         choices = {{QMessageBox::Yes, IDYES}, {QMessageBox::No, IDNO}, {QMessageBox::Cancel, IDCANCEL}};
         break;
-    case MB_YESNO: choices = {{QMessageBox::Yes, IDYES}, {QMessageBox::No, IDNO}}; break;
-    case MB_RETRYCANCEL: choices = {{QMessageBox::Retry, IDRETRY}, {QMessageBox::Cancel, IDCANCEL}}; break;
-    default: choices = {{QMessageBox::Ok, IDOK}}; break;
+    case MB_YESNO:
+        choices = {{QMessageBox::Yes, IDYES}, {QMessageBox::No, IDNO}};
+        break;
+    case MB_RETRYCANCEL:
+        choices = {{QMessageBox::Retry, IDRETRY}, {QMessageBox::Cancel, IDCANCEL}};
+        break;
+    default:
+        choices = {{QMessageBox::Ok, IDOK}};
+        break;
     }
     QMessageBox::StandardButtons buttons;
     for (const Choice& c : choices)
@@ -48,19 +67,15 @@ int showWithQMessageBox(const MessageBoxRequest& request) {
     // Closing the box is Cancel where the box has one; a box without Cancel (OK, Yes/No) can
     // only be closed by Escape when it has a single button, which then is the answer.
     for (const Choice& c : choices)
-        if (c.id == IDCANCEL)
-            box.setEscapeButton(c.button);
-    if (choices.size() == 1)
-        box.setEscapeButton(choices.front().button);
+        if (c.id == IDCANCEL) box.setEscapeButton(c.button);
+    if (choices.size() == 1) box.setEscapeButton(choices.front().button);
 
     box.exec();
     QAbstractButton* clicked = box.clickedButton();
     for (const Choice& c : choices)
-        if (clicked && clicked == box.button(c.button))
-            return c.id;
+        if (clicked && clicked == box.button(c.button)) return c.id;
     for (const Choice& c : choices)
-        if (c.id == IDCANCEL)
-            return IDCANCEL;
+        if (c.id == IDCANCEL) return IDCANCEL;
     return choices.front().id;
 }
 
@@ -77,17 +92,14 @@ QPointer<QWidget>& mainWindow() {
 } // namespace
 
 QWidget* OwnerWindow::widget() const {
-    if (m_widget)
-        return m_widget;
-    if (m_hwnd)
-        return gdi::WidgetFromWindow(m_hwnd);
+    if (m_widget) return m_widget;
+    if (m_hwnd) return gdi::WidgetFromWindow(m_hwnd);
     return nullptr;
 }
 
 int ShowMessageBox(OwnerWindow owner, const QString& text, const QString& caption, UINT type) {
     MessageBoxRequest request{owner.widget(), text, caption, type};
-    if (backend())
-        return backend()(request);
+    if (backend()) return backend()(request);
     return showWithQMessageBox(request);
 }
 
@@ -100,9 +112,13 @@ int ApplicationMessageBox(const QString& text, const QString& caption, UINT type
     return ShowMessageBox(mainWindow().data(), text, caption, type);
 }
 
-void SetApplicationMainWindow(QWidget* window) { mainWindow() = window; }
+void SetApplicationMainWindow(QWidget* window) {
+    mainWindow() = window;
+}
 
-QWidget* ApplicationMainWindow() { return mainWindow().data(); }
+QWidget* ApplicationMainWindow() {
+    return mainWindow().data();
+}
 
 MessageBoxBackend SetMessageBoxBackend(MessageBoxBackend replacement) {
     MessageBoxBackend previous = std::move(backend());
@@ -114,16 +130,16 @@ MessageBoxRecorder::MessageBoxRecorder(std::vector<int> answers, int defaultAnsw
     : m_answers(std::move(answers)), m_defaultAnswer(defaultAnswer) {
     m_previous = SetMessageBoxBackend([this](const MessageBoxRequest& request) {
         m_calls.push_back(request);
-        if (m_onShow)
-            m_onShow(request);
-        if (m_answers.empty())
-            return m_defaultAnswer;
+        if (m_onShow) m_onShow(request);
+        if (m_answers.empty()) return m_defaultAnswer;
         int answer = m_answers.front();
         m_answers.erase(m_answers.begin());
         return answer;
     });
 }
 
-MessageBoxRecorder::~MessageBoxRecorder() { SetMessageBoxBackend(std::move(m_previous)); }
+MessageBoxRecorder::~MessageBoxRecorder() {
+    SetMessageBoxBackend(std::move(m_previous));
+}
 
 } // namespace platform

@@ -46,13 +46,13 @@ constexpr int IDNO = 7;
 // The window a box (or a shell or help request) belongs to: a widget, a window handle of the
 // raster layer, or none.
 class OwnerWindow {
-public:
+  public:
     OwnerWindow(std::nullptr_t) {}
     OwnerWindow(QWidget* widget) : m_widget(widget) {}
     OwnerWindow(gdi::HWND hwnd) : m_hwnd(hwnd) {}
     QWidget* widget() const; // the widget, or the widget behind the handle; null for none
 
-private:
+  private:
     QWidget* m_widget = nullptr;
     gdi::HWND m_hwnd = nullptr;
 };
@@ -82,7 +82,7 @@ MessageBoxBackend SetMessageBoxBackend(MessageBoxBackend backend);
 // For tests: records every box and answers from a queue (then with defaultAnswer). Restores the
 // previous back-end when it goes out of scope.
 class MessageBoxRecorder {
-public:
+  public:
     explicit MessageBoxRecorder(std::vector<int> answers = {}, int defaultAnswer = IDOK);
     ~MessageBoxRecorder();
     MessageBoxRecorder(const MessageBoxRecorder&) = delete;
@@ -94,7 +94,7 @@ public:
     void setOnShow(std::function<void(const MessageBoxRequest&)> onShow) { m_onShow = std::move(onShow); }
     void clear() { m_calls.clear(); }
 
-private:
+  private:
     std::vector<MessageBoxRequest> m_calls;
     std::vector<int> m_answers;
     int m_defaultAnswer;

@@ -15,8 +15,7 @@ HINSTANCE openWithDesktop(const ShellRequest& request) {
     // else is read as a web address.
     const QString base = request.directory.isEmpty() ? QDir::currentPath() : request.directory;
     const QUrl url = QUrl::fromUserInput(request.file, base);
-    if (!url.isValid())
-        return SE_ERR_NOASSOC;
+    if (!url.isValid()) return SE_ERR_NOASSOC;
     return QDesktopServices::openUrl(url) ? 42 : SE_ERR_NOASSOC;
 }
 
@@ -25,16 +24,21 @@ ShellBackend& backend() {
     return current;
 }
 
-QString fromUtf8OrNull(const char* s) { return s ? QString::fromUtf8(s) : QString(); }
+QString fromUtf8OrNull(const char* s) {
+    return s ? QString::fromUtf8(s) : QString();
+}
 
 } // namespace
 
 HINSTANCE ShellExecuteA(OwnerWindow owner, const char* verb, const char* file, const char* parameters,
                         const char* directory, int showCommand) {
-    ShellRequest request{owner.widget(),          fromUtf8OrNull(verb),      fromUtf8OrNull(file),
-                         fromUtf8OrNull(parameters), fromUtf8OrNull(directory), showCommand};
-    if (backend())
-        return backend()(request);
+    ShellRequest request{owner.widget(),
+                         fromUtf8OrNull(verb),
+                         fromUtf8OrNull(file),
+                         fromUtf8OrNull(parameters),
+                         fromUtf8OrNull(directory),
+                         showCommand};
+    if (backend()) return backend()(request);
     return openWithDesktop(request);
 }
 
@@ -51,6 +55,8 @@ ShellRecorder::ShellRecorder(HINSTANCE answer) {
     });
 }
 
-ShellRecorder::~ShellRecorder() { SetShellBackend(std::move(m_previous)); }
+ShellRecorder::~ShellRecorder() {
+    SetShellBackend(std::move(m_previous));
+}
 
 } // namespace platform

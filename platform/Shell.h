@@ -39,7 +39,7 @@ HINSTANCE ShellExecuteA(OwnerWindow owner, const char* verb, const char* file, c
 ShellBackend SetShellBackend(ShellBackend backend);
 
 class ShellRecorder {
-public:
+  public:
     explicit ShellRecorder(HINSTANCE answer = 42);
     ~ShellRecorder();
     ShellRecorder(const ShellRecorder&) = delete;
@@ -47,7 +47,7 @@ public:
 
     const std::vector<ShellRequest>& calls() const { return m_calls; }
 
-private:
+  private:
     std::vector<ShellRequest> m_calls;
     ShellBackend m_previous;
 };

@@ -19,11 +19,12 @@ bool runQtDialog(FileDialog& settings, QWidget* owner) {
     if (settings.kind() == FileDialog::Kind::Save) {
         dialog.setAcceptMode(QFileDialog::AcceptSave);
         dialog.setFileMode(QFileDialog::AnyFile);
-        dialog.setOption(QFileDialog::DontConfirmOverwrite, !(settings.options & FileDialog::OverwritePrompt));
+        dialog.setOption(QFileDialog::DontConfirmOverwrite,
+                         !(settings.options & FileDialog::OverwritePrompt));
     } else {
         dialog.setAcceptMode(QFileDialog::AcceptOpen);
         dialog.setFileMode((settings.options & FileDialog::FileMustExist) ? QFileDialog::ExistingFile
-                                                                         : QFileDialog::AnyFile);
+                                                                          : QFileDialog::AnyFile);
     }
     const QStringList filters = FileDialog::nameFilters(settings.filter);
     if (!filters.isEmpty()) {
@@ -32,13 +33,10 @@ bool runQtDialog(FileDialog& settings, QWidget* owner) {
         dialog.setNameFilters(filters);
     }
     const QString folder = settings.startFolder();
-    if (!folder.isEmpty())
-        dialog.setDirectory(folder);
+    if (!folder.isEmpty()) dialog.setDirectory(folder);
     const QString name = settings.proposedName();
-    if (!name.isEmpty())
-        dialog.selectFile(name);
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
-        return false;
+    if (!name.isEmpty()) dialog.selectFile(name);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return false;
     settings.fileName = QDir::toNativeSeparators(dialog.selectedFiles().constFirst());
     return true;
 }
@@ -49,13 +47,14 @@ QString FileDialog::startFolder() const {
     if (!fileName.isEmpty()) {
         const QFileInfo info(fileName);
         const QString folder = info.absolutePath();
-        if (fileName.contains('/') && QFileInfo(folder).isDir())
-            return folder;
+        if (fileName.contains('/') && QFileInfo(folder).isDir()) return folder;
     }
     return initialDir;
 }
 
-QString FileDialog::proposedName() const { return fileName.isEmpty() ? QString() : QFileInfo(fileName).fileName(); }
+QString FileDialog::proposedName() const {
+    return fileName.isEmpty() ? QString() : QFileInfo(fileName).fileName();
+}
 
 QStringList FileDialog::nameFilters(const QString& filter) {
     QStringList result;
@@ -70,8 +69,7 @@ QStringList FileDialog::nameFilters(const QString& filter) {
 }
 
 bool FileDialog::Execute(QWidget* owner) {
-    if (runner())
-        return runner()(*this, owner);
+    if (runner()) return runner()(*this, owner);
     return runQtDialog(*this, owner);
 }
 

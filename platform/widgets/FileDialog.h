@@ -15,7 +15,7 @@ class QWidget;
 namespace widgets {
 
 class FileDialog {
-public:
+  public:
     enum class Kind { Open, Save };
     enum Option {
         OverwritePrompt = 0x1,
@@ -50,7 +50,7 @@ public:
     // Replaces how dialogs are run; returns the previous runner (empty: the real dialog).
     static Runner setRunner(Runner runner);
 
-private:
+  private:
     Kind m_kind;
 };
 

@@ -7,7 +7,9 @@ namespace widgets {
 
 ImageControl::ImageControl(QWidget* parent) : QWidget(parent) {}
 
-ImageControl::~ImageControl() { endCapture(); }
+ImageControl::~ImageControl() {
+    endCapture();
+}
 
 void ImageControl::setPicture(const QPixmap& picture) {
     m_picture = picture;
@@ -15,8 +17,7 @@ void ImageControl::setPicture(const QPixmap& picture) {
 }
 
 void ImageControl::paintEvent(QPaintEvent*) {
-    if (m_picture.isNull())
-        return;
+    if (m_picture.isNull()) return;
     QPainter painter(this);
     painter.drawPixmap(0, 0, m_picture);
 }
@@ -25,15 +26,16 @@ void ImageControl::mousePressEvent(QMouseEvent* event) {
     press(event->button(), event->modifiers(), event->position().toPoint());
 }
 
-void ImageControl::mouseMoveEvent(QMouseEvent* event) { move(event->modifiers(), event->position().toPoint()); }
+void ImageControl::mouseMoveEvent(QMouseEvent* event) {
+    move(event->modifiers(), event->position().toPoint());
+}
 
 void ImageControl::mouseReleaseEvent(QMouseEvent* event) {
     release(event->button(), event->modifiers(), event->position().toPoint());
 }
 
 bool ImageControl::eventFilter(QObject* watched, QEvent* event) {
-    if (!m_capturing || watched != m_grabber)
-        return QWidget::eventFilter(watched, event);
+    if (!m_capturing || watched != m_grabber) return QWidget::eventFilter(watched, event);
     switch (event->type()) {
     case QEvent::MouseMove: {
         auto* mouse = static_cast<QMouseEvent*>(event);
@@ -71,7 +73,9 @@ void ImageControl::press(Qt::MouseButton button, Qt::KeyboardModifiers modifiers
     emit mouseDown(button, modifiers, local.x(), local.y());
 }
 
-void ImageControl::move(Qt::KeyboardModifiers modifiers, QPoint local) { emit mouseMove(modifiers, local.x(), local.y()); }
+void ImageControl::move(Qt::KeyboardModifiers modifiers, QPoint local) {
+    emit mouseMove(modifiers, local.x(), local.y());
+}
 
 void ImageControl::release(Qt::MouseButton button, Qt::KeyboardModifiers modifiers, QPoint local) {
     // The capture ends before the click is reported: the click may open a modal box, which
@@ -80,20 +84,16 @@ void ImageControl::release(Qt::MouseButton button, Qt::KeyboardModifiers modifie
     const bool click = button == Qt::LeftButton && m_leftPressed && rect().contains(local);
     m_leftPressed = false;
     QPointer<ImageControl> self(this);
-    if (click)
-        emit clicked();
-    if (self)
-        emit mouseUp(button, modifiers, local.x(), local.y());
+    if (click) emit clicked();
+    if (self) emit mouseUp(button, modifiers, local.x(), local.y());
 }
 
 void ImageControl::endCapture() {
-    if (!m_capturing)
-        return;
+    if (!m_capturing) return;
     m_capturing = false;
     if (m_grabber) {
         m_grabber->removeEventFilter(this);
-        if (QWidget::mouseGrabber() == m_grabber)
-            m_grabber->releaseMouse();
+        if (QWidget::mouseGrabber() == m_grabber) m_grabber->releaseMouse();
     }
     m_grabber = nullptr;
 }
@@ -116,12 +116,13 @@ void ImagePair::down() {
 }
 
 void ImagePair::move(int x, int y) {
-    if (!*m_flag)
-        return;
+    if (!*m_flag) return;
     showPressed(x >= 0 && x < m_normal->width() && y >= 0 && y < m_normal->height());
 }
 
-void ImagePair::up() { reset(); }
+void ImagePair::up() {
+    reset();
+}
 
 void ImagePair::reset() {
     showPressed(false);

@@ -14,7 +14,7 @@ namespace widgets {
 
 class ImageControl : public QWidget {
     Q_OBJECT
-public:
+  public:
     explicit ImageControl(QWidget* parent = nullptr);
     ~ImageControl() override;
 
@@ -22,21 +22,21 @@ public:
     const QPixmap& picture() const { return m_picture; }
     bool isCapturing() const { return m_capturing; }
 
-signals:
+  signals:
     void mouseDown(Qt::MouseButton button, Qt::KeyboardModifiers modifiers, int x, int y);
     void mouseMove(Qt::KeyboardModifiers modifiers, int x, int y);
     void mouseUp(Qt::MouseButton button, Qt::KeyboardModifiers modifiers, int x, int y);
     // A left press and release both within the control; reported before mouseUp.
     void clicked();
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-private:
+  private:
     void press(Qt::MouseButton button, Qt::KeyboardModifiers modifiers, QPoint local);
     void move(Qt::KeyboardModifiers modifiers, QPoint local);
     void release(Qt::MouseButton button, Qt::KeyboardModifiers modifiers, QPoint local);
@@ -51,7 +51,7 @@ private:
 // Two pictures at the same place acting as one button: the normal look, and the pressed look
 // shown while the mouse button is held over it. The owner's handlers call these steps.
 class ImagePair {
-public:
+  public:
     ImagePair(ImageControl* normal, ImageControl* pressed, bool* pressedFlag)
         : m_normal(normal), m_pressed(pressed), m_flag(pressedFlag) {}
 
@@ -62,7 +62,7 @@ public:
     // The normal look, flag cleared.
     void reset();
 
-private:
+  private:
     void showPressed(bool pressed);
 
     ImageControl* m_normal;

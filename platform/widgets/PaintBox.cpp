@@ -6,11 +6,12 @@
 
 namespace widgets {
 
-PaintBox::PaintBox(QWidget* parent) : QWidget(parent) { setMouseTracking(true); }
+PaintBox::PaintBox(QWidget* parent) : QWidget(parent) {
+    setMouseTracking(true);
+}
 
 void PaintBox::paintEvent(QPaintEvent* event) {
-    if (onPaint)
-        platform::runGuarded([&] { onPaint(this, event); });
+    if (onPaint) platform::runGuarded([&] { onPaint(this, event); });
 }
 
 void PaintBox::mousePressEvent(QMouseEvent* event) {
@@ -21,8 +22,7 @@ void PaintBox::mousePressEvent(QMouseEvent* event) {
 
 void PaintBox::mouseMoveEvent(QMouseEvent* event) {
     const QPoint p = event->position().toPoint();
-    if (onMouseMove)
-        platform::runGuarded([&] { onMouseMove(event->modifiers(), p.x(), p.y()); });
+    if (onMouseMove) platform::runGuarded([&] { onMouseMove(event->modifiers(), p.x(), p.y()); });
 }
 
 void PaintBox::mouseReleaseEvent(QMouseEvent* event) {

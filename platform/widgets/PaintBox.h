@@ -9,7 +9,7 @@ namespace widgets {
 
 class PaintBox : public QWidget {
     Q_OBJECT
-public:
+  public:
     explicit PaintBox(QWidget* parent = nullptr);
 
     // Runs inside paintEvent.
@@ -18,7 +18,7 @@ public:
     std::function<void(Qt::KeyboardModifiers modifiers, int x, int y)> onMouseMove;
     std::function<void(Qt::MouseButton button, Qt::KeyboardModifiers modifiers, int x, int y)> onMouseUp;
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;

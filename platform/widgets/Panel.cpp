@@ -7,8 +7,7 @@ namespace widgets {
 namespace {
 
 void drawBevel(QPainter& painter, QRect r, Panel::Bevel bevel, const QPalette& palette) {
-    if (bevel == Panel::Bevel::None)
-        return;
+    if (bevel == Panel::Bevel::None) return;
     const QColor light = palette.color(QPalette::Light);
     const QColor dark = palette.color(QPalette::Dark);
     const QColor topLeft = bevel == Panel::Bevel::Raised ? light : dark;

@@ -10,7 +10,7 @@ namespace widgets {
 
 class Panel : public QWidget {
     Q_OBJECT
-public:
+  public:
     enum class Bevel { None, Lowered, Raised };
 
     explicit Panel(QWidget* parent = nullptr);
@@ -27,10 +27,10 @@ public:
     QString caption() const { return m_caption; }
     void setCaptionAlignment(Qt::Alignment alignment);
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
 
-private:
+  private:
     QColor m_color;
     Bevel m_inner = Bevel::None;
     Bevel m_outer = Bevel::Raised;
@@ -40,17 +40,17 @@ private:
 
 class ShadowLabel : public QLabel {
     Q_OBJECT
-public:
+  public:
     explicit ShadowLabel(const QString& text, QWidget* parent = nullptr);
 
     void setColors(const QColor& text, const QColor& shadow);
     QColor textColor() const { return m_text; }
     QColor shadowColor() const { return m_shadow; }
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
 
-private:
+  private:
     QColor m_text{Qt::white};
     QColor m_shadow{Qt::black};
 };

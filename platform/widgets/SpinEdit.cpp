@@ -23,14 +23,19 @@ void beep() {
         QApplication::beep();
 }
 
-QString decimalSeparator() { return QLocale().decimalPoint(); }
+QString decimalSeparator() {
+    return QLocale().decimalPoint();
+}
 
-bool isBlank(QChar c) { return c.unicode() >= 1 && c.unicode() <= 32; }
+bool isBlank(QChar c) {
+    return c.unicode() >= 1 && c.unicode() <= 32;
+}
 
 } // namespace
 
 SpinEdit::SpinEdit(QWidget* parent)
-    : QWidget(parent), m_editor(new QLineEdit(this)), m_up(new QToolButton(this)), m_down(new QToolButton(this)) {
+    : QWidget(parent), m_editor(new QLineEdit(this)), m_up(new QToolButton(this)),
+      m_down(new QToolButton(this)) {
     setFocusProxy(m_editor);
     m_editor->installEventFilter(this);
     for (QToolButton* button : {m_up, m_down}) {
@@ -58,8 +63,7 @@ bool SpinEdit::parse(const QString& text, ValueType type, double* value) {
 
     // Built up as plain C-locale text for strtod, which then does the exact rounding.
     QByteArray number;
-    if (i < end && (text[i] == '+' || text[i] == '-'))
-        number += char(text[i++].unicode());
+    if (i < end && (text[i] == '+' || text[i] == '-')) number += char(text[i++].unicode());
     int mantissaDigits = 0;
     while (i < end && text[i].isDigit() && text[i].unicode() < 128) {
         number += char(text[i++].unicode());
@@ -77,88 +81,82 @@ bool SpinEdit::parse(const QString& text, ValueType type, double* value) {
         if (mantissaDigits > 0 && i < end && (text[i] == 'e' || text[i] == 'E')) {
             number += 'e';
             ++i;
-            if (i < end && (text[i] == '+' || text[i] == '-'))
-                number += char(text[i++].unicode());
+            if (i < end && (text[i] == '+' || text[i] == '-')) number += char(text[i++].unicode());
             int exponentDigits = 0;
             while (i < end && text[i].isDigit() && text[i].unicode() < 128) {
                 number += char(text[i++].unicode());
                 ++exponentDigits;
             }
-            if (exponentDigits == 0)
-                return false;
+            if (exponentDigits == 0) return false;
         }
     }
-    if (mantissaDigits == 0 || i != end)
-        return false;
+    if (mantissaDigits == 0 || i != end) return false;
     const double parsed = std::strtod(number.constData(), nullptr);
     // A number too large for a double is no number the edit can stand for.
-    if (!std::isfinite(parsed))
-        return false;
+    if (!std::isfinite(parsed)) return false;
     *value = parsed;
     return true;
 }
 
 double SpinEdit::Value() const {
     double value = 0;
-    if (!parse(m_editor->text(), m_valueType, &value))
-        return m_min;
+    if (!parse(m_editor->text(), m_valueType, &value)) return m_min;
     return value;
 }
 
 double SpinEdit::clamp(double value) const {
-    if (m_max == m_min)
-        return value;
-    if (value < m_min)
-        return m_min;
-    if (value > m_max)
-        return m_max;
+    if (m_max == m_min) return value;
+    if (value < m_min) return m_min;
+    if (value > m_max) return m_max;
     return value;
 }
 
 QString SpinEdit::format(double value) const {
-    if (m_valueType == ValueType::Integer)
-        return QString::number(static_cast<qint64>(std::trunc(value)));
+    if (m_valueType == ValueType::Integer) return QString::number(static_cast<qint64>(std::trunc(value)));
     QLocale locale;
     locale.setNumberOptions(QLocale::OmitGroupSeparator);
     return locale.toString(value, 'f', m_decimals);
 }
 
-void SpinEdit::setValue(double value) { setText(format(clamp(value))); }
+void SpinEdit::setValue(double value) {
+    setText(format(clamp(value)));
+}
 
 void SpinEdit::setRange(double minValue, double maxValue) {
     m_min = minValue;
     m_max = maxValue;
 }
 
-QString SpinEdit::text() const { return m_editor->text(); }
-
-void SpinEdit::setText(const QString& text) {
-    if (m_editor->text() != text)
-        m_editor->setText(text);
+QString SpinEdit::text() const {
+    return m_editor->text();
 }
 
-void SpinEdit::stepUp() { setValue(Value() + m_increment); }
+void SpinEdit::setText(const QString& text) {
+    if (m_editor->text() != text) m_editor->setText(text);
+}
 
-void SpinEdit::stepDown() { setValue(Value() - m_increment); }
+void SpinEdit::stepUp() {
+    setValue(Value() + m_increment);
+}
+
+void SpinEdit::stepDown() {
+    setValue(Value() - m_increment);
+}
 
 void SpinEdit::correctRange() {
     const double value = Value();
-    if (clamp(value) != value)
-        setValue(value);
+    if (clamp(value) != value) setValue(value);
 }
 
 bool SpinEdit::acceptsCharacter(QChar c) const {
     if (c.unicode() < 32 || c.unicode() == 127)
         return true; // control characters: Backspace, Ctrl+C, Ctrl+V and the like
-    if ((c.isDigit() && c.unicode() < 128) || c == '+' || c == '-')
-        return true;
+    if ((c.isDigit() && c.unicode() < 128) || c == '+' || c == '-') return true;
     if (m_valueType == ValueType::Float) {
         const QString text = m_editor->text();
         const QString sep = decimalSeparator();
-        if (sep.size() == 1 && c == sep[0] && !text.contains(sep))
-            return true;
-        if ((c == 'e' || c == 'E') && !text.contains('e', Qt::CaseInsensitive))
-            return true;
+        if (sep.size() == 1 && c == sep[0] && !text.contains(sep)) return true;
+        if ((c == 'e' || c == 'E') && !text.contains('e', Qt::CaseInsensitive)) return true;
     }
     return false;
 }
@@ -188,8 +186,7 @@ bool SpinEdit::eventFilter(QObject* watched, QEvent* event) {
             // Only a move of the focus within the window leaves the edit; a popup menu or a
             // switch to another window keeps it where it is.
             const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
-            if (reason != Qt::PopupFocusReason && reason != Qt::ActiveWindowFocusReason)
-                correctRange();
+            if (reason != Qt::PopupFocusReason && reason != Qt::ActiveWindowFocusReason) correctRange();
         }
     }
     return QWidget::eventFilter(watched, event);

@@ -14,7 +14,7 @@ namespace widgets {
 
 class SpinEdit : public QWidget {
     Q_OBJECT
-public:
+  public:
     enum class ValueType { Integer, Float };
 
     explicit SpinEdit(QWidget* parent = nullptr);
@@ -55,15 +55,15 @@ public:
     // Parses text the way Value() does; false when it is not a number of the given kind.
     static bool parse(const QString& text, ValueType type, double* value);
 
-signals:
+  signals:
     // Once for each change of the text: typed, stepped or corrected.
     void changed();
 
-protected:
+  protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
-private:
+  private:
     QString format(double value) const;
     double clamp(double value) const;
     bool acceptsCharacter(QChar c) const;

@@ -22,8 +22,7 @@ void StatusBar::setPanels(std::vector<PanelInfo> panels) {
 }
 
 QRect StatusBar::panelRect(int index) const {
-    if (index < 0 || index >= int(m_panels.size()))
-        return {};
+    if (index < 0 || index >= int(m_panels.size())) return {};
     int left = 0;
     for (int i = 0; i < index; ++i)
         left += m_panels[size_t(i)].width + kGap;
@@ -54,11 +53,9 @@ void StatusBar::paintEvent(QPaintEvent*) {
             }
         }
     }
-    if (!onDrawPanel)
-        return;
+    if (!onDrawPanel) return;
     for (int i = 0; i < int(m_panels.size()); ++i)
-        if (m_panels[size_t(i)].ownerDraw)
-            platform::runGuarded([&] { onDrawPanel(this, i, panelRect(i)); });
+        if (m_panels[size_t(i)].ownerDraw) platform::runGuarded([&] { onDrawPanel(this, i, panelRect(i)); });
 }
 
 } // namespace widgets

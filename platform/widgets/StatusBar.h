@@ -13,7 +13,7 @@ namespace widgets {
 
 class StatusBar : public QWidget {
     Q_OBJECT
-public:
+  public:
     struct PanelInfo {
         int width = 50;
         bool ownerDraw = false;
@@ -31,10 +31,10 @@ public:
     // Called during paintEvent for each owner-drawn panel, with no painter active on the bar.
     std::function<void(StatusBar* bar, int panel, const QRect& rect)> onDrawPanel;
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
 
-private:
+  private:
     std::vector<PanelInfo> m_panels;
 };
 

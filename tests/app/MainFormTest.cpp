@@ -16,6 +16,7 @@
 #include "platform/widgets/ImageControl.h"
 #include "platform/widgets/PaintBox.h"
 #include "platform/widgets/SpinEdit.h"
+#include "tests/widgets/QStringPrinter.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -34,21 +35,18 @@
 #include <gtest/gtest.h>
 #include <thread>
 
-#include "tests/widgets/QStringPrinter.h"
-
 using namespace platform;
 
 namespace {
 
 class PaintCounter : public QObject {
-public:
+  public:
     explicit PaintCounter(QWidget* widget) { widget->installEventFilter(this); }
     int count = 0;
 
-protected:
+  protected:
     bool eventFilter(QObject*, QEvent* event) override {
-        if (event->type() == QEvent::Paint)
-            ++count;
+        if (event->type() == QEvent::Paint) ++count;
         return false;
     }
 };
@@ -63,8 +61,7 @@ bool waitFor(const std::function<bool()>& done, int ms = 20000) {
     QElapsedTimer timer;
     timer.start();
     while (!done()) {
-        if (timer.elapsed() > ms)
-            return false;
+        if (timer.elapsed() > ms) return false;
         QTest::qWait(20);
     }
     return true;
@@ -80,7 +77,7 @@ QString writePage(const QTemporaryDir& dir, const QString& name, const QByteArra
 }
 
 class MainFormTest : public ::testing::Test {
-protected:
+  protected:
     // Declared before the window: they outlive it and see what its destruction does.
     MessageBoxRecorder boxes{{}, IDCANCEL};
     ShellRecorder shell;
@@ -152,7 +149,8 @@ TEST_F(MainFormTest, StartsWithItsFolderTitleWhitePictureAndFirstPage) {
     EXPECT_EQ(header.biBitCount, 24);
     ASSERT_EQ(header.biSizeImage, 320u * 3 * 200);
     const auto* bits = form->MainDib.bits;
-    EXPECT_EQ(std::count(bits, bits + header.biSizeImage, std::uint8_t(255)), std::ptrdiff_t(header.biSizeImage));
+    EXPECT_EQ(std::count(bits, bits + header.biSizeImage, std::uint8_t(255)),
+              std::ptrdiff_t(header.biSizeImage));
 }
 
 TEST_F(MainFormTest, EditsStartWithTheirRangesValuesAndSteps) {
@@ -241,8 +239,7 @@ TEST_F(MainFormTest, AboutImageOpensTheInfoDialogModallyAndDestroysIt) {
         title = modal ? modal->windowTitle() : QString();
         normalLookShown = form->ueberbtn->isVisible() && !form->ueberBtn2->isVisible();
         EXPECT_EQ(AboutBox, modal);
-        if (modal)
-            modal->close();
+        if (modal) modal->close();
     });
     QTest::mouseClick(window(), Qt::LeftButton, {}, at(form->ueberbtn));
     EXPECT_EQ(title, "Info");
@@ -334,7 +331,12 @@ TEST_F(MainFormTest, PreviewIsDrawnAspectFittedAtTheTopLeft) {
         {400, 500, 800, 1000, 400, 500},
     };
     for (const Row& row : rows) {
-        SCOPED_TRACE(QStringLiteral("box %1x%2 view %3x%4").arg(row.pw).arg(row.ph).arg(row.vw).arg(row.vh).toStdString());
+        SCOPED_TRACE(QStringLiteral("box %1x%2 view %3x%4")
+                         .arg(row.pw)
+                         .arg(row.ph)
+                         .arg(row.vw)
+                         .arg(row.vh)
+                         .toStdString());
         form->PaintBox1->resize(row.pw, row.ph);
         form->breited->setText(QString::number(row.vw));
         form->hoched->setText(QString::number(row.vh));
@@ -358,7 +360,8 @@ TEST_F(MainFormTest, PreviewIsDrawnAspectFittedAtTheTopLeft) {
 TEST_F(MainFormTest, OpenTakesTheAddressByTheFileNameRule) {
     FixtureDir dir;
     ASSERT_TRUE(dir.isValid());
-    const QString spaced = writePage(dir, QStringLiteral("my site/index.html"), "<html><body>x</body></html>");
+    const QString spaced =
+        writePage(dir, QStringLiteral("my site/index.html"), "<html><body>x</body></html>");
     struct Row {
         QString text;
         QString navigated;
@@ -439,8 +442,7 @@ TEST_F(MainFormTest, BrowseDialogOpensWhereTheLastChosenFileWas) {
         seenFilter = dialog.filter;
         seenName = dialog.fileName;
         seenFolder = dialog.startFolder();
-        if (answer.isEmpty())
-            return false;
+        if (answer.isEmpty()) return false;
         dialog.fileName = answer;
         return true;
     });

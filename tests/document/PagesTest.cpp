@@ -4,6 +4,7 @@
 #include "document/FileNameEdit.h"
 #include "document/ViewSize.h"
 #include "document/WebBrowser.h"
+#include "tests/widgets/QStringPrinter.h"
 
 #include <QFile>
 #include <QKeyEvent>
@@ -14,8 +15,6 @@
 #include <QToolButton>
 #include <cmath>
 #include <gtest/gtest.h>
-
-#include "tests/widgets/QStringPrinter.h"
 
 using namespace document;
 
@@ -38,8 +37,7 @@ struct DialogAnswer {
             seenFileName = dialog.fileName;
             seenStartFolder = dialog.startFolder();
             seenTitle = dialog.title;
-            if (choose.isEmpty())
-                return false;
+            if (choose.isEmpty()) return false;
             dialog.fileName = choose;
             return true;
         });
@@ -58,15 +56,17 @@ TEST(AddressRule, FileNameOfTheFieldText) {
         QString opened; // what "Open website..." loads
     };
     const Row rows[] = {
-        {"\"/srv/my site/index.html\"", spaced, spaced}, // quoted by the browse dialog
-        {spaced, spaced, spaced},                        // unquoted, but the file exists
+        {"\"/srv/my site/index.html\"", spaced, spaced},  // quoted by the browse dialog
+        {spaced, spaced, spaced},                         // unquoted, but the file exists
         {"/srv/no such/page.html", "/srv/no", "/srv/no"}, // cut at the first blank
-        {"https://www.orvent.example/a?b=c", "https://www.orvent.example/a?b=c", "https://www.orvent.example/a?b=c"},
+        {"https://www.orvent.example/a?b=c", "https://www.orvent.example/a?b=c",
+         "https://www.orvent.example/a?b=c"},
         {"   ", "", "   "}, // blanks only: the raw text
         {"", "", ""},
         {"\t  https://x.example/\r\n", "https://x.example/", "https://x.example/"},
-        {"\"\" \"\"  /srv/plain.html rest", "/srv/plain.html", "/srv/plain.html"}, // empty quote pairs skipped
-        {"ab\"c d\"ef gh", "abc def", "abc def"},  // quotes group within an item
+        {"\"\" \"\"  /srv/plain.html rest", "/srv/plain.html",
+         "/srv/plain.html"},                                   // empty quote pairs skipped
+        {"ab\"c d\"ef gh", "abc def", "abc def"},              // quotes group within an item
         {"\"/srv/open end", "/srv/open end", "/srv/open end"}, // an unclosed quote runs to the end
         {"\"\"", "", "\"\""},
     };
@@ -85,7 +85,8 @@ TEST(AddressRule, AnItemLongerThan256CharactersIsRefusedUnlessItIsAFile) {
     EXPECT_THROW(addressToOpen(tooLong, none), AddressTooLong);
     EXPECT_THROW(addressToOpen(QLatin1Char('"') + tooLong + QLatin1Char('"'), none), AddressTooLong);
     // A long path that exists is the whole text, as it stands.
-    const QString longPath = QStringLiteral("/srv/") + QString(300, QLatin1Char('p')) + QStringLiteral(" x.html");
+    const QString longPath =
+        QStringLiteral("/srv/") + QString(300, QLatin1Char('p')) + QStringLiteral(" x.html");
     EXPECT_EQ(addressToOpen(longPath, existingFiles({longPath})), longPath);
 }
 
@@ -109,8 +110,11 @@ TEST(ViewSize, ExtentFromAnEditValue) {
         std::optional<int> extent;
     };
     const Row rows[] = {
-        {800, 800},     {10, 10}, // 10 itself qualifies
-        {9.99, std::nullopt}, {1, std::nullopt}, {-500, std::nullopt},
+        {800, 800},
+        {10, 10}, // 10 itself qualifies
+        {9.99, std::nullopt},
+        {1, std::nullopt},
+        {-500, std::nullopt},
         {10.9, 10},     // truncated toward zero
         {25000, 25000}, // above the edit's maximum: applied as typed
         {100000, 100000},
@@ -128,12 +132,11 @@ TEST(ViewSize, PreviewIsTheLargestRectangleOfTheViewsAspectAtTheTopLeft) {
         gdi::LONG right, bottom;
     };
     const Row rows[] = {
-        {409, 359, 800, 1000, 287, 359},  // too tall for the box: fitted to the height
-        {400, 300, 1000, 500, 400, 200},  // fits the width
-        {400, 500, 800, 1000, 400, 500},  // exactly the height: not above it
-        {400, 300, 0, 500, 0, 0},         // a view without area draws nothing
-        {400, 300, 500, -1, 0, 0},
-        {30000, 500, 10, 100000, 0, 500}, // 30000 x 100000 overflows 32 bits
+        {409, 359, 800, 1000, 287, 359}, // too tall for the box: fitted to the height
+        {400, 300, 1000, 500, 400, 200}, // fits the width
+        {400, 500, 800, 1000, 400, 500}, // exactly the height: not above it
+        {400, 300, 0, 500, 0, 0},        // a view without area draws nothing
+        {400, 300, 500, -1, 0, 0},       {30000, 500, 10, 100000, 0, 500}, // 30000 x 100000 overflows 32 bits
         {0, 0, 800, 1000, 0, 0},
     };
     for (const Row& row : rows) {
@@ -153,7 +156,7 @@ TEST(ViewSize, SizingRuleAppliesEachHalfOnlyForValuesOfTenOrMore) {
         QSize expected;
     };
     const Row rows[] = {
-        {800, 1000, {800, 1000}}, {5, 1200, {800, 1200}},  {25000, 9.5, {25000, 1200}},
+        {800, 1000, {800, 1000}}, {5, 1200, {800, 1200}}, {25000, 9.5, {25000, 1200}},
         {10, 10, {10, 10}},       {1e12, 640, {10, 640}},
     };
     for (const Row& row : rows) {

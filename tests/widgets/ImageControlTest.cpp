@@ -2,11 +2,11 @@
 // press, as the image buttons do; the events here go through the window like real input.
 #include "platform/widgets/ImageControl.h"
 
+#include "tests/widgets/QStringPrinter.h"
+
 #include <QTest>
 #include <QWindow>
 #include <gtest/gtest.h>
-
-#include "tests/widgets/QStringPrinter.h"
 #include <vector>
 
 using widgets::ImageControl;
@@ -29,18 +29,20 @@ struct Fixture {
         for (ImageControl* image : {normalLook, pressedLook})
             image->setGeometry(100, 10, 101, 30);
         pressedLook->hide();
-        QObject::connect(normalLook, &ImageControl::mouseDown, [this](Qt::MouseButton, Qt::KeyboardModifiers, int x, int y) {
-            log.push_back(QStringLiteral("down %1,%2").arg(x).arg(y));
-            pair.down();
-        });
+        QObject::connect(normalLook, &ImageControl::mouseDown,
+                         [this](Qt::MouseButton, Qt::KeyboardModifiers, int x, int y) {
+                             log.push_back(QStringLiteral("down %1,%2").arg(x).arg(y));
+                             pair.down();
+                         });
         QObject::connect(normalLook, &ImageControl::mouseMove, [this](Qt::KeyboardModifiers, int x, int y) {
             log.push_back(QStringLiteral("move %1,%2").arg(x).arg(y));
             pair.move(x, y);
         });
-        QObject::connect(normalLook, &ImageControl::mouseUp, [this](Qt::MouseButton, Qt::KeyboardModifiers, int x, int y) {
-            log.push_back(QStringLiteral("up %1,%2").arg(x).arg(y));
-            pair.up();
-        });
+        QObject::connect(normalLook, &ImageControl::mouseUp,
+                         [this](Qt::MouseButton, Qt::KeyboardModifiers, int x, int y) {
+                             log.push_back(QStringLiteral("up %1,%2").arg(x).arg(y));
+                             pair.up();
+                         });
         QObject::connect(normalLook, &ImageControl::clicked, [this] {
             log.push_back(QStringLiteral("click pressed=%1").arg(pressedLook->isVisible()));
         });

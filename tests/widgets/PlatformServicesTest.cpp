@@ -2,19 +2,18 @@
 #include "platform/AppEvents.h"
 #include "platform/MessageBox.h"
 #include "platform/widgets/FileDialog.h"
+#include "tests/widgets/QStringPrinter.h"
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
 #include <QFileDialog>
-#include <QThread>
 #include <QMessageBox>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
 #include <gtest/gtest.h>
-
-#include "tests/widgets/QStringPrinter.h"
 #include <stdexcept>
 #include <thread>
 
@@ -24,11 +23,11 @@ namespace {
 
 // Receives posted WM_USER events.
 class Receiver : public QWidget {
-public:
+  public:
     std::vector<std::pair<std::intptr_t, std::intptr_t>> messages;
     Qt::HANDLE thread = nullptr;
 
-protected:
+  protected:
     bool event(QEvent* e) override {
         if (e->type() == UserMessageEvent::type()) {
             auto* m = static_cast<UserMessageEvent*>(e);
@@ -59,7 +58,8 @@ TEST(MessageBox, RealBoxShowsFlagsAndAnswers) {
          QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Ok, "Quit program", IDOK},
         {MB_OKCANCEL, "Quit program", QMessageBox::NoIcon, QMessageBox::Ok | QMessageBox::Cancel,
          QMessageBox::NoButton, "Quit program", IDCANCEL},
-        {MB_OK | MB_ICONSTOP, nullptr, QMessageBox::Critical, QMessageBox::Ok, QMessageBox::NoButton, "Error", IDOK},
+        {MB_OK | MB_ICONSTOP, nullptr, QMessageBox::Critical, QMessageBox::Ok, QMessageBox::NoButton, "Error",
+         IDOK},
         {MB_YESNO | MB_ICONQUESTION, "Q", QMessageBox::Question, QMessageBox::Yes | QMessageBox::No,
          QMessageBox::No, "Q", IDNO},
     };
@@ -157,7 +157,7 @@ TEST(UserMessage, X11ClientMessageToTheWindowBecomesAPost) {
     const Row rows[] = {
         {X11_CLIENT_MESSAGE, 32, id, WM_USER, true},
         {X11_CLIENT_MESSAGE | 0x80, 32, id, WM_USER, true}, // sent by another client
-        {X11_CLIENT_MESSAGE, 32, id + 1, WM_USER, false},    // another window
+        {X11_CLIENT_MESSAGE, 32, id + 1, WM_USER, false},   // another window
         {X11_CLIENT_MESSAGE, 32, id, WM_USER + 1, false},
         {X11_CLIENT_MESSAGE, 8, id, WM_USER, false},
         {X11_CLIENT_MESSAGE + 1, 32, id, WM_USER, false},

@@ -2,6 +2,8 @@
 // there, when the range is enforced, and how often the owner hears of a change.
 #include "platform/widgets/SpinEdit.h"
 
+#include "tests/widgets/QStringPrinter.h"
+
 #include <QApplication>
 #include <QLineEdit>
 #include <QLocale>
@@ -9,8 +11,6 @@
 #include <QTest>
 #include <QToolButton>
 #include <gtest/gtest.h>
-
-#include "tests/widgets/QStringPrinter.h"
 
 using widgets::SpinEdit;
 
@@ -24,7 +24,9 @@ struct LocaleScope {
 struct BeepCounter {
     int count = 0;
     std::function<void()> previous;
-    BeepCounter() { previous = SpinEdit::setBeepHandler([this] { ++count; }); }
+    BeepCounter() {
+        previous = SpinEdit::setBeepHandler([this] { ++count; });
+    }
     ~BeepCounter() { SpinEdit::setBeepHandler(previous); }
 };
 
@@ -64,7 +66,7 @@ TEST(SpinEdit, ValueIsParsedFromTheTextAtEachRead) {
         {SpinEdit::ValueType::Integer, "-7", -7},
         {SpinEdit::ValueType::Integer, "25000", 25000}, // above the maximum: read as typed
         {SpinEdit::ValueType::Integer, "99999999999999999999", 1e20},
-        {SpinEdit::ValueType::Integer, "", 10},    // unparsable: the minimum
+        {SpinEdit::ValueType::Integer, "", 10}, // unparsable: the minimum
         {SpinEdit::ValueType::Integer, "12a", 10},
         {SpinEdit::ValueType::Integer, "1,5", 10},
         {SpinEdit::ValueType::Integer, "+", 10},
@@ -113,8 +115,8 @@ TEST(SpinEdit, StepsAddTheIncrementAndClamp) {
         const char* expected;
     };
     const Row rows[] = {
-        {"800", 37, true, "837"},   {"19990", 37, true, "20000"}, {"15", 100, false, "10"},
-        {"abc", 100, true, "110"},  // unparsable reads as the minimum, then steps
+        {"800", 37, true, "837"},     {"19990", 37, true, "20000"}, {"15", 100, false, "10"},
+        {"abc", 100, true, "110"},    // unparsable reads as the minimum, then steps
         {"25000", 1, false, "20000"}, // typed above the range: the step lands in it
     };
     for (const Row& row : rows) {

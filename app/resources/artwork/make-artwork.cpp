@@ -57,7 +57,8 @@ void drawLandscape(QPainter& p, const QRectF& r) {
 }
 
 void drawGlobe(QPainter& p, const QRectF& ball, qreal line) {
-    QRadialGradient fill(ball.topLeft() + QPointF(ball.width() * 0.38, ball.height() * 0.32), ball.width() * 0.7);
+    QRadialGradient fill(ball.topLeft() + QPointF(ball.width() * 0.38, ball.height() * 0.32),
+                         ball.width() * 0.7);
     fill.setColorAt(0, QColor(150, 206, 250));
     fill.setColorAt(1, QColor(30, 100, 190));
     p.setBrush(fill);
@@ -88,7 +89,8 @@ void drawFolder(QPainter& p, const QRectF& r, qreal line) {
     p.drawPath(back);
     p.setBrush(Qt::white);
     p.setPen(QPen(QColor(150, 150, 150), line * 0.8));
-    p.drawRect(QRectF(r.left() + r.width() * 0.18, r.top() + r.height() * 0.22, r.width() * 0.6, r.height() * 0.5));
+    p.drawRect(
+        QRectF(r.left() + r.width() * 0.18, r.top() + r.height() * 0.22, r.width() * 0.6, r.height() * 0.5));
     QPainterPath front;
     front.moveTo(r.left() + r.width() * 0.12, r.top() + r.height() * 0.45);
     front.lineTo(r.right(), r.top() + r.height() * 0.45);
@@ -169,9 +171,11 @@ void drawDisk(QPainter& p, const QRectF& r, qreal line) {
     p.setBrush(QColor(220, 224, 230));
     p.drawRect(QRectF(r.left() + r.width() * 0.22, r.top(), r.width() * 0.5, r.height() * 0.34));
     p.setBrush(QColor(60, 90, 160));
-    p.drawRect(QRectF(r.left() + r.width() * 0.52, r.top() + r.height() * 0.05, r.width() * 0.12, r.height() * 0.22));
+    p.drawRect(QRectF(r.left() + r.width() * 0.52, r.top() + r.height() * 0.05, r.width() * 0.12,
+                      r.height() * 0.22));
     p.setBrush(Qt::white);
-    p.drawRect(QRectF(r.left() + r.width() * 0.14, r.top() + r.height() * 0.5, r.width() * 0.72, r.height() * 0.5));
+    p.drawRect(
+        QRectF(r.left() + r.width() * 0.14, r.top() + r.height() * 0.5, r.width() * 0.72, r.height() * 0.5));
     p.setPen(QPen(QColor(160, 160, 168), line * 0.8));
     for (int i = 0; i < 2; ++i) {
         const qreal y = r.top() + r.height() * (0.66 + 0.16 * i);
@@ -183,7 +187,8 @@ void drawPicture(QPainter& p, const QRectF& r, qreal line) {
     p.setPen(QPen(kBrown, line));
     p.setBrush(QColor(252, 250, 246));
     p.drawRect(r);
-    const QRectF inner = r.adjusted(r.width() * 0.12, r.height() * 0.12, -r.width() * 0.12, -r.height() * 0.12);
+    const QRectF inner =
+        r.adjusted(r.width() * 0.12, r.height() * 0.12, -r.width() * 0.12, -r.height() * 0.12);
     p.save();
     p.setClipRect(inner);
     drawLandscape(p, inner);
@@ -216,14 +221,30 @@ QImage tabIcon(int index) {
     p.setRenderHint(QPainter::Antialiasing);
     const QRectF r(1.5, 1.5, 13, 13);
     switch (index) {
-    case 0: drawFolder(p, r, 1); break;
-    case 1: drawPage(p, QRectF(3.5, 1.5, 9, 13), 1); break;
-    case 2: drawMagnifier(p, r, 1); break;
-    case 3: drawSizeFrame(p, r, 1); break;
-    case 4: drawDisk(p, r, 1); break;
-    case 5: drawGlobe(p, r, 1); break;
-    case 6: drawPicture(p, QRectF(1.5, 2.5, 13, 11), 1); break;
-    default: drawStar(p, QRectF(0.5, 0.5, 15, 15), 1); break;
+    case 0:
+        drawFolder(p, r, 1);
+        break;
+    case 1:
+        drawPage(p, QRectF(3.5, 1.5, 9, 13), 1);
+        break;
+    case 2:
+        drawMagnifier(p, r, 1);
+        break;
+    case 3:
+        drawSizeFrame(p, r, 1);
+        break;
+    case 4:
+        drawDisk(p, r, 1);
+        break;
+    case 5:
+        drawGlobe(p, r, 1);
+        break;
+    case 6:
+        drawPicture(p, QRectF(1.5, 2.5, 13, 11), 1);
+        break;
+    default:
+        drawStar(p, QRectF(0.5, 0.5, 15, 15), 1);
+        break;
     }
     return img;
 }
@@ -296,8 +317,10 @@ QImage imageButton(const QString& word, bool exitButton, bool pressed) {
         p.drawEllipse(QPointF(icon.left() + 8, icon.center().y() + 1), 1.2, 1.2);
         p.setPen(QPen(kBrick, 2.4, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
         p.drawLine(QPointF(icon.left() + 8, icon.center().y()), QPointF(icon.right() + 1, icon.center().y()));
-        p.drawLine(QPointF(icon.right() + 1, icon.center().y()), QPointF(icon.right() - 3, icon.center().y() - 4));
-        p.drawLine(QPointF(icon.right() + 1, icon.center().y()), QPointF(icon.right() - 3, icon.center().y() + 4));
+        p.drawLine(QPointF(icon.right() + 1, icon.center().y()),
+                   QPointF(icon.right() - 3, icon.center().y() - 4));
+        p.drawLine(QPointF(icon.right() + 1, icon.center().y()),
+                   QPointF(icon.right() - 3, icon.center().y() + 4));
     } else {
         // An "i" in a blue disc.
         QRadialGradient disc(icon.center() - QPointF(3, 3), 12);
@@ -399,7 +422,6 @@ int main(int argc, char** argv) {
     save(webGlyph(), QStringLiteral("www.png"));
     save(okGlyph(), QStringLiteral("ok.png"));
     save(windowIcon(), QStringLiteral("velmora.png"));
-    if (!ok)
-        std::fprintf(stderr, "could not write the pictures\n");
+    if (!ok) std::fprintf(stderr, "could not write the pictures\n");
     return ok ? 0 : 1;
 }
