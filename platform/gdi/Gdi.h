@@ -190,6 +190,8 @@ using HWND = Window*;
 
 // GetDC: a DC that draws onto the window outside paint handling (GetDC(nullptr) and
 // GetDC(GetDesktopWindow()) give the desktop's DC).
+// The desktop's DC has no pixels of its own: drawing on it succeeds and changes nothing, and
+// reading it gives CLR_INVALID.
 HDC GetDC(HWND hwnd);
 int ReleaseDC(HWND hwnd, HDC dc);
 HWND GetDesktopWindow();
@@ -212,6 +214,11 @@ int GetObjectA(HPALETTE palette, int size, void* out); // the number of entries,
 HBITMAP ToBitmap(HGDIOBJ obj); // null when obj is not a bitmap
 HBRUSH ToBrush(HGDIOBJ obj);
 HPEN ToPen(HGDIOBJ obj);
+// BITSPIXEL: the desktop's depth for window, paint, image and desktop DCs; 24 for printers;
+// for a memory DC the depth of its selected bitmap (1 while it holds the stock bitmap), which is
+// also the depth CreateCompatibleBitmap gives it. HORZRES/VERTRES: the screen for window and
+// desktop DCs, the image for image DCs, the page for printers; a memory DC reports the device it
+// was made compatible with, as it does for LOGPIXELSX/Y and TECHNOLOGY.
 int GetDeviceCaps(HDC dc, int index);
 
 // Clipping, in logical coordinates. The clip box is the intersection of the surface, the DC's
@@ -226,21 +233,35 @@ BOOL SetViewportOrgEx(HDC dc, int x, int y, POINT* previous);
 HBITMAP CreateCompatibleBitmap(HDC dc, int width, int height);
 HBITMAP CreateDIBSection(HDC dc, const BITMAPINFO* info, UINT usage, void** bits, void* section,
                          DWORD offset);
+// COLORONCOLOR is nearest neighbour: destination pixel i of a rectangle takes source pixel
+// i * srcWidth / destWidth (truncated). When shrinking, BLACKONWHITE (a new DC's mode),
+// WHITEONBLACK and HALFTONE combine the pixels they drop: AND, OR and the average.
 int SetStretchBltMode(HDC dc, int mode); // returns the previous mode, 0 on failure
 int GetStretchBltMode(HDC dc);
 HPALETTE CreatePalette(const LOGPALETTE* palette);
 HPALETTE SelectPalette(HDC dc, HPALETTE palette, BOOL forceBackground);
-UINT RealizePalette(HDC dc);
+UINT RealizePalette(HDC dc); // entries mapped; 0 on true-colour devices and for the default palette
 UINT GetPaletteEntries(HPALETTE palette, UINT start, UINT count, PALETTEENTRY* entries);
 
 // --- Pixel transfers ------------------------------------------------------------------------
 
+// A rectangle given with a negative width or height spans from x + width to x; source and
+// destination of opposite signs mirror the picture. Source pixels outside the DIB, and
+// destination pixels outside the clip box, are left alone.
+//
+// SetDIBitsToDevice returns how many of the band's scan lines fall in the source rectangle
+// (whether or not the clip box shows them), 0 when none or on failure.
 int SetDIBitsToDevice(HDC dc, int xDest, int yDest, DWORD width, DWORD height, int xSrc, int ySrc,
                       UINT startScan, UINT scanLines, const void* bits, const BITMAPINFO* info,
                       UINT colorUse);
+// StretchDIBits returns the number of source rows inside the DIB, GDI_ERROR on failure. A
+// printer cannot read its page back, so it takes SRCCOPY, NOTSRCCOPY, BLACKNESS and WHITENESS
+// only and fails the other raster operations.
 int StretchDIBits(HDC dc, int xDest, int yDest, int destWidth, int destHeight, int xSrc, int ySrc,
                   int srcWidth, int srcHeight, const void* bits, const BITMAPINFO* info, UINT colorUse,
                   DWORD rop);
+// GetDIBits and SetDIBits count scan lines from the bitmap's bottom row for a bottom-up DIB and
+// from its top row for a top-down one, and return how many lines they copied.
 int GetDIBits(HDC dc, HBITMAP bitmap, UINT startScan, UINT scanLines, void* bits, BITMAPINFO* info,
               UINT colorUse);
 int SetDIBits(HDC dc, HBITMAP bitmap, UINT startScan, UINT scanLines, const void* bits,
@@ -254,7 +275,9 @@ BOOL StretchBlt(HDC dest, int x, int y, int width, int height, HDC src, int xSrc
 HBRUSH CreateSolidBrush(COLORREF color);
 HPEN CreatePen(int style, int width, COLORREF color); // style PS_SOLID only
 constexpr int PS_SOLID = 0;
-BOOL Rectangle(HDC dc, int left, int top, int right, int bottom); // outline with the pen, fill with the brush
+// Outline with the pen, fill with the brush; right and bottom edges excluded. A pen wider than
+// one pixel grows inward, so the rectangle never paints outside its bounds.
+BOOL Rectangle(HDC dc, int left, int top, int right, int bottom);
 int FillRect(HDC dc, const RECT* rc, HBRUSH brush);
 COLORREF GetPixel(HDC dc, int x, int y);
 COLORREF SetPixel(HDC dc, int x, int y, COLORREF color);

@@ -22,6 +22,9 @@ class QImage;
 
 namespace gdi {
 
+// One DC pixel is one pixel of widget coordinates. GetDC of a hidden widget, or of a widget that
+// is gone, has an empty clip box: drawing on it changes nothing.
+//
 // The window handle of a widget; created on first use, destroyed with the widget.
 HWND WindowFromWidget(QWidget* widget);
 QWidget* WidgetFromWindow(HWND hwnd);
