@@ -306,13 +306,15 @@ RECT blitToSurface(const Surface& dst, const RECT& clip, const Surface* src, con
     const bool same = sameFormat(sf, df);
     const uint32_t alpha = df.opaque ? 0xFF000000u : 0;
     const bool copy = spec.rop == SRCCOPY;
-    enum class Path { Bytes, Rgb24To32, Rgb32To32, Index8To32, General } path = Path::General;
+    enum class Path { Bytes, Rgb24To32, Rgb32To32, Rgb32To24, Index8To32, General } path = Path::General;
     if (copy && same && df.bpp >= 8 && identityX && !(df.bpp == 32 && df.opaque != sf.opaque))
         path = Path::Bytes;
     else if (copy && sf.bpp == 24 && df.isRgb32())
         path = Path::Rgb24To32;
     else if (copy && sf.isRgb32() && df.isRgb32())
         path = Path::Rgb32To32;
+    else if (copy && sf.isRgb32() && df.bpp == 24)
+        path = Path::Rgb32To24; // the browser's pixels into a capture strip
     else if (copy && sf.bpp == 8 && df.isRgb32())
         path = Path::Index8To32;
 
@@ -372,6 +374,17 @@ RECT blitToSurface(const Surface& dst, const RECT& clip, const Surface* src, con
             } else {
                 for (int i = 0; i < count; ++i)
                     d[i] = (p[cols[i]] & 0xFFFFFF) | alpha;
+            }
+            break;
+        }
+        case Path::Rgb32To24: {
+            uint8_t* d = out + 3 * std::ptrdiff_t(x0);
+            const auto* p = reinterpret_cast<const uint32_t*>(in);
+            for (int i = 0; i < count; ++i, d += 3) {
+                const uint32_t v = p[identityX ? srcX0 + i : cols[i]];
+                d[0] = uint8_t(v);
+                d[1] = uint8_t(v >> 8);
+                d[2] = uint8_t(v >> 16);
             }
             break;
         }
