@@ -8,6 +8,8 @@
 #include "document/AddressRule.h"
 #include "document/FileNameEdit.h"
 #include "document/WebBrowser.h"
+#include "document/chooser/JamShellList.h"
+#include "document/chooser/JamShellTree.h"
 #include "platform/AppEvents.h"
 #include "platform/Help.h"
 #include "platform/MessageBox.h"
@@ -137,6 +139,8 @@ TEST_F(MainFormTest, StartsWithItsFolderTitleWhitePictureAndFirstPage) {
     EXPECT_FALSE(form->ProgramDir.endsWith(QLatin1String("//")));
     EXPECT_EQ(ApplicationHelpFile(), form->ProgramDir);
     EXPECT_EQ(form->SaveDialog1->initialDir, form->ProgramDir);
+    EXPECT_EQ(form->JamShellList1->filter(), "*.HTM;*.HTML");
+    EXPECT_EQ(form->JamShellTree1->SelectedFolder() + QLatin1Char('/'), form->ProgramDir);
     EXPECT_EQ(form->windowTitle(), "Orvent Velmora 1.1");
     EXPECT_EQ(QCoreApplication::applicationName(), "Velmora 1.0");
     EXPECT_EQ(form->PageControl2->currentWidget(), form->TabSheet1);
