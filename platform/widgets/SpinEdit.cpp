@@ -45,6 +45,10 @@ SpinEdit::SpinEdit(QWidget* parent)
     }
     m_up->setArrowType(Qt::UpArrow);
     m_down->setArrowType(Qt::DownArrow);
+    // Pressing a button puts the focus into this edit first, so that an edit left by it
+    // corrects its range (and tells its owner) before this one steps.
+    for (QToolButton* button : {m_up, m_down})
+        connect(button, &QToolButton::pressed, this, [this] { m_editor->setFocus(Qt::MouseFocusReason); });
     connect(m_up, &QToolButton::clicked, this, &SpinEdit::stepUp);
     connect(m_down, &QToolButton::clicked, this, &SpinEdit::stepDown);
     connect(m_editor, &QLineEdit::textChanged, this, [this] { emit changed(); });
@@ -112,7 +116,12 @@ double SpinEdit::clamp(double value) const {
 }
 
 QString SpinEdit::format(double value) const {
-    if (m_valueType == ValueType::Integer) return QString::number(static_cast<qint64>(std::trunc(value)));
+    if (m_valueType == ValueType::Integer) {
+        // Beyond 64 bits (only an edit without a range can hold such a value) the digits come
+        // from the double itself.
+        if (std::fabs(value) < 9.0e18) return QString::number(static_cast<qint64>(std::trunc(value)));
+        return QString::number(std::trunc(value), 'f', 0);
+    }
     QLocale locale;
     locale.setNumberOptions(QLocale::OmitGroupSeparator);
     return locale.toString(value, 'f', m_decimals);

@@ -276,6 +276,15 @@ TEST_F(MainFormTest, IncrementEditSetsTheStepOfWidthAndHeight) {
     form->breited->upButton()->click();
     EXPECT_EQ(form->breited->text(), "20000");
     EXPECT_EQ(form->web->viewWidth(), 20000);
+
+    // A step typed out of range is corrected as the focus moves to the width's button, before
+    // that button steps: never a step of 0 or one that runs backwards.
+    showPage(form->TabSheet3);
+    typeInto(form->IncEd, QStringLiteral("-5"));
+    form->breited->setText(QStringLiteral("800"));
+    QTest::mouseClick(form->breited->upButton(), Qt::LeftButton);
+    EXPECT_EQ(form->IncEd->text(), "1");
+    EXPECT_EQ(form->breited->text(), "801");
 }
 
 TEST_F(MainFormTest, WidthTypedAboveTheMaximumIsAppliedThenCorrectedOnLeaving) {
