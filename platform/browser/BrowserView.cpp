@@ -23,6 +23,9 @@ int callTimeout = 30000;
 // comes in one piece, small enough that neither side holds a gigabyte for a huge picture.
 constexpr std::int64_t maxCapturePixels = std::int64_t(4) << 20;
 constexpr std::int64_t maxCaptureSide = 8192;
+// Captures go to the engine one at a time: it makes a clipped, scaled screenshot by changing
+// the page's emulated viewport for a moment, and two under way at once spoil each other.
+constexpr std::int64_t maxInFlight = 1;
 
 std::map<std::string, PageSession*>& sessionsById() {
     static std::map<std::string, PageSession*> sessions;
@@ -453,61 +456,91 @@ bool BrowserView::draw(gdi::HDC dc, const gdi::RECT& bounds) {
         const std::int64_t tileH = std::max<std::int64_t>(
             1, std::min<std::int64_t>(y1 - y0,
                                       std::int64_t(double(maxCapturePixels) / (double(tileW) * rx * ry))));
+        struct Piece {
+            std::int64_t tx, ty, tw, th, cx0, cy0, cx1, cy1;
+            std::uint64_t id = 0;
+        };
+        std::vector<Piece> pieces;
         for (std::int64_t ty = y0; ty < y1; ty += tileH) {
             const std::int64_t th = std::min(tileH, y1 - ty);
             for (std::int64_t tx = x0; tx < x1; tx += tileW) {
                 const std::int64_t tw = std::min(tileW, x1 - tx);
                 // The captured pixels that cover this piece.
-                const std::int64_t cx0 = std::int64_t(std::floor(double(tx) * rx));
-                const std::int64_t cy0 = std::int64_t(std::floor(double(ty) * ry));
-                const std::int64_t cx1 = std::int64_t(std::ceil(double(tx + tw) * rx));
-                const std::int64_t cy1 = std::int64_t(std::ceil(double(ty + th) * ry));
-                // Clip in document coordinates; dividing the device position by the scale, and
-                // nothing else, keeps neighbouring pieces exactly adjacent.
-                const Json clip = {{"x", scroll.x() + double(cx0) / scale},
-                                   {"y", scroll.y() + double(cy0) / scale},
-                                   {"width", double(cx1 - cx0) / scale},
-                                   {"height", double(cy1 - cy0) / scale},
-                                   {"scale", scale}};
-                Message shot;
-                try {
-                    shot = s.call("Page.captureScreenshot",
-                                  {{"format", "png"}, {"clip", clip}, {"optimizeForSpeed", true}});
-                } catch (const BrowserError&) {
-                    s.m_stalledGeneration = generation;
-                    throw;
-                }
-                std::vector<std::uint8_t> png;
-                Pixels captured;
-                if (!decodeBase64(shot.data.empty() ? shot.json.value("data", std::string()) : shot.data,
-                                  png) ||
-                    !decodePng(png.data(), png.size(), captured, nullptr))
+                pieces.push_back({tx, ty, tw, th, std::int64_t(std::floor(double(tx) * rx)),
+                                  std::int64_t(std::floor(double(ty) * ry)),
+                                  std::int64_t(std::ceil(double(tx + tw) * rx)),
+                                  std::int64_t(std::ceil(double(ty + th) * ry))});
+            }
+        }
+        Connection& connection = s.connection();
+        auto send = [&](Piece& p) {
+            // Clip in document coordinates; dividing the device position by the scale, and
+            // nothing else, keeps neighbouring pieces exactly adjacent.
+            const Json clip = {{"x", scroll.x() + double(p.cx0) / scale},
+                               {"y", scroll.y() + double(p.cy0) / scale},
+                               {"width", double(p.cx1 - p.cx0) / scale},
+                               {"height", double(p.cy1 - p.cy0) / scale},
+                               {"scale", scale}};
+            p.id = connection.send("Page.captureScreenshot",
+                                   {{"format", "png"}, {"clip", clip}, {"optimizeForSpeed", true}}, s.id());
+        };
+        std::size_t sent = 0;
+        std::size_t done = 0;
+        // Whatever way this ends, no answer is left waiting for a caller that has gone.
+        struct Abandon {
+            Connection& connection;
+            std::vector<Piece>& pieces;
+            std::size_t& done;
+            std::size_t& sent;
+            ~Abandon() {
+                for (std::size_t i = done; i < sent; ++i)
+                    connection.abandon(pieces[i].id);
+            }
+        } abandon{connection, pieces, done, sent};
+
+        for (; done < pieces.size(); ++done) {
+            while (sent < pieces.size() && sent < done + std::size_t(maxInFlight))
+                send(pieces[sent++]);
+            Piece& p = pieces[done];
+            Message shot;
+            try {
+                shot = connection.wait(p.id);
+            } catch (const BrowserError&) {
+                // A page that let a capture run out of time will not answer the rest of a
+                // capture in pieces either; each piece would wait the whole time limit again.
+                s.m_stalledGeneration = generation;
+                ++done; // this one is no longer pending
+                throw;
+            }
+            std::vector<std::uint8_t> png;
+            Pixels captured;
+            if (!decodeBase64(shot.data.empty() ? shot.json.value("data", std::string()) : shot.data, png) ||
+                !decodePng(png.data(), png.size(), captured, nullptr))
+                return false;
+            const int expectW = int(p.cx1 - p.cx0), expectH = int(p.cy1 - p.cy0);
+            if (captured.width != expectW || captured.height != expectH) {
+                // The engine rounds the picture's size itself; a pixel more or less at the far
+                // edge is made up with white or cut off.
+                Pixels fitted;
+                fitted.width = expectW;
+                fitted.height = expectH;
+                fitted.bgrx.assign(std::size_t(expectW) * std::size_t(expectH), 0xFFFFFFu);
+                for (int y = 0; y < std::min(expectH, captured.height); ++y)
+                    std::memcpy(fitted.row(y), captured.row(y),
+                                std::size_t(std::min(expectW, captured.width)) * 4);
+                captured = std::move(fitted);
+            }
+            if (uniform) {
+                if (!putPixels(dc, bounds.left + p.tx, bounds.top + p.ty, int(p.tw), int(p.th),
+                               captured.bgrx.data()))
                     return false;
-                const int expectW = int(cx1 - cx0), expectH = int(cy1 - cy0);
-                if (captured.width != expectW || captured.height != expectH) {
-                    // The engine rounds the picture's size itself; a pixel more or less at the
-                    // far edge is made up with white or cut off.
-                    Pixels fitted;
-                    fitted.width = expectW;
-                    fitted.height = expectH;
-                    fitted.bgrx.assign(std::size_t(expectW) * std::size_t(expectH), 0xFFFFFFu);
-                    for (int y = 0; y < std::min(expectH, captured.height); ++y)
-                        std::memcpy(fitted.row(y), captured.row(y),
-                                    std::size_t(std::min(expectW, captured.width)) * 4);
-                    captured = std::move(fitted);
-                }
-                if (uniform) {
-                    if (!putPixels(dc, bounds.left + tx, bounds.top + ty, int(tw), int(th),
-                                   captured.bgrx.data()))
-                        return false;
-                } else {
-                    Pixels shrunk;
-                    shrink(captured, shrinkTaps(tx, int(tw), rx, cx0, captured.width),
-                           shrinkTaps(ty, int(th), ry, cy0, captured.height), shrunk);
-                    if (!putPixels(dc, bounds.left + tx, bounds.top + ty, int(tw), int(th),
-                                   shrunk.bgrx.data()))
-                        return false;
-                }
+            } else {
+                Pixels shrunk;
+                shrink(captured, shrinkTaps(p.tx, int(p.tw), rx, p.cx0, captured.width),
+                       shrinkTaps(p.ty, int(p.th), ry, p.cy0, captured.height), shrunk);
+                if (!putPixels(dc, bounds.left + p.tx, bounds.top + p.ty, int(p.tw), int(p.th),
+                               shrunk.bgrx.data()))
+                    return false;
             }
         }
         return true;

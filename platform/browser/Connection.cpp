@@ -67,27 +67,40 @@ QString Connection::errorText(const std::string& method, const Json& error) {
 
 Message Connection::call(const std::string& method, Json params, const std::string& sessionId,
                          int timeoutMs) {
+    return wait(send(method, std::move(params), sessionId, timeoutMs));
+}
+
+std::uint64_t Connection::send(const std::string& method, Json params, const std::string& sessionId,
+                               int timeoutMs) {
     if (timeoutMs < 0) timeoutMs = m_defaultTimeoutMs;
     const std::uint64_t id = nextId();
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     {
         std::lock_guard lock(m_mutex);
         if (m_closed) throw BrowserError(QStringLiteral("The browser engine is not running."));
         Pending& p = m_pending[id];
         p.waiting = true;
         p.method = method;
-        p.deadline = deadline;
+        p.timeoutMs = timeoutMs;
+        p.deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     }
     if (!m_transport->send(encode(id, method, params, sessionId), timeoutMs)) {
         std::lock_guard lock(m_mutex);
         m_pending.erase(id);
         throw BrowserError(QStringLiteral("The browser engine does not take commands any more."));
     }
+    return id;
+}
+
+Message Connection::wait(std::uint64_t id) {
     std::unique_lock lock(m_mutex);
     auto it = m_pending.find(id);
-    m_answered.wait_until(lock, deadline, [&] { return it->second.done || m_closed; });
+    if (it == m_pending.end() || !it->second.waiting)
+        throw BrowserError(QStringLiteral("No call %1 is waiting for an answer.").arg(id));
+    m_answered.wait_until(lock, it->second.deadline, [&] { return it->second.done || m_closed; });
+    const std::string method = it->second.method;
     if (!it->second.done) {
         const bool closedNow = m_closed;
+        const int timeoutMs = it->second.timeoutMs;
         m_pending.erase(it);
         if (closedNow)
             throw BrowserError(QStringLiteral("The browser engine stopped while working on %1.")
@@ -104,6 +117,11 @@ Message Connection::call(const std::string& method, Json params, const std::stri
     result.json = answer.json.contains("result") ? std::move(answer.json["result"]) : Json::object();
     result.data = std::move(answer.data);
     return result;
+}
+
+void Connection::abandon(std::uint64_t id) {
+    std::lock_guard lock(m_mutex);
+    m_pending.erase(id);
 }
 
 void Connection::callAsync(const std::string& method, Json params, const std::string& sessionId,

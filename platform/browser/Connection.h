@@ -55,6 +55,13 @@ class Connection {
     // connection or when timeoutMs passes. Returns the message whose json is the "result".
     Message call(const std::string& method, Json params = Json::object(), const std::string& sessionId = {},
                  int timeoutMs = -1);
+    // The two halves of call, for keeping several calls under way at once: send returns the
+    // call's id, wait its answer (or throws as call does). A sent call that is not waited for
+    // must be abandoned, and its answer is dropped when it comes.
+    std::uint64_t send(const std::string& method, Json params, const std::string& sessionId,
+                       int timeoutMs = -1);
+    Message wait(std::uint64_t id);
+    void abandon(std::uint64_t id);
     // Sends a call; reply (if any) runs later on the UI thread, with a null result and an
     // error text when the call failed, timed out or the connection closed.
     void callAsync(const std::string& method, Json params, const std::string& sessionId, Reply reply = {});
@@ -84,6 +91,7 @@ class Connection {
         Message answer;
         Reply reply;
         std::string method;
+        int timeoutMs = 0;
         std::chrono::steady_clock::time_point deadline;
     };
     struct Queued {

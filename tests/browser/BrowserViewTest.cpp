@@ -56,7 +56,7 @@ TEST_F(BrowserViewTest, DrawsTheViewScaledIntoTheBounds) {
 TEST_F(BrowserViewTest, PiecesWithShiftedBoundsJoinWithoutASeam) {
     // A capture in pieces as the picture is built: 500 x 500 surfaces, the view drawn W x H
     // with its origin moved left and up. Each piece must equal that part of a single drawing.
-    for (int percent : {100, 150}) {
+    for (int percent : {100, 150, 300}) { // 300 %: more than one capture for the whole
         const int w = 800 * percent / 100, h = 1000 * percent / 100;
         Canvas whole(w, h);
         ASSERT_TRUE(view.draw(whole.dc(), {0, 0, w, h}));
