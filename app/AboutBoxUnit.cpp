@@ -95,7 +95,6 @@ TAboutBox::TAboutBox(QWidget* owner) : QDialog(owner) {
                                 QStringLiteral("www.orvent.example"), Panel1);
     BitBtnXP1->setObjectName(QStringLiteral("BitBtnXP1"));
     BitBtnXP1->setGeometry(336, 240, 169, 25);
-    BitBtnXP1->setAutoDefault(false);
     BitBtnXP1->setCursor(Qt::PointingHandCursor);
     connect(BitBtnXP1, &QPushButton::clicked, this, [this] { BitBtnXP1Click(BitBtnXP1); });
 
