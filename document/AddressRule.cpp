@@ -48,7 +48,7 @@ bool isExistingFile(const QString& path) {
 
 QString addressFileName(const QString& text, const FileExists& exists) {
     if (exists(text)) return text;
-    const QString item = firstCommandLineItem(text);
+    QString item = firstCommandLineItem(text);
     if (item.size() > kMaxAddressItem) throw AddressTooLong();
     return item;
 }

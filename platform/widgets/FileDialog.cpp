@@ -46,7 +46,7 @@ bool runQtDialog(FileDialog& settings, QWidget* owner) {
 QString FileDialog::startFolder() const {
     if (!fileName.isEmpty()) {
         const QFileInfo info(fileName);
-        const QString folder = info.absolutePath();
+        QString folder = info.absolutePath();
         if (fileName.contains('/') && QFileInfo(folder).isDir()) return folder;
     }
     return initialDir;
