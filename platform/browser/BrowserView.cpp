@@ -12,17 +12,22 @@
 #include <cmath>
 #include <cstring>
 #include <map>
+#include <optional>
 
 namespace browser {
 
 namespace {
 
 int callTimeout = 30000;
+std::uint64_t screenshots = 0;
 
 // The largest piece captured at once, in captured pixels: big enough that a view of 1600 x 2000
 // comes in one piece, small enough that neither side holds a gigabyte for a huge picture.
 constexpr std::int64_t maxCapturePixels = std::int64_t(4) << 20;
 constexpr std::int64_t maxCaptureSide = 8192;
+// A capture made ahead for the pieces that follow, kept twice over (see PageSession): small
+// enough that a capture in pieces stays lean, large enough that few captures make a picture.
+constexpr std::int64_t aheadCapturePixels = std::int64_t(3) << 20;
 // Captures go to the engine one at a time: it makes a clipped, scaled screenshot by changing
 // the page's emulated viewport for a moment, and two under way at once spoil each other.
 constexpr std::int64_t maxInFlight = 1;
@@ -129,6 +134,7 @@ class PageSession {
     }
     bool gone() const { return m_gone; }
     Connection& connection() { return m_engine->connection(); }
+    QSize viewSize() const { return m_view->size(); }
     const std::string& id() const { return m_sessionId; }
 
     Message call(const std::string& method, Json params = Json::object()) {
@@ -139,11 +145,36 @@ class PageSession {
     // The document position of the view's top-left corner. Read once per event-loop turn:
     // nothing the user does can scroll the page while the event loop waits.
     QPointF scrollOffset();
-    void forgetScroll() { m_scrollGeneration = ~std::uint64_t(0); }
+    void forgetScroll() {
+        m_scrollGeneration = ~std::uint64_t(0);
+        forgetCapture();
+    }
     void handleEvent(const Message& message);
     void markGone() { m_gone = true; }
 
     std::uint64_t m_stalledGeneration = ~std::uint64_t(0);
+    // The last capture, kept while the event loop has not run: a capture in pieces draws the
+    // same view again and again, shifted, and each piece is served from one larger capture
+    // instead of asking the engine once per piece. Coordinates are relative to the bounds.
+    struct Capture {
+        std::uint64_t generation = ~std::uint64_t(0);
+        std::int64_t boundsWidth = 0, boundsHeight = 0;
+        QSize viewSize;
+        QPointF scroll;
+        std::int64_t x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+        Pixels pixels;
+        bool matches(std::uint64_t g, std::int64_t bw, std::int64_t bh, QSize size, QPointF at) const {
+            return generation == g && boundsWidth == bw && boundsHeight == bh && viewSize == size && scroll == at;
+        }
+    };
+    // The two latest captures: a piece that straddles the end of one takes its first rows from
+    // it and the rest from the next.
+    Capture m_capture;
+    Capture m_previousCapture;
+    void forgetCapture() {
+        m_capture = Capture();
+        m_previousCapture = Capture();
+    }
     bool m_moveInFlight = false;
     bool m_movePending = false;
     Json m_pendingMove;
@@ -163,6 +194,72 @@ class PageSession {
 };
 
 namespace {
+
+// Captures the visible rows [y0, y1) and columns [x0, x1) of a view drawn into bounds at one
+// scale, together with what a capture in pieces will ask for next: the bounds' whole width and
+// as many rows below as one capture holds. The capture is kept in the page's cache. Returns
+// nothing when the visible area alone is too large for one capture.
+std::optional<bool> captureAhead(PageSession& s, gdi::HDC dc, const gdi::RECT& bounds, std::int64_t x0,
+                                 std::int64_t y0, std::int64_t x1, std::int64_t y1, double scale,
+                                 QPointF scroll, std::uint64_t generation) {
+    const std::int64_t bw = std::int64_t(bounds.right) - bounds.left;
+    const std::int64_t bh = std::int64_t(bounds.bottom) - bounds.top;
+    std::int64_t cx0 = x0, cx1 = x1;
+    if (bw <= maxCaptureSide) {
+        cx0 = 0;
+        cx1 = bw;
+    }
+    const std::int64_t width = cx1 - cx0;
+    if (width > maxCaptureSide || width * (y1 - y0) > maxCapturePixels)
+        return std::nullopt;
+    const std::int64_t cy1 = std::min(bh, y0 + std::max(y1 - y0, aheadCapturePixels / width));
+
+    // Clip in document coordinates; dividing the device position by the scale, and nothing
+    // else, keeps captures that meet exactly adjacent.
+    const Json clip = {{"x", scroll.x() + double(cx0) / scale},
+                       {"y", scroll.y() + double(y0) / scale},
+                       {"width", double(width) / scale},
+                       {"height", double(cy1 - y0) / scale},
+                       {"scale", scale}};
+    ++screenshots;
+    const Message shot = s.call("Page.captureScreenshot", {{"format", "png"}, {"clip", clip}, {"optimizeForSpeed", true}});
+    std::vector<std::uint8_t> png;
+    Pixels captured;
+    if (!decodeBase64(shot.data.empty() ? shot.json.value("data", std::string()) : shot.data, png) ||
+        !decodePng(png.data(), png.size(), captured, nullptr))
+        return false;
+    const int expectW = int(width), expectH = int(cy1 - y0);
+    if (captured.width != expectW || captured.height != expectH) {
+        // The engine rounds the picture's size itself; a pixel more or less at the far edge is
+        // made up with white or cut off.
+        Pixels fitted;
+        fitted.width = expectW;
+        fitted.height = expectH;
+        fitted.bgrx.assign(std::size_t(expectW) * std::size_t(expectH), 0xFFFFFFu);
+        for (int y = 0; y < std::min(expectH, captured.height); ++y)
+            std::memcpy(fitted.row(y), captured.row(y), std::size_t(std::min(expectW, captured.width)) * 4);
+        captured = std::move(fitted);
+    }
+
+    s.m_previousCapture = std::move(s.m_capture);
+    PageSession::Capture& cache = s.m_capture;
+    cache.pixels = std::move(captured);
+    cache.generation = generation;
+    cache.boundsWidth = bw;
+    cache.boundsHeight = bh;
+    cache.viewSize = s.viewSize();
+    cache.scroll = scroll;
+    cache.x0 = cx0;
+    cache.y0 = y0;
+    cache.x1 = cx1;
+    cache.y1 = cy1;
+
+    std::vector<std::uint32_t> part(std::size_t((x1 - x0) * (y1 - y0)));
+    for (std::int64_t r = 0; r < y1 - y0; ++r)
+        std::memcpy(part.data() + std::size_t(r * (x1 - x0)), cache.pixels.row(int(r)) + (x0 - cx0),
+                    std::size_t(x1 - x0) * 4);
+    return putPixels(dc, bounds.left + x0, bounds.top + y0, int(x1 - x0), int(y1 - y0), part.data());
+}
 
 void handleBrowserEvent(const Message& message) {
     const std::string method = message.json.value("method", std::string());
@@ -360,6 +457,17 @@ void BrowserView::navigate(const QString& address) {
     // A load error (unknown host, missing file) comes back as errorText; the engine shows its
     // own error page for it, as a browser does, so it is not raised.
     m_address = address;
+    m_mainFrameId = QString::fromStdString(result.json.value("frameId", std::string()));
+    m_navigationError = QString::fromStdString(result.json.value("errorText", std::string()));
+}
+
+QSize BrowserView::documentSize() {
+    const Json metrics = session().call("Page.getLayoutMetrics").json;
+    const Json content = metrics.value("cssContentSize", metrics.value("contentSize", Json::object()));
+    const double w = content.value("width", 0.0);
+    const double h = content.value("height", 0.0);
+    // Whole pixels that hold all of the document.
+    return QSize(int(std::min(std::ceil(w), double(maxDimension))), int(std::min(std::ceil(h), double(maxDimension))));
 }
 
 void BrowserView::resize(int width, int height) {
@@ -412,7 +520,7 @@ bool BrowserView::draw(gdi::HDC dc, const gdi::RECT& bounds) {
     if (kind == gdi::ERROR_REGION) return false;
     // The part of the bounds that can be seen, relative to the bounds' top-left corner.
     const std::int64_t x0 = std::max<std::int64_t>(bounds.left, clip.left) - bounds.left;
-    const std::int64_t y0 = std::max<std::int64_t>(bounds.top, clip.top) - bounds.top;
+    std::int64_t y0 = std::max<std::int64_t>(bounds.top, clip.top) - bounds.top;
     const std::int64_t x1 = std::min<std::int64_t>(bounds.right, clip.right) - bounds.left;
     const std::int64_t y1 = std::min<std::int64_t>(bounds.bottom, clip.bottom) - bounds.top;
     if (kind == gdi::NULLREGION || x1 <= x0 || y1 <= y0) return true;
@@ -450,6 +558,37 @@ bool BrowserView::draw(gdi::HDC dc, const gdi::RECT& bounds) {
         if (s.m_stalledGeneration == generation) return false;
         const QPointF scroll = s.scrollOffset();
 
+        if (uniform) {
+            // Rows the latest captures hold are put from them; the rest, if any, is captured.
+            for (;;) {
+                const PageSession::Capture* from = nullptr;
+                for (const PageSession::Capture* c : {&s.m_capture, &s.m_previousCapture})
+                    if (c->matches(generation, bw, bh, m_size, scroll) && x0 >= c->x0 && x1 <= c->x1 &&
+                        y0 >= c->y0 && y0 < c->y1)
+                        from = c;
+                if (!from)
+                    break;
+                const std::int64_t rows = std::min(y1, from->y1) - y0;
+                std::vector<std::uint32_t> part(std::size_t((x1 - x0) * rows));
+                for (std::int64_t r = 0; r < rows; ++r)
+                    std::memcpy(part.data() + std::size_t(r * (x1 - x0)),
+                                from->pixels.row(int(y0 + r - from->y0)) + (x0 - from->x0),
+                                std::size_t(x1 - x0) * 4);
+                if (!putPixels(dc, bounds.left + x0, bounds.top + y0, int(x1 - x0), int(rows), part.data()))
+                    return false;
+                y0 += rows;
+                if (y0 >= y1)
+                    return true;
+            }
+            try {
+                if (const auto done = captureAhead(s, dc, bounds, x0, y0, x1, y1, scale, scroll, generation))
+                    return *done;
+            } catch (const BrowserError&) {
+                s.m_stalledGeneration = generation;
+                throw;
+            }
+        }
+
         // Pieces of the visible area, each small enough to capture at once.
         const std::int64_t tileW = std::max<std::int64_t>(
             1, std::min<std::int64_t>(x1 - x0, std::int64_t(double(maxCaptureSide) / rx)));
@@ -481,6 +620,7 @@ bool BrowserView::draw(gdi::HDC dc, const gdi::RECT& bounds) {
                                {"width", double(p.cx1 - p.cx0) / scale},
                                {"height", double(p.cy1 - p.cy0) / scale},
                                {"scale", scale}};
+            ++screenshots;
             p.id = connection.send("Page.captureScreenshot",
                                    {{"format", "png"}, {"clip", clip}, {"optimizeForSpeed", true}}, s.id());
         };
@@ -680,6 +820,10 @@ void setCallTimeoutMs(int ms) {
 
 int callTimeoutMs() {
     return callTimeout;
+}
+
+std::uint64_t screenshotCount() {
+    return screenshots;
 }
 
 long enginePid() {

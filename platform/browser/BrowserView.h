@@ -59,6 +59,14 @@ class BrowserView : public QObject {
     QSize size() const { return m_size; }
     // The last address navigated to, as passed.
     QString address() const { return m_address; }
+    // The main frame of the last navigation: its documentComplete is the page's.
+    QString mainFrameId() const { return m_mainFrameId; }
+    // Why the last navigation could not load (the engine's error text, such as
+    // "net::ERR_FILE_NOT_FOUND"); empty when it loads. The view then shows the engine's own
+    // error page.
+    QString navigationError() const { return m_navigationError; }
+    // The size of the loaded document in pixels (at most maxDimension each way).
+    QSize documentSize(); // throws BrowserError
 
     // Draws the whole view scaled into bounds on dc; only what falls inside the DC's clip box
     // is captured and written. Returns false when nothing could be drawn (engine failure).
@@ -108,6 +116,8 @@ class BrowserView : public QObject {
 
     QSize m_size{initialWidth, initialHeight};
     QString m_address;
+    QString m_mainFrameId;
+    QString m_navigationError;
     bool m_live = false;
     std::unique_ptr<PageSession> m_session;
 };
@@ -133,6 +143,8 @@ namespace engine {
 // The time limit for each call to the engine (30 s unless changed).
 void setCallTimeoutMs(int ms);
 int callTimeoutMs();
+// How many screenshots the views have asked the engine for so far.
+std::uint64_t screenshotCount();
 // The process id of the running engine, or 0; tests kill it to check recovery.
 long enginePid();
 // Ends the engine now (it is started again by the next operation that needs it).

@@ -4,6 +4,7 @@
 #include "platform/gdi/Gdi.h"
 #include "tests/browser/BrowserFixture.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QTest>
@@ -76,6 +77,52 @@ TEST_F(BrowserViewTest, PiecesWithShiftedBoundsJoinWithoutASeam) {
             }
         }
     }
+}
+
+// A capture in pieces draws the same view many times in one event-loop turn. The pieces come
+// from a few large captures, and each must equal the same piece captured on its own.
+TEST_F(BrowserViewTest, PiecesOfOneTurnShareCapturesAndMatchSeparateOnes) {
+    struct Case {
+        int percent;
+        std::uint64_t maxCaptures;
+    } const cases[] = {{100, 1}, {400, 5}}; // 3200 x 4000: a little over 4 captures of 3 million pixels
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.percent);
+        const int w = 800 * c.percent / 100, h = 1000 * c.percent / 100;
+        // Each piece in a turn of its own: nothing can come from an earlier capture.
+        std::vector<QImage> alone;
+        for (int y = 0; y < h; y += 500)
+            for (int x = 0; x < w; x += 500) {
+                QCoreApplication::processEvents();
+                Canvas piece(std::min(500, w - x), std::min(500, h - y));
+                ASSERT_TRUE(view.draw(piece.dc(), {-x, -y, w - x, h - y}));
+                alone.push_back(piece.image().copy());
+            }
+        QCoreApplication::processEvents();
+        const std::uint64_t before = browser::engine::screenshotCount();
+        std::size_t k = 0;
+        for (int y = 0; y < h; y += 500)
+            for (int x = 0; x < w; x += 500) {
+                Canvas piece(std::min(500, w - x), std::min(500, h - y));
+                ASSERT_TRUE(view.draw(piece.dc(), {-x, -y, w - x, h - y}));
+                EXPECT_TRUE(piece.image() == alone[k]) << "piece at " << x << "," << y;
+                ++k;
+            }
+        EXPECT_LE(browser::engine::screenshotCount() - before, c.maxCaptures);
+    }
+}
+
+TEST_F(BrowserViewTest, ReportsTheMainFrameLoadErrorsAndTheDocumentSize) {
+    EXPECT_FALSE(view.mainFrameId().isEmpty());
+    EXPECT_TRUE(view.navigationError().isEmpty());
+    // A page taller than the view.
+    const QString tall = pages.write(QStringLiteral("tall.html"),
+                                     "<html><body style='margin:0'><div style='width:10px;height:3456px;"
+                                     "background:#123456'></div></body></html>");
+    loadAndWait(view, tall);
+    EXPECT_EQ(view.documentSize(), QSize(800, 3456));
+    view.navigate(pages.path(QStringLiteral("missing.html")));
+    EXPECT_FALSE(view.navigationError().isEmpty());
 }
 
 TEST_F(BrowserViewTest, DrawsOnlyInsideTheClipBox) {
