@@ -5,12 +5,28 @@
 
 #include <QGuiApplication>
 
+#include <csignal>
 #include <cstdio>
 #include <unistd.h>
 #include <vector>
 
+namespace {
+
+// Qt's own notices (a missing runtime folder and the like) are not the tool's output; errors
+// still come through.
+void quietQtMessages(QtMsgType type, const QMessageLogContext&, const QString& text) {
+    if (type == QtCriticalMsg || type == QtFatalMsg)
+        std::fprintf(stderr, "velmora-capture: %s\n", text.toLocal8Bit().constData());
+}
+
+} // namespace
+
 int main(int argc, char** argv) {
     using namespace app::cli;
+    // A file size limit (or a quota) shows as a failed write with its own message, not as the
+    // end of the process.
+    std::signal(SIGXFSZ, SIG_IGN);
+    qInstallMessageHandler(quietQtMessages);
     QStringList arguments;
     for (int i = 1; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
