@@ -1,6 +1,11 @@
 #include "app/MainUnit.h"
 
 #include "app/AboutBoxUnit.h"
+#include "app/PrintPicture.h"
+#include "app/ProgressIndicator.h"
+#include "app/ResultView.h"
+#include "capture/PictureWriter.h"
+#include "capture/Render.h"
 #include "document/AddressRule.h"
 #include "document/FileNameEdit.h"
 #include "document/ViewSize.h"
@@ -23,6 +28,7 @@
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QPrinter>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
@@ -103,6 +109,49 @@ QScrollArea* makeScrollBox(const char* name, QWidget* parent, bool contentFills)
 
 gdi::RECT toRECT(const QRect& r) {
     return {r.left(), r.top(), r.right() + 1, r.bottom() + 1};
+}
+
+// Render's surroundings in the window: the browser view draws the pieces, GetDIBits reads
+// through the main window's DC, progress goes to the status bar and Render's messages to the
+// application's message box.
+class WindowRenderHost : public capture::RenderHost {
+  public:
+    explicit WindowRenderHost(TMainForm& form) : m_form(form) {}
+
+    bool drawView(gdi::HDC dc, const gdi::RECT& bounds) override {
+        return OleDraw(m_form.web, DVASPECT_CONTENT, dc, &bounds) == browser::S_OK;
+    }
+    gdi::HDC acquireReadDC() override { return gdi::GetDC(gdi::WindowFromWidget(&m_form)); }
+    void releaseReadDC(gdi::HDC dc) override { gdi::ReleaseDC(gdi::WindowFromWidget(&m_form), dc); }
+    void setProStatus(int percent) override { m_form.SetProStatus(percent); }
+    void showError(const char* text) override {
+        platform::ApplicationMessageBox(QString::fromUtf8(text), QStringLiteral("Error"),
+                                        platform::MB_ICONSTOP | platform::MB_OK);
+    }
+
+  private:
+    TMainForm& m_form;
+};
+
+// An edit's value as a whole number for Render, truncated toward zero. Values typed far beyond
+// the range are kept within a bound that no view size can overflow in 64 bits when multiplied;
+// the result is the same refusal as with the value itself.
+long long wholeValue(double value) {
+    constexpr double bound = 1e12;
+    if (!(value == value)) return 0; // not a number
+    return (long long)std::trunc(std::clamp(value, -bound, bound));
+}
+
+// Shows the wait cursor while a long save or print holds the window.
+struct WaitCursor {
+    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
+    WaitCursor(const WaitCursor&) = delete;
+    WaitCursor& operator=(const WaitCursor&) = delete;
+};
+
+void showErrorBox(const QString& text) {
+    platform::ApplicationMessageBox(text, QStringLiteral("Error"), platform::MB_ICONSTOP | platform::MB_OK);
 }
 
 } // namespace
@@ -460,6 +509,20 @@ void TMainForm::connectHandlers() {
     StatusBar1->onDrawPanel = [this](widgets::StatusBar* bar, int panel, const QRect& rect) {
         StatusBar1DrawPanel(bar, panel, toRECT(rect));
     };
+
+    connect(RenderBtn, &QPushButton::clicked, this, guarded(this, &TMainForm::RenderBtnClick));
+
+    PaintBox2->onPaint = [this](widgets::PaintBox*, QPaintEvent* event) { PaintBox2Paint(event); };
+    PaintBox2->onMouseDown = guarded(this, &TMainForm::PaintBox2MouseDown);
+    PaintBox2->onMouseMove = guarded(this, &TMainForm::PaintBox2MouseMove);
+    PaintBox2->onMouseUp = guarded(this, &TMainForm::PaintBox2MouseUp);
+    ErgPaintBox->onPaint = [this](widgets::PaintBox*, QPaintEvent* event) { ErgPaintBoxPaint(event); };
+    ErgPaintBox->onMouseDown = guarded(this, &TMainForm::ErgPaintBoxMouseDown);
+    ErgPaintBox->onMouseMove = guarded(this, &TMainForm::ErgPaintBoxMouseMove);
+    ErgPaintBox->onMouseUp = guarded(this, &TMainForm::ErgPaintBoxMouseUp);
+
+    connect(SaveAsBtn, &QPushButton::clicked, this, guarded(this, &TMainForm::SaveAsBtnClick));
+    connect(PrintBtn, &QPushButton::clicked, this, guarded(this, &TMainForm::PrintBtnClick));
 }
 
 // --- The window's own events ------------------------------------------------------------------
@@ -655,13 +718,118 @@ void TMainForm::webDocumentComplete(QObject*, const QString&, const QString&) {
 // --- Progress ------------------------------------------------------------------------------------
 
 void TMainForm::SetProStatus(std::int32_t percent) {
-    ProStatus = percent;
+    if (percent < ProStatus) {
+        ProStatus = percent;
+        // The repaint erases the longer bar and draws the shorter one before this returns.
+        StatusBar1->repaint();
+    } else {
+        ProStatus = percent;
+        SBarPaintMore();
+    }
 }
 
-void TMainForm::StatusBar1DrawPanel(widgets::StatusBar*, int, const gdi::RECT&) {}
+void TMainForm::StatusBar1DrawPanel(widgets::StatusBar* bar, int, const gdi::RECT& rect) {
+    {
+        gdi::PaintDC dc(bar, QRect(rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top));
+        app::drawProgressBar(dc.dc(), rect, ProStatus);
+    }
+    // Kept for the bars drawn between paints: after a resize they go where the panel now is.
+    ProRect = rect;
+}
+
+void SBarPaintMore() {
+    if (!MainForm) return;
+    const gdi::HWND window = gdi::WindowFromWidget(MainForm->StatusBar1);
+    const gdi::HDC dc = gdi::GetDC(window);
+    if (!dc) return;
+    app::drawProgressBar(dc, MainForm->ProRect, MainForm->ProStatus);
+    gdi::ReleaseDC(window, dc);
+}
 
 void TMainForm::WMUser(std::intptr_t wParam) {
     SetProStatus(std::int32_t(wParam));
+}
+
+// --- "Choose quality": Render ---------------------------------------------------------------------
+
+void TMainForm::RenderBtnClick() {
+    capture::RenderSettings settings;
+    settings.viewWidth = web->viewWidth();
+    settings.viewHeight = web->viewHeight();
+    settings.quality = wholeValue(QualEd->Value());
+    settings.pieceFactor = StuckEd->Value();
+    WindowRenderHost host(*this);
+    // A view that cannot draw throws; the general error handler shows why.
+    if (capture::Render(settings, host, &MainDib) != capture::RenderOutcome::Done) return;
+    PaintBox2->repaint();
+    // The other view shows the new picture when its page is next shown.
+    ErgPaintBox->update();
+}
+
+// --- The result views -------------------------------------------------------------------------------
+
+void TMainForm::PaintBox2Paint(QPaintEvent* event) {
+    app::paintResultView(PaintBox2, event, MainDib);
+}
+
+void TMainForm::PaintBox2MouseDown(Qt::MouseButton, Qt::KeyboardModifiers, int x, int y) {
+    PaintBox2Drag = true;
+    PaintBox2DragX = x;
+    PaintBox2DragY = y;
+}
+
+void TMainForm::PaintBox2MouseMove(Qt::KeyboardModifiers, int x, int y) {
+    if (!PaintBox2Drag) return;
+    app::dragScroll(ScrollBox3, PaintBox2DragX, PaintBox2DragY, x, y);
+}
+
+void TMainForm::PaintBox2MouseUp(Qt::MouseButton, Qt::KeyboardModifiers, int, int) {
+    PaintBox2Drag = false;
+}
+
+void TMainForm::ErgPaintBoxPaint(QPaintEvent* event) {
+    app::paintResultView(ErgPaintBox, event, MainDib);
+}
+
+void TMainForm::ErgPaintBoxMouseDown(Qt::MouseButton, Qt::KeyboardModifiers, int x, int y) {
+    ErgDrag = true;
+    ErgDragX = x;
+    ErgDragY = y;
+}
+
+void TMainForm::ErgPaintBoxMouseMove(Qt::KeyboardModifiers, int x, int y) {
+    if (!ErgDrag) return;
+    app::dragScroll(ErgScrollBox, ErgDragX, ErgDragY, x, y);
+}
+
+void TMainForm::ErgPaintBoxMouseUp(Qt::MouseButton, Qt::KeyboardModifiers, int, int) {
+    ErgDrag = false;
+}
+
+// --- "Save and print" -----------------------------------------------------------------------------
+
+void TMainForm::SaveAsBtnClick() {
+    if (!SaveDialog1->Execute(this)) return;
+    const QString name = SaveDialog1->fileName;
+    QString error;
+    bool saved = false;
+    {
+        WaitCursor wait;
+        saved = capture::WritePicture(MainDib, name, capture::formatForFileName(name), &error);
+    }
+    if (!saved) showErrorBox(error);
+}
+
+void TMainForm::PrintBtnClick() {
+    QPrinter printer(QPrinter::HighResolution);
+    if (!app::ExecutePrintDialog(printer, this)) return;
+    QString error;
+    bool printed = false;
+    {
+        WaitCursor wait;
+        printed = app::PrintPicture(MainDib, printer, &error);
+    }
+    if (!printed) showErrorBox(error);
 }
 
 // --- LocalDocumentChooserHost ------------------------------------------------------------------

@@ -168,10 +168,29 @@ class TMainForm : public QWidget, public document::LocalDocumentChooserHost {
     void webDocumentComplete(QObject* sender, const QString& frame, const QString& url);
 
     // --- Progress (drawn by the status bar's owner-drawn panel) --------------------------------
+    // A larger value draws the longer bar straight onto the status bar; a smaller one repaints
+    // the whole status bar before returning.
     void SetProStatus(std::int32_t percent);
     void StatusBar1DrawPanel(widgets::StatusBar* bar, int panel, const gdi::RECT& rect);
     // WM_USER: wParam is a percentage.
     void WMUser(std::intptr_t wParam);
+
+    // --- "Choose quality": Render --------------------------------------------------------------
+    void RenderBtnClick();
+
+    // --- The result views -----------------------------------------------------------------------
+    void PaintBox2Paint(QPaintEvent* event);
+    void PaintBox2MouseDown(Qt::MouseButton button, Qt::KeyboardModifiers shift, int x, int y);
+    void PaintBox2MouseMove(Qt::KeyboardModifiers shift, int x, int y);
+    void PaintBox2MouseUp(Qt::MouseButton button, Qt::KeyboardModifiers shift, int x, int y);
+    void ErgPaintBoxPaint(QPaintEvent* event);
+    void ErgPaintBoxMouseDown(Qt::MouseButton button, Qt::KeyboardModifiers shift, int x, int y);
+    void ErgPaintBoxMouseMove(Qt::KeyboardModifiers shift, int x, int y);
+    void ErgPaintBoxMouseUp(Qt::MouseButton button, Qt::KeyboardModifiers shift, int x, int y);
+
+    // --- "Save and print" -----------------------------------------------------------------------
+    void SaveAsBtnClick();
+    void PrintBtnClick();
 
     // The directory part of an executable's path, ending in exactly one '/'.
     static QString programDirOf(const QString& executablePath);
@@ -207,3 +226,7 @@ class TMainForm : public QWidget, public document::LocalDocumentChooserHost {
 
 // The main window while it exists.
 extern TMainForm* MainForm;
+
+// Draws the bar for MainForm's ProStatus over its ProRect straight onto the status bar, through
+// a window DC, without erasing anything: the longer bar covers the shorter one.
+void SBarPaintMore();

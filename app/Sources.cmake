@@ -10,5 +10,11 @@ target_sources(app PRIVATE
   Application.cpp
   MainUnit.h
   MainUnit.cpp
+  PrintPicture.h
+  PrintPicture.cpp
+  ProgressIndicator.h
+  ProgressIndicator.cpp
+  ResultView.h
+  ResultView.cpp
   resources/artwork/artwork.qrc
 )
