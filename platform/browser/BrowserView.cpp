@@ -212,7 +212,11 @@ std::optional<bool> captureAhead(PageSession& s, gdi::HDC dc, const gdi::RECT& b
     const std::int64_t width = cx1 - cx0;
     if (width > maxCaptureSide || width * (y1 - y0) > maxCapturePixels)
         return std::nullopt;
-    const std::int64_t cy1 = std::min(bh, y0 + std::max(y1 - y0, aheadCapturePixels / width));
+    // What is left of the bounds is taken whole when one capture can hold it, rather than
+    // leaving a sliver for a capture of its own.
+    std::int64_t cy1 = std::min(bh, y0 + std::max(y1 - y0, aheadCapturePixels / width));
+    if ((bh - y0) * width <= maxCapturePixels)
+        cy1 = bh;
 
     // Clip in document coordinates; dividing the device position by the scale, and nothing
     // else, keeps captures that meet exactly adjacent.
