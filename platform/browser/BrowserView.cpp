@@ -13,6 +13,7 @@
 #include <cstring>
 #include <map>
 #include <optional>
+#include <utility>
 
 namespace browser {
 
@@ -171,9 +172,27 @@ class PageSession {
     // it and the rest from the next.
     Capture m_capture;
     Capture m_previousCapture;
+    // The capture of the rows that follow the latest one, asked for before the latest one is
+    // decoded, so that the engine draws while this process decodes. Its pixels field stays
+    // empty; id is the call under way.
+    Capture m_ahead;
+    std::uint64_t m_aheadId = 0;
     void forgetCapture() {
         m_capture = Capture();
         m_previousCapture = Capture();
+        m_ahead.generation = ~std::uint64_t(0); // still under way: waited for before the next capture
+    }
+    // Waits for a capture under way and drops it: the engine takes one capture at a time.
+    void dropAhead() {
+        if (!m_aheadId)
+            return;
+        const std::uint64_t id = std::exchange(m_aheadId, 0);
+        m_ahead = Capture();
+        try {
+            connection().wait(id);
+        } catch (const BrowserError&) {
+            // Whatever went wrong shows again in the next call.
+        }
     }
     bool m_moveInFlight = false;
     bool m_movePending = false;
@@ -195,74 +214,151 @@ class PageSession {
 
 namespace {
 
-// Captures the visible rows [y0, y1) and columns [x0, x1) of a view drawn into bounds at one
-// scale, together with what a capture in pieces will ask for next: the bounds' whole width and
-// as many rows below as one capture holds. The capture is kept in the page's cache. Returns
-// nothing when the visible area alone is too large for one capture.
-std::optional<bool> captureAhead(PageSession& s, gdi::HDC dc, const gdi::RECT& bounds, std::int64_t x0,
-                                 std::int64_t y0, std::int64_t x1, std::int64_t y1, double scale,
-                                 QPointF scroll, std::uint64_t generation) {
-    const std::int64_t bw = std::int64_t(bounds.right) - bounds.left;
-    const std::int64_t bh = std::int64_t(bounds.bottom) - bounds.top;
-    std::int64_t cx0 = x0, cx1 = x1;
+// The part of a view drawn into bounds (bw x bh) that one capture made ahead covers, from row
+// y0 on: the bounds' whole width when it fits one capture, and as many rows as one capture made
+// ahead holds, at least minRows; the rest of the bounds whole when one capture can hold it.
+// Nothing when the columns [x0, x1) and minRows rows are too large for one capture.
+struct Region {
+    std::int64_t x0, y0, x1, y1;
+};
+std::optional<Region> aheadRegion(std::int64_t bw, std::int64_t bh, std::int64_t x0, std::int64_t x1,
+                                  std::int64_t y0, std::int64_t minRows) {
     if (bw <= maxCaptureSide) {
-        cx0 = 0;
-        cx1 = bw;
+        x0 = 0;
+        x1 = bw;
     }
-    const std::int64_t width = cx1 - cx0;
-    if (width > maxCaptureSide || width * (y1 - y0) > maxCapturePixels)
+    const std::int64_t width = x1 - x0;
+    if (width > maxCaptureSide || width * minRows > maxCapturePixels)
         return std::nullopt;
-    // What is left of the bounds is taken whole when one capture can hold it, rather than
-    // leaving a sliver for a capture of its own.
-    std::int64_t cy1 = std::min(bh, y0 + std::max(y1 - y0, aheadCapturePixels / width));
+    std::int64_t y1 = std::min(bh, y0 + std::max(minRows, aheadCapturePixels / width));
     if ((bh - y0) * width <= maxCapturePixels)
-        cy1 = bh;
+        y1 = bh;
+    return Region{x0, y0, x1, y1};
+}
 
+std::uint64_t sendCapture(PageSession& s, const Region& r, double scale, QPointF scroll) {
     // Clip in document coordinates; dividing the device position by the scale, and nothing
     // else, keeps captures that meet exactly adjacent.
-    const Json clip = {{"x", scroll.x() + double(cx0) / scale},
-                       {"y", scroll.y() + double(y0) / scale},
-                       {"width", double(width) / scale},
-                       {"height", double(cy1 - y0) / scale},
+    const Json clip = {{"x", scroll.x() + double(r.x0) / scale},
+                       {"y", scroll.y() + double(r.y0) / scale},
+                       {"width", double(r.x1 - r.x0) / scale},
+                       {"height", double(r.y1 - r.y0) / scale},
                        {"scale", scale}};
     ++screenshots;
-    const Message shot = s.call("Page.captureScreenshot", {{"format", "png"}, {"clip", clip}, {"optimizeForSpeed", true}});
+    return s.connection().send("Page.captureScreenshot",
+                               {{"format", "png"}, {"clip", clip}, {"optimizeForSpeed", true}}, s.id());
+}
+
+// Decodes a capture's answer into out; false when the picture cannot be read.
+bool decodeShot(const Message& shot, const Region& r, Pixels& out) {
     std::vector<std::uint8_t> png;
-    Pixels captured;
     if (!decodeBase64(shot.data.empty() ? shot.json.value("data", std::string()) : shot.data, png) ||
-        !decodePng(png.data(), png.size(), captured, nullptr))
+        !decodePng(png.data(), png.size(), out, nullptr))
         return false;
-    const int expectW = int(width), expectH = int(cy1 - y0);
-    if (captured.width != expectW || captured.height != expectH) {
+    const int expectW = int(r.x1 - r.x0), expectH = int(r.y1 - r.y0);
+    if (out.width != expectW || out.height != expectH) {
         // The engine rounds the picture's size itself; a pixel more or less at the far edge is
         // made up with white or cut off.
         Pixels fitted;
         fitted.width = expectW;
         fitted.height = expectH;
         fitted.bgrx.assign(std::size_t(expectW) * std::size_t(expectH), 0xFFFFFFu);
-        for (int y = 0; y < std::min(expectH, captured.height); ++y)
-            std::memcpy(fitted.row(y), captured.row(y), std::size_t(std::min(expectW, captured.width)) * 4);
-        captured = std::move(fitted);
+        for (int y = 0; y < std::min(expectH, out.height); ++y)
+            std::memcpy(fitted.row(y), out.row(y), std::size_t(std::min(expectW, out.width)) * 4);
+        out = std::move(fitted);
     }
+    return true;
+}
 
-    s.m_previousCapture = std::move(s.m_capture);
-    PageSession::Capture& cache = s.m_capture;
-    cache.pixels = std::move(captured);
-    cache.generation = generation;
-    cache.boundsWidth = bw;
-    cache.boundsHeight = bh;
-    cache.viewSize = s.viewSize();
-    cache.scroll = scroll;
-    cache.x0 = cx0;
-    cache.y0 = y0;
-    cache.x1 = cx1;
-    cache.y1 = cy1;
+PageSession::Capture captureOf(const Region& r, std::uint64_t generation, std::int64_t bw, std::int64_t bh, QSize size,
+                               QPointF scroll) {
+    PageSession::Capture c;
+    c.generation = generation;
+    c.boundsWidth = bw;
+    c.boundsHeight = bh;
+    c.viewSize = size;
+    c.scroll = scroll;
+    c.x0 = r.x0;
+    c.y0 = r.y0;
+    c.x1 = r.x1;
+    c.y1 = r.y1;
+    return c;
+}
 
-    std::vector<std::uint32_t> part(std::size_t((x1 - x0) * (y1 - y0)));
-    for (std::int64_t r = 0; r < y1 - y0; ++r)
-        std::memcpy(part.data() + std::size_t(r * (x1 - x0)), cache.pixels.row(int(r)) + (x0 - cx0),
-                    std::size_t(x1 - x0) * 4);
-    return putPixels(dc, bounds.left + x0, bounds.top + y0, int(x1 - x0), int(y1 - y0), part.data());
+// Puts rows from the latest captures, starting at y0, for as long as they hold the next row;
+// y0 moves on. False when the DC refused the pixels.
+bool putCached(PageSession& s, gdi::HDC dc, const gdi::RECT& bounds, std::int64_t x0, std::int64_t& y0,
+               std::int64_t x1, std::int64_t y1, std::uint64_t generation, QSize size, QPointF scroll) {
+    const std::int64_t bw = std::int64_t(bounds.right) - bounds.left;
+    const std::int64_t bh = std::int64_t(bounds.bottom) - bounds.top;
+    while (y0 < y1) {
+        const PageSession::Capture* from = nullptr;
+        for (const PageSession::Capture* c : {&s.m_capture, &s.m_previousCapture})
+            if (c->matches(generation, bw, bh, size, scroll) && x0 >= c->x0 && x1 <= c->x1 && y0 >= c->y0 &&
+                y0 < c->y1)
+                from = c;
+        if (!from)
+            return true;
+        const std::int64_t rows = std::min(y1, from->y1) - y0;
+        std::vector<std::uint32_t> part(std::size_t((x1 - x0) * rows));
+        for (std::int64_t r = 0; r < rows; ++r)
+            std::memcpy(part.data() + std::size_t(r * (x1 - x0)), from->pixels.row(int(y0 + r - from->y0)) + (x0 - from->x0),
+                        std::size_t(x1 - x0) * 4);
+        if (!putPixels(dc, bounds.left + x0, bounds.top + y0, int(x1 - x0), int(rows), part.data()))
+            return false;
+        y0 += rows;
+    }
+    return true;
+}
+
+// Draws the visible rows [y0, y1) and columns [x0, x1) of a view drawn into bounds at one scale,
+// from captures made ahead: what a capture in pieces will ask for next is captured with what is
+// asked for now, and the capture after that goes to the engine while this one is decoded.
+// Nothing when the visible area alone is too large for one capture.
+std::optional<bool> drawAhead(PageSession& s, gdi::HDC dc, const gdi::RECT& bounds, std::int64_t x0, std::int64_t y0,
+                              std::int64_t x1, std::int64_t y1, double scale, QPointF scroll,
+                              std::uint64_t generation) {
+    const std::int64_t bw = std::int64_t(bounds.right) - bounds.left;
+    const std::int64_t bh = std::int64_t(bounds.bottom) - bounds.top;
+    const QSize size = s.viewSize();
+    for (;;) {
+        if (!putCached(s, dc, bounds, x0, y0, x1, y1, generation, size, scroll))
+            return false;
+        if (y0 >= y1)
+            return true;
+
+        Region region{};
+        std::uint64_t id = 0;
+        const PageSession::Capture& ahead = s.m_ahead;
+        if (s.m_aheadId && ahead.matches(generation, bw, bh, size, scroll) && x0 >= ahead.x0 && x1 <= ahead.x1 &&
+            y0 >= ahead.y0 && y0 < ahead.y1) {
+            region = Region{ahead.x0, ahead.y0, ahead.x1, ahead.y1};
+            id = std::exchange(s.m_aheadId, 0);
+            s.m_ahead = PageSession::Capture();
+        } else {
+            s.dropAhead();
+            const auto wanted = aheadRegion(bw, bh, x0, x1, y0, y1 - y0);
+            if (!wanted)
+                return std::nullopt;
+            region = *wanted;
+            id = sendCapture(s, region, scale, scroll);
+        }
+        const Message shot = s.connection().wait(id);
+        // The engine is free again: the rows after these go to it before these are decoded.
+        if (region.y1 < bh) {
+            if (const auto next = aheadRegion(bw, bh, region.x0, region.x1, region.y1, 1)) {
+                s.m_ahead = captureOf(*next, generation, bw, bh, size, scroll);
+                s.m_aheadId = sendCapture(s, *next, scale, scroll);
+            }
+        }
+        // The capture before the latest is no longer needed; its memory is, for the new one.
+        s.m_previousCapture = PageSession::Capture();
+        PageSession::Capture fresh = captureOf(region, generation, bw, bh, size, scroll);
+        if (!decodeShot(shot, region, fresh.pixels))
+            return false;
+        s.m_previousCapture = std::move(s.m_capture);
+        s.m_capture = std::move(fresh);
+    }
 }
 
 void handleBrowserEvent(const Message& message) {
@@ -303,6 +399,8 @@ PageSession::~PageSession() {
     sessionsById().erase(m_sessionId);
     Engine* e = Engine::current();
     if (e && e->generation() == m_generation) {
+        if (m_aheadId)
+            e->connection().abandon(m_aheadId);
         e->connection().removeEventHandler(m_sessionId);
         if (!e->connection().closed())
             e->connection().sendWithoutReply("Target.closeTarget", {{"targetId", m_targetId}}, {});
@@ -563,29 +661,8 @@ bool BrowserView::draw(gdi::HDC dc, const gdi::RECT& bounds) {
         const QPointF scroll = s.scrollOffset();
 
         if (uniform) {
-            // Rows the latest captures hold are put from them; the rest, if any, is captured.
-            for (;;) {
-                const PageSession::Capture* from = nullptr;
-                for (const PageSession::Capture* c : {&s.m_capture, &s.m_previousCapture})
-                    if (c->matches(generation, bw, bh, m_size, scroll) && x0 >= c->x0 && x1 <= c->x1 &&
-                        y0 >= c->y0 && y0 < c->y1)
-                        from = c;
-                if (!from)
-                    break;
-                const std::int64_t rows = std::min(y1, from->y1) - y0;
-                std::vector<std::uint32_t> part(std::size_t((x1 - x0) * rows));
-                for (std::int64_t r = 0; r < rows; ++r)
-                    std::memcpy(part.data() + std::size_t(r * (x1 - x0)),
-                                from->pixels.row(int(y0 + r - from->y0)) + (x0 - from->x0),
-                                std::size_t(x1 - x0) * 4);
-                if (!putPixels(dc, bounds.left + x0, bounds.top + y0, int(x1 - x0), int(rows), part.data()))
-                    return false;
-                y0 += rows;
-                if (y0 >= y1)
-                    return true;
-            }
             try {
-                if (const auto done = captureAhead(s, dc, bounds, x0, y0, x1, y1, scale, scroll, generation))
+                if (const auto done = drawAhead(s, dc, bounds, x0, y0, x1, y1, scale, scroll, generation))
                     return *done;
             } catch (const BrowserError&) {
                 s.m_stalledGeneration = generation;
@@ -594,6 +671,7 @@ bool BrowserView::draw(gdi::HDC dc, const gdi::RECT& bounds) {
         }
 
         // Pieces of the visible area, each small enough to capture at once.
+        s.dropAhead();
         const std::int64_t tileW = std::max<std::int64_t>(
             1, std::min<std::int64_t>(x1 - x0, std::int64_t(double(maxCaptureSide) / rx)));
         const std::int64_t tileH = std::max<std::int64_t>(
@@ -841,6 +919,7 @@ void shutdownEngine() {
 
 QByteArray rawPageCall(BrowserView* view, const QString& method, const QByteArray& paramsJson) {
     PageSession& s = view->session();
+    s.dropAhead();
     Json params =
         paramsJson.isEmpty() ? Json::object() : Json::parse(paramsJson.toStdString(), nullptr, false);
     if (params.is_discarded()) throw BrowserError(QStringLiteral("The parameters are not JSON."));

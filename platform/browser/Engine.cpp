@@ -162,6 +162,8 @@ QStringList Engine::arguments(const QString& profile) {
         // A wheel turn in the live view should scroll at once, not over an animation that
         // a capture could catch half way.
         QStringLiteral("--disable-smooth-scrolling"),
+        QStringLiteral("--disable-frame-rate-limit"),
+        QStringLiteral("--disable-gpu-vsync"),
     };
     // The engine's sandbox needs user namespaces that root cannot have; as root the engine
     // refuses to start with it.

@@ -1,0 +1,247 @@
+// Render against the engine alone, side by side in one run with the same engine:
+//
+//   Render of an 800 x 1000 view at 100 % and 200 % and of a 1000 x 20000 view at 100 %, each
+//   against one Page.captureScreenshot of the same area and scale (target: at most 1.3 times);
+//
+//   bench_render --memory   peak memory of one Render of the 1000 x 20000 view beyond what the
+//                           process held before it, less the output picture (target: 64 MiB);
+//
+//   bench_render --tall     a 800 x 20000 view at 400 % (3200 x 80000, about 770 MB): every row
+//                           of the picture is checked against the page. Takes minutes.
+#include "bench/common/RatioReporter.h"
+#include "capture/Render.h"
+#include "platform/browser/BrowserView.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QGuiApplication>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <sys/resource.h>
+
+using namespace gdi;
+
+namespace {
+
+class Host : public capture::RenderHost {
+public:
+    explicit Host(browser::BrowserView& view) : m_view(view) {}
+    bool drawView(HDC dc, const RECT& bounds) override {
+        return browser::OleDraw(&m_view, browser::DVASPECT_CONTENT, dc, &bounds) == browser::S_OK;
+    }
+    HDC acquireReadDC() override { return GetDC(nullptr); }
+    void releaseReadDC(HDC dc) override { ReleaseDC(nullptr, dc); }
+    void setProStatus(int) override {}
+    void showError(const char* text) override { std::fprintf(stderr, "Render: %s\n", text); }
+
+private:
+    browser::BrowserView& m_view;
+};
+
+QTemporaryDir& pagesDir() {
+    static QTemporaryDir dir;
+    return dir;
+}
+
+// Bands 100 pixels high, each in a colour of its own, with text on each: a page whose every
+// row can be checked.
+QString bandsPage(int bands) {
+    const QString path = pagesDir().filePath(QStringLiteral("bands-%1.html").arg(bands));
+    QFile f(path);
+    f.open(QIODevice::WriteOnly);
+    f.write("<!doctype html><html><body style='margin:0'>");
+    for (int i = 0; i < bands; ++i)
+        f.write(QStringLiteral("<div style='height:100px;background:rgb(%1,%2,%3);font:18px sans-serif'>"
+                               "band %4 &mdash; the quick brown fox</div>")
+                    .arg((i * 53) % 256)
+                    .arg((i * 97 + 40) % 256)
+                    .arg((i * 29 + 80) % 256)
+                    .arg(i)
+                    .toUtf8());
+    f.write("</body></html>");
+    return path;
+}
+
+void load(browser::BrowserView& view, const QString& path, int w, int h) {
+    view.resize(w, h);
+    QEventLoop loop;
+    QObject::connect(&view, &browser::BrowserView::documentComplete, &loop, [&](const QString& frame, const QString&) {
+        if (frame == view.mainFrameId())
+            loop.quit();
+    });
+    QTimer::singleShot(30000, &loop, &QEventLoop::quit);
+    view.navigate(path);
+    loop.exec();
+}
+
+browser::BrowserView& sharedView() {
+    static browser::BrowserView* view = new browser::BrowserView;
+    return *view;
+}
+
+void renderBench(benchmark::State& state, int w, int h, int percent) {
+    browser::BrowserView& view = sharedView();
+    load(view, bandsPage(h / 100 + 1), w, h);
+    Host host(view);
+    for (auto _ : state) {
+        state.PauseTiming();
+        QCoreApplication::processEvents(); // a new turn: nothing may come from the last run's captures
+        DibRecord picture{};
+        state.ResumeTiming();
+        capture::RenderSettings s;
+        s.viewWidth = w;
+        s.viewHeight = h;
+        s.quality = percent;
+        if (capture::Render(s, host, &picture) != capture::RenderOutcome::Done)
+            state.SkipWithError("Render failed");
+        state.PauseTiming();
+        deldib(picture);
+        state.ResumeTiming();
+    }
+}
+
+void rawBench(benchmark::State& state, int w, int h, int percent) {
+    browser::BrowserView& view = sharedView();
+    load(view, bandsPage(h / 100 + 1), w, h);
+    const double scale = percent / 100.0;
+    const QByteArray params = QStringLiteral("{\"format\":\"png\",\"optimizeForSpeed\":true,\"clip\":{\"x\":0,\"y\":0,"
+                                             "\"width\":%1,\"height\":%2,\"scale\":%3}}")
+                                  .arg(w)
+                                  .arg(h)
+                                  .arg(scale)
+                                  .toUtf8();
+    for (auto _ : state) {
+        state.PauseTiming();
+        QCoreApplication::processEvents();
+        state.ResumeTiming();
+        const QByteArray data = browser::engine::rawPageCall(&view, QStringLiteral("Page.captureScreenshot"), params);
+        benchmark::DoNotOptimize(data.size());
+    }
+}
+
+void BM_Render_800x1000_100(benchmark::State& s) { renderBench(s, 800, 1000, 100); }
+void BM_Raw_800x1000_100(benchmark::State& s) { rawBench(s, 800, 1000, 100); }
+void BM_Render_800x1000_200(benchmark::State& s) { renderBench(s, 800, 1000, 200); }
+void BM_Raw_800x1000_200(benchmark::State& s) { rawBench(s, 800, 1000, 200); }
+void BM_Render_1000x20000_100(benchmark::State& s) { renderBench(s, 1000, 20000, 100); }
+void BM_Raw_1000x20000_100(benchmark::State& s) { rawBench(s, 1000, 20000, 100); }
+
+long maxRssKiB() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return u.ru_maxrss;
+}
+
+int memoryCheck() {
+    browser::BrowserView view;
+    load(view, bandsPage(201), 1000, 20000);
+    Host host(view);
+    // Warm up the engine and every code path once at a small size, so that the figure below is
+    // Render's own.
+    {
+        capture::RenderSettings s;
+        s.viewWidth = 1000;
+        s.viewHeight = 20000;
+        s.quality = 10;
+        DibRecord small{};
+        capture::Render(s, host, &small);
+        deldib(small);
+    }
+    QCoreApplication::processEvents();
+    const long before = maxRssKiB();
+    capture::RenderSettings s;
+    s.viewWidth = 1000;
+    s.viewHeight = 20000;
+    s.quality = 100;
+    DibRecord picture{};
+    if (capture::Render(s, host, &picture) != capture::RenderOutcome::Done)
+        return 1;
+    const long after = maxRssKiB();
+    const double outputMiB = double(picture.info->bmiHeader.biSizeImage) / (1 << 20);
+    const double growthMiB = double(after - before) / 1024;
+    const double beyond = growthMiB - outputMiB;
+    std::printf("peak memory during Render of 1000 x 20000 at 100 %%: +%.1f MiB, output picture %.1f MiB, "
+                "beyond the picture %.1f MiB (target <= 64) %s\n",
+                growthMiB, outputMiB, beyond, beyond <= 64 ? "met" : "NOT MET");
+    deldib(picture);
+    return beyond <= 64 ? 0 : 1;
+}
+
+int tallCheck() {
+    browser::BrowserView view;
+    const int bands = 200;
+    load(view, bandsPage(bands), 800, 20000);
+    Host host(view);
+    capture::RenderSettings s;
+    s.viewWidth = 800;
+    s.viewHeight = 20000;
+    s.quality = 400;
+    DibRecord picture{};
+    QElapsedTimer timer;
+    timer.start();
+    const auto outcome = capture::Render(s, host, &picture);
+    const double seconds = timer.elapsed() / 1000.0;
+    if (outcome != capture::RenderOutcome::Done) {
+        std::printf("Render of 3200 x 80000 failed\n");
+        return 1;
+    }
+    const int W = picture.info->bmiHeader.biWidth, H = picture.info->bmiHeader.biHeight;
+    // Each band is 400 rows of one colour at the right edge (the text stays at the left). A
+    // black, blank, repeated or shifted row shows as the wrong colour.
+    long wrongRows = 0;
+    long firstWrong = -1;
+    for (int top = 0; top < H; ++top) {
+        const int band = top / 400;
+        const std::uint8_t* row = picture.bits + std::ptrdiff_t(H - 1 - top) * picture.bytesPerRow;
+        bool ok = true;
+        for (int x : {W - 1, W - 200, W / 2 + 700}) {
+            const std::uint8_t* p = row + 3 * x;
+            ok &= p[2] == (band * 53) % 256 && p[1] == (band * 97 + 40) % 256 && p[0] == (band * 29 + 80) % 256;
+        }
+        if (!ok && firstWrong < 0)
+            firstWrong = top;
+        wrongRows += !ok;
+    }
+    std::printf("3200 x 80000 (800 x 20000 view at 400 %%): %d x %d in %.1f s, %ld wrong rows%s\n", W, H, seconds,
+                wrongRows, wrongRows ? "" : " - seamless and complete");
+    if (firstWrong >= 0)
+        std::printf("first wrong row: %ld\n", firstWrong);
+    deldib(picture);
+    return W == 3200 && H == 80000 && wrongRows == 0 ? 0 : 1;
+}
+
+} // namespace
+
+BENCHMARK(BM_Render_800x1000_100)->Unit(benchmark::kMillisecond)->Iterations(10)->Repetitions(3)->ReportAggregatesOnly(true);
+BENCHMARK(BM_Raw_800x1000_100)->Unit(benchmark::kMillisecond)->Iterations(10)->Repetitions(3)->ReportAggregatesOnly(true);
+BENCHMARK(BM_Render_800x1000_200)->Unit(benchmark::kMillisecond)->Iterations(5)->Repetitions(3)->ReportAggregatesOnly(true);
+BENCHMARK(BM_Raw_800x1000_200)->Unit(benchmark::kMillisecond)->Iterations(5)->Repetitions(3)->ReportAggregatesOnly(true);
+BENCHMARK(BM_Render_1000x20000_100)->Unit(benchmark::kMillisecond)->Iterations(2)->Repetitions(3)->ReportAggregatesOnly(true);
+BENCHMARK(BM_Raw_1000x20000_100)->Unit(benchmark::kMillisecond)->Iterations(2)->Repetitions(3)->ReportAggregatesOnly(true);
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--memory") == 0)
+            return memoryCheck();
+        if (std::strcmp(argv[i], "--tall") == 0)
+            return tallCheck();
+    }
+    benchmark::Initialize(&argc, argv);
+    bench::RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    std::printf("\nRatios, all from this run (Render / one raw screenshot of the same area and scale):\n");
+    bool ok = reporter.ratio("800 x 1000 at 100 %", "BM_Render_800x1000_100", "BM_Raw_800x1000_100", 1.3);
+    ok &= reporter.ratio("800 x 1000 at 200 %", "BM_Render_800x1000_200", "BM_Raw_800x1000_200", 1.3);
+    ok &= reporter.ratio("1000 x 20000 at 100 %", "BM_Render_1000x20000_100", "BM_Raw_1000x20000_100", 1.3);
+    benchmark::Shutdown();
+    return ok ? 0 : 1;
+}
