@@ -46,6 +46,14 @@ Span visibleSpan(long long origin, long long extent, long long lo, long long hi)
     return Span{int(b), int(e)};
 }
 
+// The destination columns and rows that can reach the device; false when none can.
+bool visibleSpans(HDC dc, int destX, int destY, int destWidth, int destHeight, Span* cols, Span* rows) {
+    const Visible vis = visibleArea(dc);
+    *cols = visibleSpan(destX, destWidth, vis.left, vis.right);
+    *rows = visibleSpan(destY, destHeight, vis.top, vis.bottom);
+    return !cols->empty() && !rows->empty();
+}
+
 bool fitsInt(long long v) { return v >= INT_MIN && v <= INT_MAX; }
 
 void showDeviceMessage(const char* text) {
@@ -79,10 +87,8 @@ void stretchRows(HDC DC, int DestX, int DestY, int DestWidth, int DestHeight, co
 
     // Rows and columns outside the clip box never reach the device: skip them. What is drawn
     // inside stays exactly what a full draw would put there.
-    const Visible vis = visibleArea(DC);
-    const Span cols = visibleSpan(DestX, DestWidth, vis.left, vis.right);
-    const Span rows = visibleSpan(DestY, DestHeight, vis.top, vis.bottom);
-    if (cols.empty() || rows.empty())
+    Span cols{}, rows{};
+    if (!visibleSpans(DC, DestX, DestY, DestWidth, DestHeight, &cols, &rows))
         return;
 
     DibRecord row;
@@ -173,10 +179,8 @@ void halftoneMethod(HDC DC, int DestX, int DestY, int DestWidth, int DestHeight,
     if (copyWidth <= 0 || copyHeight <= 0 || ws <= 0 || hs <= 0)
         return;
 
-    const Visible vis = visibleArea(DC);
-    const Span cols = visibleSpan(DestX, DestWidth, vis.left, vis.right);
-    const Span rows = visibleSpan(DestY, DestHeight, vis.top, vis.bottom);
-    if (cols.empty() || rows.empty())
+    Span cols{}, rows{};
+    if (!visibleSpans(DC, DestX, DestY, DestWidth, DestHeight, &cols, &rows))
         return;
 
     // Only the part of the copy that the visible destination reads is halftoned; the rest of

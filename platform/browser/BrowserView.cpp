@@ -734,24 +734,9 @@ bool BrowserView::draw(gdi::HDC dc, const gdi::RECT& bounds) {
                 ++done; // this one is no longer pending
                 throw;
             }
-            std::vector<std::uint8_t> png;
             Pixels captured;
-            if (!decodeBase64(shot.data.empty() ? shot.json.value("data", std::string()) : shot.data, png) ||
-                !decodePng(png.data(), png.size(), captured, nullptr))
+            if (!decodeShot(shot, Region{p.cx0, p.cy0, p.cx1, p.cy1}, captured))
                 return false;
-            const int expectW = int(p.cx1 - p.cx0), expectH = int(p.cy1 - p.cy0);
-            if (captured.width != expectW || captured.height != expectH) {
-                // The engine rounds the picture's size itself; a pixel more or less at the far
-                // edge is made up with white or cut off.
-                Pixels fitted;
-                fitted.width = expectW;
-                fitted.height = expectH;
-                fitted.bgrx.assign(std::size_t(expectW) * std::size_t(expectH), 0xFFFFFFu);
-                for (int y = 0; y < std::min(expectH, captured.height); ++y)
-                    std::memcpy(fitted.row(y), captured.row(y),
-                                std::size_t(std::min(expectW, captured.width)) * 4);
-                captured = std::move(fitted);
-            }
             if (uniform) {
                 if (!putPixels(dc, bounds.left + p.tx, bounds.top + p.ty, int(p.tw), int(p.th),
                                captured.bgrx.data()))
