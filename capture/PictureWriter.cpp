@@ -268,6 +268,10 @@ bool WritePicture(const DibRecord& dib, const QString& fileName, PictureFormat f
     QString ignored;
     if (!error)
         error = &ignored;
+    if (!dib.bits || !dib.info) {
+        *error = QStringLiteral("There is no picture to save.");
+        return false;
+    }
     QSaveFile file(fileName);
     if (!file.open(QIODevice::WriteOnly)) {
         *error = QStringLiteral("Could not save \"%1\": %2").arg(fileName, file.errorString());
