@@ -44,7 +44,9 @@ public:
     StripBitmap(const StripBitmap&) = delete;
     StripBitmap& operator=(const StripBitmap&) = delete;
 
-    // False when the bitmap cannot be made; whatever was made is released again.
+    // False when the bitmap cannot be made; whatever was made is released again. A bitmap
+    // that is made but cannot get a device context of its own is not a matter of size: that
+    // raises a RenderError.
     bool create(int width, int height) {
         BITMAPINFO info{};
         info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
@@ -62,7 +64,7 @@ public:
         m_dc = CreateCompatibleDC(nullptr);
         if (!m_dc) {
             reset();
-            return false;
+            throw RenderError("Could not get a device context for drawing the page.");
         }
         m_previous = SelectObject(m_dc, m_bitmap);
         // A new off-screen bitmap starts white, so a view that draws nothing leaves white.

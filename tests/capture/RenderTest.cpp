@@ -249,8 +249,6 @@ TEST(Render, FailuresKeepThePreviousPictureAndFreeEverything) {
         // 1200 rows: strips at 0, 500, 1000; two columns each (width 600).
         {"strip bitmap of the third strip", Call::CreateDIBSection, 3,
          "Could not create bitmap! Please choose a smaller size!", {41, 83, 0}},
-        {"strip DC of the first strip", Call::CreateCompatibleDC, 1,
-         "Could not create bitmap! Please choose a smaller size!", {0}},
         {"strip DIB of the second strip", Call::newdib, 3, "Could not create bitmap! Please choose a smaller size!",
          {41, 0}},
         {"read-back of the second piece", Call::GetDIBits, 2, "Could not copy bitmap! Not enough free memory?!",
@@ -277,6 +275,25 @@ TEST(Render, FailuresKeepThePreviousPictureAndFreeEverything) {
         EXPECT_EQ(host.readDCs, 0);
         base.expectNothingLeft(1); // the previous picture, still held
     }
+}
+
+// A strip bitmap without a device context is not a size problem: the run ends with an error
+// for the general error handler, after releasing everything it made.
+TEST(Render, AStripWithoutADeviceContextRaisesAnError) {
+    const Baseline base;
+    FakeHost host;
+    Previous previous;
+    DibRecord main = previous.dib;
+    {
+        gdi::testing::FailureScope scope;
+        gdi::testing::FailNthCall(gdi::testing::Call::CreateCompatibleDC, 2);
+        EXPECT_THROW(capture::Render(settings(600, 1200), host, &main), capture::RenderError);
+    }
+    EXPECT_TRUE(host.errors.empty());
+    EXPECT_EQ(host.progress, (std::vector<int>{41, 0}));
+    EXPECT_TRUE(previous.untouched());
+    EXPECT_EQ(host.readDCs, 0);
+    base.expectNothingLeft(1);
 }
 
 TEST(Render, ADeadViewEndsTheRunWithAnErrorInsteadOfAWhitePicture) {
