@@ -65,9 +65,10 @@ bool createDib(DibRecord* out, int width, int height, int bitsPerPixel, const BI
     // Every size is formed in 64 bits; a picture whose byte count does not fit in the header's
     // 32-bit image size cannot be described by a BITMAPINFO and is refused.
     const std::int64_t stride = bytesPerRow(width, bitsPerPixel);
-    const std::int64_t imageSize = stride * std::int64_t(height);
-    if (stride > std::numeric_limits<std::int32_t>::max() ||
-        imageSize > std::int64_t(std::numeric_limits<std::uint32_t>::max()))
+    if (stride > std::numeric_limits<std::int32_t>::max())
+        return false;
+    const std::int64_t imageSize = stride * std::int64_t(height); // below 2^62: no overflow
+    if (imageSize > std::int64_t(std::numeric_limits<std::uint32_t>::max()))
         return false;
     if (!memoryAvailableFor(std::uint64_t(imageSize)))
         return false;
