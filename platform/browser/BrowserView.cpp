@@ -300,11 +300,13 @@ bool putCached(PageSession& s, gdi::HDC dc, const gdi::RECT& bounds, std::int64_
         if (!from)
             return true;
         const std::int64_t rows = std::min(y1, from->y1) - y0;
-        std::vector<std::uint32_t> part(std::size_t((x1 - x0) * rows));
-        for (std::int64_t r = 0; r < rows; ++r)
-            std::memcpy(part.data() + std::size_t(r * (x1 - x0)), from->pixels.row(int(y0 + r - from->y0)) + (x0 - from->x0),
-                        std::size_t(x1 - x0) * 4);
-        if (!putPixels(dc, bounds.left + x0, bounds.top + y0, int(x1 - x0), int(rows), part.data()))
+        // Straight from the capture: a top-down DIB of its whole width, the part picked out by
+        // the source position.
+        const gdi::BITMAPINFO info = topDownInfo(from->pixels.width, from->pixels.height);
+        if (gdi::SetDIBitsToDevice(dc, int(bounds.left + x0), int(bounds.top + y0), gdi::DWORD(x1 - x0),
+                                   gdi::DWORD(rows), int(x0 - from->x0), int(y0 - from->y0), 0,
+                                   gdi::UINT(from->pixels.height), from->pixels.bgrx.data(), &info,
+                                   gdi::DIB_RGB_COLORS) <= 0)
             return false;
         y0 += rows;
     }
@@ -351,9 +353,11 @@ std::optional<bool> drawAhead(PageSession& s, gdi::HDC dc, const gdi::RECT& boun
                 s.m_aheadId = sendCapture(s, *next, scale, scroll);
             }
         }
-        // The capture before the latest is no longer needed; its memory is, for the new one.
-        s.m_previousCapture = PageSession::Capture();
+        // The capture before the latest is no longer needed; its memory is, for the new one
+        // (reusing the buffer also spares the fresh pages' faults).
         PageSession::Capture fresh = captureOf(region, generation, bw, bh, size, scroll);
+        fresh.pixels = std::move(s.m_previousCapture.pixels);
+        s.m_previousCapture = PageSession::Capture();
         if (!decodeShot(shot, region, fresh.pixels))
             return false;
         s.m_previousCapture = std::move(s.m_capture);
