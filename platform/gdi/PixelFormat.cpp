@@ -275,9 +275,10 @@ void readNativeSpan(const Surface& s, int y, int x0, int n, std::uint32_t* out) 
     }
 }
 
-void readRgb(const Surface& s, int y, const int* cols, int n, std::uint32_t* out) {
-    const PixelFormat& f = s.format;
-    readNative(s, y, cols, n, out);
+namespace {
+
+// Native pixel values (palette indices, masked words) to 0x00RRGGBB, in place.
+void nativeToRgb(const PixelFormat& f, int n, std::uint32_t* out) {
     switch (f.bpp) {
     case 1:
     case 4:
@@ -299,28 +300,16 @@ void readRgb(const Surface& s, int y, const int* cols, int n, std::uint32_t* out
     }
 }
 
+} // namespace
+
+void readRgb(const Surface& s, int y, const int* cols, int n, std::uint32_t* out) {
+    readNative(s, y, cols, n, out);
+    nativeToRgb(s.format, n, out);
+}
+
 void readRgbSpan(const Surface& s, int y, int x, int n, std::uint32_t* out) {
-    const PixelFormat& f = s.format;
     readNativeSpan(s, y, x, n, out);
-    switch (f.bpp) {
-    case 1:
-    case 4:
-    case 8:
-        for (int i = 0; i < n; ++i)
-            out[i] = f.colors[out[i]];
-        break;
-    case 24:
-        break;
-    default:
-        if (f.isRgb32()) {
-            for (int i = 0; i < n; ++i)
-                out[i] &= 0xFFFFFF;
-        } else {
-            for (int i = 0; i < n; ++i)
-                out[i] = unpackMasked(f, out[i]);
-        }
-        break;
-    }
+    nativeToRgb(s.format, n, out);
 }
 
 void writeNativeSpan(const Surface& s, int y, int x0, int n, const std::uint32_t* in) {
