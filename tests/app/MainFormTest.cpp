@@ -18,6 +18,7 @@
 #include "platform/widgets/ImageControl.h"
 #include "platform/widgets/PaintBox.h"
 #include "platform/widgets/SpinEdit.h"
+#include "tests/app/WindowTestSupport.h"
 #include "tests/widgets/QStringPrinter.h"
 
 #include <QApplication>
@@ -58,16 +59,6 @@ class PaintCounter : public QObject {
 struct FixtureDir : QTemporaryDir {
     FixtureDir() : QTemporaryDir(QDir::tempPath() + QStringLiteral("/velmora-app-test-XXXXXX")) {}
 };
-
-bool waitFor(const std::function<bool()>& done, int ms = 20000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > ms) return false;
-        QTest::qWait(20);
-    }
-    return true;
-}
 
 QString writePage(const QTemporaryDir& dir, const QString& name, const QByteArray& html) {
     const QString path = dir.filePath(name);
@@ -496,7 +487,7 @@ TEST_F(MainFormTest, CompletedDocumentRepaintsThePreviewWithThePage) {
         paintsAtCompletion = paints.count;
         completed = true;
     });
-    ASSERT_TRUE(waitFor([&] { return completed; }));
+    ASSERT_TRUE(windowtest::waitFor([&] { return completed; }));
     EXPECT_GE(paintsAtCompletion, 1);
     const QImage shown = form->ScrollBox1->viewport()->grab().toImage();
     const QRgb middle = shown.pixel(80, 100); // inside the 200 x 250 preview of 800 x 1000

@@ -178,12 +178,7 @@ TEST(ResultViewWithoutPicture, ViewsDrawNothing) {
     platform::MessageBoxRecorder boxes;
     platform::HelpRecorder help;
     InitApplicationTitle();
-    std::unique_ptr<TMainForm> form;
-    {
-        gdi::testing::FailureScope failures;
-        gdi::testing::FailNthCall(gdi::testing::Call::newdib);
-        form = std::make_unique<TMainForm>();
-    }
+    std::unique_ptr<TMainForm> form = makeFormWithoutPicture();
     ASSERT_EQ(form->MainDib.bits, nullptr);
     form->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));

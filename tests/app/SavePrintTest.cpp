@@ -245,12 +245,7 @@ TEST(SavePrintWithoutPicture, SaysThereIsNothing) {
     platform::MessageBoxRecorder boxes;
     platform::HelpRecorder help;
     InitApplicationTitle();
-    std::unique_ptr<TMainForm> form;
-    {
-        gdi::testing::FailureScope failures;
-        gdi::testing::FailNthCall(gdi::testing::Call::newdib);
-        form = std::make_unique<TMainForm>();
-    }
+    std::unique_ptr<TMainForm> form = makeFormWithoutPicture();
     QTemporaryDir dir;
     SaveAnswer save;
     save.name = dir.filePath(QStringLiteral("page.png"));

@@ -8,6 +8,7 @@
 #include "platform/Help.h"
 #include "platform/MessageBox.h"
 #include "platform/Shell.h"
+#include "platform/gdi/GdiTesting.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -99,5 +100,12 @@ class WindowTest : public ::testing::Test {
 
     QImage onScreen(QWidget* widget) { return windowtest::onScreen(form.get(), widget); }
 };
+
+// A main window whose start-up picture could not be made (newdib failed at creation).
+inline std::unique_ptr<TMainForm> makeFormWithoutPicture() {
+    gdi::testing::FailureScope failures;
+    gdi::testing::FailNthCall(gdi::testing::Call::newdib);
+    return std::make_unique<TMainForm>();
+}
 
 } // namespace windowtest
