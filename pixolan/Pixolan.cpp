@@ -4,6 +4,7 @@
 #include "pixolan/DibAllocation.h"
 #include "pixolan/MemoryBudget.h"
 #include "platform/gdi/GdiTesting.h"
+#include "platform/gdi/PixelMemory.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -23,6 +24,7 @@ namespace {
 struct Allocation {
     BITMAPINFO* info;
     HPALETTE palette;
+    std::size_t mapped; // how the pixels were allocated
 };
 
 std::mutex& registryMutex() {
@@ -78,8 +80,9 @@ bool createDib(DibRecord* out, int width, int height, int bitsPerPixel, const BI
     auto* info = static_cast<BITMAPINFO*>(std::calloc(1, infoSize));
     if (!info)
         return false;
-    // calloc leaves large blocks to fresh zero pages, so zeroing costs nothing until a page is used.
-    auto* bits = static_cast<std::uint8_t*>(std::calloc(std::size_t(imageSize), 1));
+    // Fresh pages are zero, so zeroing costs nothing until a page is used.
+    const gdi::PixelMemory memory = gdi::allocatePixelMemory(std::size_t(imageSize));
+    std::uint8_t* bits = memory.bits;
     if (!bits) {
         std::free(info);
         return false;
@@ -115,7 +118,7 @@ bool createDib(DibRecord* out, int width, int height, int bitsPerPixel, const BI
     out->palette = palette;
 
     std::lock_guard lock(registryMutex());
-    registry().emplace(bits, Allocation{info, palette});
+    registry().emplace(bits, Allocation{info, palette, memory.mapped});
     return true;
 }
 
@@ -154,7 +157,7 @@ void deldib(DibRecord rec) {
         a = it->second;
         pixolan::registry().erase(it);
     }
-    std::free(rec.bits);
+    gdi::freePixelMemory(gdi::PixelMemory{rec.bits, a.mapped});
     std::free(a.info);
     if (a.palette)
         DeleteObject(a.palette);

@@ -177,6 +177,14 @@ class PageSession {
     // empty; id is the call under way.
     Capture m_ahead;
     std::uint64_t m_aheadId = 0;
+    DecodeScratch m_scratch;
+    // Gives back the memory of the captures and of decoding, which is kept from one capture to
+    // the next (fresh memory costs more than decoding into it) until the view has been idle.
+    void releaseMemory() {
+        m_capture = Capture();
+        m_previousCapture = Capture();
+        m_scratch = DecodeScratch();
+    }
     void forgetCapture() {
         m_capture = Capture();
         m_previousCapture = Capture();
@@ -250,10 +258,10 @@ std::uint64_t sendCapture(PageSession& s, const Region& r, double scale, QPointF
 }
 
 // Decodes a capture's answer into out; false when the picture cannot be read.
-bool decodeShot(const Message& shot, const Region& r, Pixels& out) {
-    std::vector<std::uint8_t> png;
+bool decodeShot(const Message& shot, const Region& r, Pixels& out, DecodeScratch& scratch) {
+    std::vector<std::uint8_t>& png = scratch.png;
     if (!decodeBase64(shot.data.empty() ? shot.json.value("data", std::string()) : shot.data, png) ||
-        !decodePng(png.data(), png.size(), out, nullptr))
+        !decodePng(png.data(), png.size(), out, nullptr, std::size_t(1) << 28, &scratch))
         return false;
     const int expectW = int(r.x1 - r.x0), expectH = int(r.y1 - r.y0);
     if (out.width != expectW || out.height != expectH) {
@@ -358,7 +366,7 @@ std::optional<bool> drawAhead(PageSession& s, gdi::HDC dc, const gdi::RECT& boun
         PageSession::Capture fresh = captureOf(region, generation, bw, bh, size, scroll);
         fresh.pixels = std::move(s.m_previousCapture.pixels);
         s.m_previousCapture = PageSession::Capture();
-        if (!decodeShot(shot, region, fresh.pixels))
+        if (!decodeShot(shot, region, fresh.pixels, s.m_scratch))
             return false;
         s.m_previousCapture = std::move(s.m_capture);
         s.m_capture = std::move(fresh);
@@ -503,7 +511,14 @@ void PageSession::handleEvent(const Message& message) {
 
 // --- BrowserView ----------------------------------------------------------------------------
 
-BrowserView::BrowserView(QObject* parent) : QObject(parent) {}
+BrowserView::BrowserView(QObject* parent) : QObject(parent) {
+    m_idle.setSingleShot(true);
+    m_idle.setInterval(10000);
+    connect(&m_idle, &QTimer::timeout, this, [this] {
+        if (m_session)
+            m_session->releaseMemory();
+    });
+}
 
 BrowserView::~BrowserView() = default;
 
@@ -658,6 +673,7 @@ bool BrowserView::draw(gdi::HDC dc, const gdi::RECT& bounds) {
 
     try {
         PageSession& s = session();
+        m_idle.start();
         const std::uint64_t generation = eventLoopGeneration();
         // A page that let a capture run out of time will not answer the rest of a capture in
         // pieces either; each piece would wait the whole time limit again.
@@ -739,7 +755,7 @@ bool BrowserView::draw(gdi::HDC dc, const gdi::RECT& bounds) {
                 throw;
             }
             Pixels captured;
-            if (!decodeShot(shot, Region{p.cx0, p.cy0, p.cx1, p.cy1}, captured))
+            if (!decodeShot(shot, Region{p.cx0, p.cy0, p.cx1, p.cy1}, captured, s.m_scratch))
                 return false;
             if (uniform) {
                 if (!putPixels(dc, bounds.left + p.tx, bounds.top + p.ty, int(p.tw), int(p.th),

@@ -14,6 +14,7 @@
 #include <QObject>
 #include <QSize>
 #include <QString>
+#include <QTimer>
 #include <QUrl>
 #include <cstdint>
 #include <memory>
@@ -120,6 +121,7 @@ class BrowserView : public QObject {
     QString m_navigationError;
     bool m_live = false;
     std::unique_ptr<PageSession> m_session;
+    QTimer m_idle; // gives back the memory of the last draw once the view has been idle a while
 };
 
 // An OleDraw stand-in: draws the view's content into bounds on dc. Returns an HRESULT-like

@@ -1,5 +1,6 @@
 #include "platform/browser/Pixels.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdlib>
 #include <cstring>
@@ -54,21 +55,30 @@ bool unfilter(int filter, std::uint8_t* row, const std::uint8_t* prev, std::size
             for (std::size_t i = 0; i < length; ++i)
                 row[i] = std::uint8_t(row[i] + prev[i]);
         return true;
-    case 3:
-        for (std::size_t i = 0; i < length; ++i) {
-            const int left = i >= std::size_t(bpp) ? row[i - std::size_t(bpp)] : 0;
-            const int up = prev ? prev[i] : 0;
-            row[i] = std::uint8_t(row[i] + ((left + up) >> 1));
+    case 3: {
+        const std::size_t lead = std::min(std::size_t(bpp), length);
+        if (prev) {
+            for (std::size_t i = 0; i < lead; ++i)
+                row[i] = std::uint8_t(row[i] + (prev[i] >> 1));
+            for (std::size_t i = lead; i < length; ++i)
+                row[i] = std::uint8_t(row[i] + ((row[i - std::size_t(bpp)] + prev[i]) >> 1));
+        } else {
+            for (std::size_t i = lead; i < length; ++i)
+                row[i] = std::uint8_t(row[i] + (row[i - std::size_t(bpp)] >> 1));
         }
         return true;
-    case 4:
-        for (std::size_t i = 0; i < length; ++i) {
-            const int left = i >= std::size_t(bpp) ? row[i - std::size_t(bpp)] : 0;
-            const int up = prev ? prev[i] : 0;
-            const int upLeft = prev && i >= std::size_t(bpp) ? prev[i - std::size_t(bpp)] : 0;
-            row[i] = std::uint8_t(row[i] + paeth(left, up, upLeft));
-        }
+    }
+    case 4: {
+        // Without a row above, Paeth takes the left neighbour: the Sub filter.
+        if (!prev)
+            return unfilter(1, row, nullptr, length, bpp);
+        const std::size_t lead = std::min(std::size_t(bpp), length);
+        for (std::size_t i = 0; i < lead; ++i)
+            row[i] = std::uint8_t(row[i] + prev[i]);
+        for (std::size_t i = lead; i < length; ++i)
+            row[i] = std::uint8_t(row[i] + paeth(row[i - std::size_t(bpp)], prev[i], prev[i - std::size_t(bpp)]));
         return true;
+    }
     default:
         return false;
     }
@@ -78,14 +88,16 @@ bool unfilter(int filter, std::uint8_t* row, const std::uint8_t* prev, std::size
 // whole image is inflated at once with libdeflate, which copies the long repeats of a page's
 // flat areas many times faster than zlib's byte loop, and then unfiltered here. Anything else
 // returns false and goes to the general decoder.
-bool decodeSimplePng(const std::uint8_t* data, std::size_t size, Pixels& out, std::size_t maxPixels) {
+bool decodeSimplePng(const std::uint8_t* data, std::size_t size, Pixels& out, std::size_t maxPixels,
+                     DecodeScratch& scratch) {
     static const std::uint8_t signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
     if (size < 8 + 25 || std::memcmp(data, signature, 8) != 0)
         return false;
     std::size_t pos = 8;
     std::uint32_t width = 0, height = 0;
     int bpp = 0;
-    std::vector<std::uint8_t> compressed;
+    std::vector<std::uint8_t>& compressed = scratch.compressed;
+    compressed.clear();
     bool header = false, end = false;
     while (pos + 12 <= size && !end) {
         const std::uint32_t length = bigEndian32(data + pos);
@@ -122,7 +134,7 @@ bool decodeSimplePng(const std::uint8_t* data, std::size_t size, Pixels& out, st
 
     const std::size_t rowBytes = std::size_t(width) * std::size_t(bpp);
     const std::size_t stride = rowBytes + 1;
-    std::vector<std::uint8_t> raw;
+    std::vector<std::uint8_t>& raw = scratch.raw;
     try {
         raw.resize(stride * height);
         out.width = int(width);
@@ -187,13 +199,14 @@ bool decodeBase64(std::string_view text, std::vector<std::uint8_t>& out) {
     return true;
 }
 
-bool decodePng(const std::uint8_t* data, std::size_t size, Pixels& out, QString* error,
-               std::size_t maxPixels) {
+bool decodePng(const std::uint8_t* data, std::size_t size, Pixels& out, QString* error, std::size_t maxPixels,
+               DecodeScratch* scratch) {
     auto fail = [&](const QString& why) {
         if (error) *error = why;
         return false;
     };
-    if (decodeSimplePng(data, size, out, maxPixels))
+    DecodeScratch own;
+    if (decodeSimplePng(data, size, out, maxPixels, scratch ? *scratch : own))
         return true;
     // The engine's own output over a private pipe: checksums would only cost time.
     std::unique_ptr<spng_ctx, SpngFree> ctx(spng_ctx_new(SPNG_CTX_IGNORE_ADLER32));

@@ -21,11 +21,19 @@ struct Pixels {
     std::uint32_t rgb(int x, int y) const { return row(y)[x] & 0xFFFFFFu; }
 };
 
+// Buffers that one decode after another reuses: a capture in pieces decodes picture after
+// picture of much the same size, and fresh memory for each costs more than the decoding.
+struct DecodeScratch {
+    std::vector<std::uint8_t> png;
+    std::vector<std::uint8_t> compressed;
+    std::vector<std::uint8_t> raw;
+};
+
 // Decodes standard base64 (padding optional, no line breaks); false on any other character.
 bool decodeBase64(std::string_view text, std::vector<std::uint8_t>& out);
 
 // Decodes a PNG of at most maxPixels pixels; false with a reason in error otherwise.
 bool decodePng(const std::uint8_t* data, std::size_t size, Pixels& out, QString* error,
-               std::size_t maxPixels = std::size_t(1) << 28);
+               std::size_t maxPixels = std::size_t(1) << 28, DecodeScratch* scratch = nullptr);
 
 } // namespace browser

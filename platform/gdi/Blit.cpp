@@ -87,6 +87,58 @@ __attribute__((target("ssse3"))) void rgb24ToRgb32Ssse3(const uint8_t* s, uint32
 }
 #endif
 
+void rgb32ToRgb24Scalar(const uint32_t* s, uint8_t* d, int n) {
+    int i = 0;
+    // Four pixels into three words.
+    for (; i + 4 <= n; i += 4, d += 12) {
+        const uint32_t p0 = s[i], p1 = s[i + 1], p2 = s[i + 2], p3 = s[i + 3];
+        const uint32_t w0 = (p0 & 0xFFFFFF) | p1 << 24;
+        const uint32_t w1 = ((p1 >> 8) & 0xFFFF) | p2 << 16;
+        const uint32_t w2 = ((p2 >> 16) & 0xFF) | p3 << 8;
+        std::memcpy(d, &w0, 4);
+        std::memcpy(d + 4, &w1, 4);
+        std::memcpy(d + 8, &w2, 4);
+    }
+    for (; i < n; ++i, d += 3) {
+        d[0] = uint8_t(s[i]);
+        d[1] = uint8_t(s[i] >> 8);
+        d[2] = uint8_t(s[i] >> 16);
+    }
+}
+
+#if defined(__x86_64__)
+// Sixteen pixels into three 16-byte stores: the browser's pixels go into a 24-bit strip at
+// close to the speed of copying them.
+__attribute__((target("ssse3"))) void rgb32ToRgb24Ssse3(const uint32_t* s, uint8_t* d, int n) {
+    const __m128i pack = _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
+    int i = 0;
+    for (; i + 16 <= n; i += 16, d += 48) {
+        const auto* in = reinterpret_cast<const __m128i*>(s + i);
+        // Each register holds four pixels packed into its low 12 bytes.
+        const __m128i a = _mm_shuffle_epi8(_mm_loadu_si128(in), pack);
+        const __m128i b = _mm_shuffle_epi8(_mm_loadu_si128(in + 1), pack);
+        const __m128i c = _mm_shuffle_epi8(_mm_loadu_si128(in + 2), pack);
+        const __m128i e = _mm_shuffle_epi8(_mm_loadu_si128(in + 3), pack);
+        auto* out = reinterpret_cast<__m128i*>(d);
+        _mm_storeu_si128(out, _mm_or_si128(a, _mm_slli_si128(b, 12)));
+        _mm_storeu_si128(out + 1, _mm_or_si128(_mm_srli_si128(b, 4), _mm_slli_si128(c, 8)));
+        _mm_storeu_si128(out + 2, _mm_or_si128(_mm_srli_si128(c, 8), _mm_slli_si128(e, 4)));
+    }
+    rgb32ToRgb24Scalar(s + i, d, n - i);
+}
+#endif
+
+void rgb32ToRgb24(const uint32_t* s, uint8_t* d, int n) {
+#if defined(__x86_64__)
+    static const bool ssse3 = __builtin_cpu_supports("ssse3");
+    if (ssse3) {
+        rgb32ToRgb24Ssse3(s, d, n);
+        return;
+    }
+#endif
+    rgb32ToRgb24Scalar(s, d, n);
+}
+
 void rgb24ToRgb32(const uint8_t* s, uint32_t* d, int n, uint32_t alpha) {
 #if defined(__x86_64__)
     static const bool ssse3 = __builtin_cpu_supports("ssse3");
@@ -380,11 +432,15 @@ RECT blitToSurface(const Surface& dst, const RECT& clip, const Surface* src, con
         case Path::Rgb32To24: {
             uint8_t* d = out + 3 * std::ptrdiff_t(x0);
             const auto* p = reinterpret_cast<const uint32_t*>(in);
-            for (int i = 0; i < count; ++i, d += 3) {
-                const uint32_t v = p[identityX ? srcX0 + i : cols[i]];
-                d[0] = uint8_t(v);
-                d[1] = uint8_t(v >> 8);
-                d[2] = uint8_t(v >> 16);
+            if (identityX) {
+                rgb32ToRgb24(p + srcX0, d, count);
+            } else {
+                for (int i = 0; i < count; ++i, d += 3) {
+                    const uint32_t v = p[cols[i]];
+                    d[0] = uint8_t(v);
+                    d[1] = uint8_t(v >> 8);
+                    d[2] = uint8_t(v >> 16);
+                }
             }
             break;
         }

@@ -222,7 +222,8 @@ std::unique_ptr<Bitmap> Bitmap::create(int width, int height, int bpp, const Pix
     if (stride < 0) return nullptr;
     const std::int64_t size = std::int64_t(stride) * height;
     if (size > allocationLimit()) return nullptr;
-    PixelBuffer bits(static_cast<std::uint8_t*>(std::calloc(std::size_t(size), 1)));
+    const PixelMemory memory = allocatePixelMemory(std::size_t(size));
+    PixelBuffer bits(memory.bits, PixelDeleter{memory.mapped});
     if (!bits) return nullptr;
 
     std::unique_ptr<Bitmap> b(new Bitmap(stock));

@@ -4,6 +4,7 @@
 
 #include "platform/gdi/Gdi.h"
 #include "platform/gdi/PixelFormat.h"
+#include "platform/gdi/PixelMemory.h"
 
 #include <QImage>
 #include <QPointer>
@@ -40,10 +41,11 @@ private:
     bool m_stock;
 };
 
-struct FreeDeleter {
-    void operator()(std::uint8_t* p) const { std::free(p); }
+struct PixelDeleter {
+    std::size_t mapped = 0;
+    void operator()(std::uint8_t* p) const { freePixelMemory(PixelMemory{p, mapped}); }
 };
-using PixelBuffer = std::unique_ptr<std::uint8_t, FreeDeleter>;
+using PixelBuffer = std::unique_ptr<std::uint8_t, PixelDeleter>;
 
 class Bitmap : public GdiObject {
 public:

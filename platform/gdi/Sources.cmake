@@ -15,4 +15,6 @@ target_sources(platform PRIVATE
   gdi/GdiTesting.cpp
   gdi/PixelFormat.cpp
   gdi/PixelFormat.h
+  gdi/PixelMemory.cpp
+  gdi/PixelMemory.h
 )

@@ -168,7 +168,10 @@ TEST_F(GdiTransferTest, WideRowsSurviveEveryFastPath) {
                                                            BYTE(expected[y * W + x] >> 8),
                                                            BYTE(expected[y * W + x]));
             EXPECT_EQ(wrong, 0);
-            EXPECT_EQ(GetPixel(dc, 0, 0), RGB(0, 0, 0)) << "left of the destination";
+            for (int y = 0; y < H; ++y) {
+                EXPECT_EQ(GetPixel(dc, 0, y), RGB(0, 0, 0)) << "left of the destination";
+                EXPECT_EQ(GetPixel(dc, W + 1, y), RGB(0, 0, 0)) << "right of the destination";
+            }
             SelectObject(dc, old);
             DeleteObject(bitmap);
             DeleteDC(dc);
