@@ -26,9 +26,14 @@ std::uint64_t screenshots = 0;
 // comes in one piece, small enough that neither side holds a gigabyte for a huge picture.
 constexpr std::int64_t maxCapturePixels = std::int64_t(4) << 20;
 constexpr std::int64_t maxCaptureSide = 8192;
-// A capture made ahead for the pieces that follow, kept twice over (see PageSession): small
-// enough that a capture in pieces stays lean, large enough that few captures make a picture.
-constexpr std::int64_t aheadCapturePixels = std::int64_t(3) << 20;
+// Captures made ahead for the pieces that follow (see PageSession) are as large as this many
+// bytes allow for the picture and the engine's answers: each capture costs the engine a good
+// deal beyond its pixels (some 20 ms here), so few large ones beat many small ones, and the
+// bound keeps a capture in pieces lean.
+constexpr double aheadBudgetBytes = 40.0 * (1 << 20);
+constexpr std::int64_t minAheadPixels = std::int64_t(1) << 20;
+constexpr std::int64_t maxAheadPixels = std::int64_t(12) << 20;
+constexpr std::int64_t maxAheadRows = 16384;
 // Captures go to the engine one at a time: it makes a clipped, scaled screenshot by changing
 // the page's emulated viewport for a moment, and two under way at once spoil each other.
 constexpr std::int64_t maxInFlight = 1;
@@ -38,13 +43,13 @@ std::map<std::string, PageSession*>& sessionsById() {
     return sessions;
 }
 
-gdi::BITMAPINFO topDownInfo(int width, int height) {
+gdi::BITMAPINFO topDownInfo(int width, int height, int bits = 32) {
     gdi::BITMAPINFO info{};
     info.bmiHeader.biSize = sizeof(gdi::BITMAPINFOHEADER);
     info.bmiHeader.biWidth = width;
     info.bmiHeader.biHeight = -height;
     info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biBitCount = gdi::WORD(bits);
     info.bmiHeader.biCompression = gdi::BI_RGB;
     return info;
 }
@@ -163,13 +168,14 @@ class PageSession {
         QSize viewSize;
         QPointF scroll;
         std::int64_t x0 = 0, y0 = 0, x1 = 0, y1 = 0;
-        Pixels pixels;
+        Picture24 pixels;
         bool matches(std::uint64_t g, std::int64_t bw, std::int64_t bh, QSize size, QPointF at) const {
             return generation == g && boundsWidth == bw && boundsHeight == bh && viewSize == size && scroll == at;
         }
     };
     // The two latest captures: a piece that straddles the end of one takes its first rows from
-    // it and the rest from the next.
+    // it and the rest from the next, and the piece beside it does the same. Without such a
+    // piece only the latest is kept.
     Capture m_capture;
     Capture m_previousCapture;
     // The capture of the rows that follow the latest one, asked for before the latest one is
@@ -177,6 +183,9 @@ class PageSession {
     // empty; id is the call under way.
     Capture m_ahead;
     std::uint64_t m_aheadId = 0;
+    // Bytes of the engine's answer per captured pixel, from the latest capture: how much memory
+    // the next answer will take beside its picture.
+    double m_answerBytesPerPixel = 1.0;
     DecodeScratch m_scratch;
     // Gives back the memory of the captures and of decoding, which is kept from one capture to
     // the next (fresh memory costs more than decoding into it) until the view has been idle.
@@ -223,25 +232,37 @@ class PageSession {
 namespace {
 
 // The part of a view drawn into bounds (bw x bh) that one capture made ahead covers, from row
-// y0 on: the bounds' whole width when it fits one capture, and as many rows as one capture made
-// ahead holds, at least minRows; the rest of the bounds whole when one capture can hold it.
-// Nothing when the columns [x0, x1) and minRows rows are too large for one capture.
+// y0 on: the bounds' whole width when it fits one capture, and as many rows as pixels allows,
+// in whole multiples of unit rows when there is room for one (so that pieces of unit rows,
+// as a capture in strips asks for, never straddle two captures), at least need rows; the
+// rest of the bounds whole when it is no more. Nothing when the columns [x0, x1) and need
+// rows are too large for one capture.
 struct Region {
     std::int64_t x0, y0, x1, y1;
 };
 std::optional<Region> aheadRegion(std::int64_t bw, std::int64_t bh, std::int64_t x0, std::int64_t x1,
-                                  std::int64_t y0, std::int64_t minRows) {
+                                  std::int64_t y0, std::int64_t need, std::int64_t unit, std::int64_t pixels) {
     if (bw <= maxCaptureSide) {
         x0 = 0;
         x1 = bw;
     }
     const std::int64_t width = x1 - x0;
-    if (width > maxCaptureSide || width * minRows > maxCapturePixels)
+    if (width > maxCaptureSide || width * need > std::max(pixels, maxCapturePixels))
         return std::nullopt;
-    std::int64_t y1 = std::min(bh, y0 + std::max(minRows, aheadCapturePixels / width));
-    if ((bh - y0) * width <= maxCapturePixels)
+    std::int64_t rows = std::min(pixels / width, maxAheadRows);
+    if (unit > 0 && rows >= unit)
+        rows = rows / unit * unit;
+    rows = std::max(rows, need);
+    std::int64_t y1 = std::min(bh, y0 + rows);
+    if ((bh - y0) * width <= pixels && bh - y0 <= maxAheadRows)
         y1 = bh;
     return Region{x0, y0, x1, y1};
+}
+
+std::int64_t aheadPixels(double answerBytesPerPixel) {
+    // The picture (3 bytes a pixel), its answer and the next answer arriving meanwhile.
+    const double perPixel = 3.0 + 2.0 * std::max(0.0, answerBytesPerPixel);
+    return std::clamp(std::int64_t(aheadBudgetBytes / perPixel), minAheadPixels, maxAheadPixels);
 }
 
 std::uint64_t sendCapture(PageSession& s, const Region& r, double scale, QPointF scroll) {
@@ -273,6 +294,33 @@ bool decodeShot(const Message& shot, const Region& r, Pixels& out, DecodeScratch
         fitted.bgrx.assign(std::size_t(expectW) * std::size_t(expectH), 0xFFFFFFu);
         for (int y = 0; y < std::min(expectH, out.height); ++y)
             std::memcpy(fitted.row(y), out.row(y), std::size_t(std::min(expectW, out.width)) * 4);
+        out = std::move(fitted);
+    }
+    return true;
+}
+
+// Decodes a capture's answer into out, reusing its memory; the answer's text is decoded in
+// place and freed. False when the picture cannot be read.
+bool decodeShot24(Message& shot, const Region& r, Picture24& out) {
+    std::string data = shot.data.empty() ? shot.json.value("data", std::string()) : std::move(shot.data);
+    shot = Message();
+    if (!decodeBase64InPlace(data) ||
+        !decodePngBgr24(reinterpret_cast<std::uint8_t*>(data.data()), data.size(), out, nullptr))
+        return false;
+    data = std::string();
+    const int expectW = int(r.x1 - r.x0), expectH = int(r.y1 - r.y0);
+    if (out.width != expectW || out.height != expectH) {
+        // The engine rounds the picture's size itself; a pixel more or less at the far edge is
+        // made up with white or cut off.
+        Picture24 fitted;
+        fitted.stride = (std::size_t(expectW) * 3 + 3) / 4 * 4;
+        if (!fitted.reserve(fitted.stride * std::size_t(expectH)))
+            return false;
+        fitted.width = expectW;
+        fitted.height = expectH;
+        std::memset(fitted.bytes.get(), 0xFF, fitted.stride * std::size_t(expectH));
+        for (int y = 0; y < std::min(expectH, out.height); ++y)
+            std::memcpy(fitted.row(y), out.row(y), std::size_t(std::min(expectW, out.width)) * 3);
         out = std::move(fitted);
     }
     return true;
@@ -310,10 +358,10 @@ bool putCached(PageSession& s, gdi::HDC dc, const gdi::RECT& bounds, std::int64_
         const std::int64_t rows = std::min(y1, from->y1) - y0;
         // Straight from the capture: a top-down DIB of its whole width, the part picked out by
         // the source position.
-        const gdi::BITMAPINFO info = topDownInfo(from->pixels.width, from->pixels.height);
+        const gdi::BITMAPINFO info = topDownInfo(from->pixels.width, from->pixels.height, 24);
         if (gdi::SetDIBitsToDevice(dc, int(bounds.left + x0), int(bounds.top + y0), gdi::DWORD(x1 - x0),
                                    gdi::DWORD(rows), int(x0 - from->x0), int(y0 - from->y0), 0,
-                                   gdi::UINT(from->pixels.height), from->pixels.bgrx.data(), &info,
+                                   gdi::UINT(from->pixels.height), from->pixels.bytes.get(), &info,
                                    gdi::DIB_RGB_COLORS) <= 0)
             return false;
         y0 += rows;
@@ -331,6 +379,9 @@ std::optional<bool> drawAhead(PageSession& s, gdi::HDC dc, const gdi::RECT& boun
     const std::int64_t bw = std::int64_t(bounds.right) - bounds.left;
     const std::int64_t bh = std::int64_t(bounds.bottom) - bounds.top;
     const QSize size = s.viewSize();
+    const std::int64_t asked = y0;
+    // Captures end on multiples of the rows asked for, counted from here.
+    const std::int64_t unit = y1 - y0;
     for (;;) {
         if (!putCached(s, dc, bounds, x0, y0, x1, y1, generation, size, scroll))
             return false;
@@ -347,28 +398,40 @@ std::optional<bool> drawAhead(PageSession& s, gdi::HDC dc, const gdi::RECT& boun
             s.m_ahead = PageSession::Capture();
         } else {
             s.dropAhead();
-            const auto wanted = aheadRegion(bw, bh, x0, x1, y0, y1 - y0);
+            const auto wanted =
+                aheadRegion(bw, bh, x0, x1, y0, y1 - y0, unit, aheadPixels(s.m_answerBytesPerPixel));
             if (!wanted)
                 return std::nullopt;
             region = *wanted;
             id = sendCapture(s, region, scale, scroll);
         }
-        const Message shot = s.connection().wait(id);
+        Message shot = s.connection().wait(id);
+        const std::size_t answerBytes = shot.data.size();
         // The engine is free again: the rows after these go to it before these are decoded.
         if (region.y1 < bh) {
-            if (const auto next = aheadRegion(bw, bh, region.x0, region.x1, region.y1, 1)) {
+            if (const auto next = aheadRegion(bw, bh, region.x0, region.x1, region.y1, 1, unit,
+                                              aheadPixels(s.m_answerBytesPerPixel))) {
                 s.m_ahead = captureOf(*next, generation, bw, bh, size, scroll);
                 s.m_aheadId = sendCapture(s, *next, scale, scroll);
             }
         }
-        // The capture before the latest is no longer needed; its memory is, for the new one
-        // (reusing the buffer also spares the fresh pages' faults).
+        // The new capture takes the memory of an old one (which also spares fresh pages their
+        // faults). The latest stays when this piece began in it: the pieces beside this one
+        // begin there too. Otherwise neither is needed any more, and both go before the new
+        // one is decoded.
         PageSession::Capture fresh = captureOf(region, generation, bw, bh, size, scroll);
-        fresh.pixels = std::move(s.m_previousCapture.pixels);
-        s.m_previousCapture = PageSession::Capture();
-        if (!decodeShot(shot, region, fresh.pixels, s.m_scratch))
+        if (asked < region.y0) {
+            fresh.pixels = std::move(s.m_previousCapture.pixels);
+            s.m_previousCapture = std::move(s.m_capture);
+        } else {
+            fresh.pixels = std::move(s.m_capture.pixels);
+            s.m_previousCapture = PageSession::Capture();
+        }
+        s.m_capture = PageSession::Capture();
+        if (!decodeShot24(shot, region, fresh.pixels))
             return false;
-        s.m_previousCapture = std::move(s.m_capture);
+        s.m_answerBytesPerPixel =
+            double(answerBytes) / double(std::max<std::int64_t>(1, (region.x1 - region.x0) * (region.y1 - region.y0)));
         s.m_capture = std::move(fresh);
     }
 }

@@ -6,7 +6,12 @@
 #include <cstring>
 #include <libdeflate.h>
 #include <memory>
+#include <new>
 #include <spng.h>
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 namespace browser {
 
@@ -84,44 +89,54 @@ bool unfilter(int filter, std::uint8_t* row, const std::uint8_t* prev, std::size
     }
 }
 
+struct SimplePng {
+    std::uint32_t width = 0, height = 0;
+    int bpp = 0; // bytes per pixel: 3 for RGB, 4 for RGBA
+};
+
 // The engine's screenshots are plain 8-bit RGB or RGBA PNGs without interlacing. For those the
 // whole image is inflated at once with libdeflate, which copies the long repeats of a page's
-// flat areas many times faster than zlib's byte loop, and then unfiltered here. Anything else
-// returns false and goes to the general decoder.
-bool decodeSimplePng(const std::uint8_t* data, std::size_t size, Pixels& out, std::size_t maxPixels,
-                     DecodeScratch& scratch) {
+// flat areas many times faster than zlib's byte loop, and then unfiltered here. This reads
+// the chunks of such a picture and hands the compressed data of its IDAT chunks, in order, to
+// idat(body, length); false for any other picture, which goes to the general decoder.
+template <class Idat>
+bool readSimplePng(const std::uint8_t* data, std::size_t size, std::size_t maxPixels, SimplePng& png, Idat&& idat) {
     static const std::uint8_t signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
     if (size < 8 + 25 || std::memcmp(data, signature, 8) != 0)
         return false;
     std::size_t pos = 8;
-    std::uint32_t width = 0, height = 0;
-    int bpp = 0;
-    std::vector<std::uint8_t>& compressed = scratch.compressed;
-    compressed.clear();
-    bool header = false, end = false;
+    bool header = false, end = false, any = false;
     while (pos + 12 <= size && !end) {
+        // The header is read before idat may move data over it.
         const std::uint32_t length = bigEndian32(data + pos);
-        const std::uint8_t* type = data + pos + 4;
+        char type[4];
+        std::memcpy(type, data + pos + 4, 4);
         const std::uint8_t* body = data + pos + 8;
         if (length > size - pos - 12)
             return false;
         if (std::memcmp(type, "IHDR", 4) == 0) {
-            if (length != 13)
+            if (length != 13 || header)
                 return false;
-            width = bigEndian32(body);
-            height = bigEndian32(body + 4);
+            png.width = bigEndian32(body);
+            png.height = bigEndian32(body + 4);
             const int depth = body[8], colour = body[9], interlace = body[12];
             if (depth != 8 || interlace != 0 || body[10] != 0 || body[11] != 0)
                 return false;
             if (colour == 2)
-                bpp = 3;
+                png.bpp = 3;
             else if (colour == 6)
-                bpp = 4;
+                png.bpp = 4;
             else
+                return false;
+            if (png.width == 0 || png.height == 0 || png.width > (1u << 30) / 4 ||
+                std::size_t(png.width) * png.height > maxPixels)
                 return false;
             header = true;
         } else if (std::memcmp(type, "IDAT", 4) == 0) {
-            compressed.insert(compressed.end(), body, body + length);
+            if (!header)
+                return false;
+            idat(body, length);
+            any = true;
         } else if (std::memcmp(type, "IEND", 4) == 0) {
             end = true;
         } else if (!(type[0] & 0x20)) {
@@ -129,73 +144,199 @@ bool decodeSimplePng(const std::uint8_t* data, std::size_t size, Pixels& out, st
         }
         pos += std::size_t(length) + 12;
     }
-    if (!header || width == 0 || height == 0 || std::size_t(width) * height > maxPixels || compressed.empty())
-        return false;
+    return header && any;
+}
 
-    const std::size_t rowBytes = std::size_t(width) * std::size_t(bpp);
+bool inflate(const std::uint8_t* in, std::size_t inSize, std::uint8_t* out, std::size_t outSize) {
+    std::unique_ptr<libdeflate_decompressor, DeflateFree> inflater(libdeflate_alloc_decompressor());
+    if (!inflater)
+        return false;
+    std::size_t produced = 0;
+    return libdeflate_zlib_decompress(inflater.get(), in, inSize, out, outSize, &produced) == LIBDEFLATE_SUCCESS &&
+           produced == outSize;
+}
+
+bool decodeSimplePng(const std::uint8_t* data, std::size_t size, Pixels& out, std::size_t maxPixels,
+                     DecodeScratch& scratch) {
+    SimplePng png;
+    std::vector<std::uint8_t>& compressed = scratch.compressed;
+    compressed.clear();
+    if (!readSimplePng(data, size, maxPixels, png, [&](const std::uint8_t* body, std::uint32_t length) {
+            compressed.insert(compressed.end(), body, body + length);
+        }))
+        return false;
+    const std::size_t width = png.width, height = png.height, bpp = std::size_t(png.bpp);
+    const std::size_t rowBytes = width * bpp;
     const std::size_t stride = rowBytes + 1;
     std::vector<std::uint8_t>& raw = scratch.raw;
     try {
         raw.resize(stride * height);
         out.width = int(width);
         out.height = int(height);
-        out.bgrx.resize(std::size_t(width) * height);
+        out.bgrx.resize(width * height);
     } catch (const std::bad_alloc&) {
         return false;
     }
-    std::unique_ptr<libdeflate_decompressor, DeflateFree> inflater(libdeflate_alloc_decompressor());
-    if (!inflater)
-        return false;
-    std::size_t produced = 0;
-    if (libdeflate_zlib_decompress(inflater.get(), compressed.data(), compressed.size(), raw.data(), raw.size(),
-                                   &produced) != LIBDEFLATE_SUCCESS ||
-        produced != raw.size())
+    if (!inflate(compressed.data(), compressed.size(), raw.data(), raw.size()))
         return false;
     const std::uint8_t* prev = nullptr;
-    for (std::uint32_t y = 0; y < height; ++y) {
-        std::uint8_t* row = raw.data() + std::size_t(y) * stride;
-        if (!unfilter(row[0], row + 1, prev, rowBytes, bpp))
+    for (std::size_t y = 0; y < height; ++y) {
+        std::uint8_t* row = raw.data() + y * stride;
+        if (!unfilter(row[0], row + 1, prev, rowBytes, int(bpp)))
             return false;
         const std::uint8_t* src = row + 1;
         std::uint32_t* dst = out.row(int(y));
-        for (std::uint32_t x = 0; x < width; ++x, src += bpp)
+        for (std::size_t x = 0; x < width; ++x, src += bpp)
             dst[x] = std::uint32_t(src[2]) | std::uint32_t(src[1]) << 8 | std::uint32_t(src[0]) << 16;
         prev = row + 1;
     }
     return true;
 }
 
+// Turns n pixels of RGB (bpp 3) or RGBA (bpp 4) at s into BGR at d, where d <= s: each group
+// of pixels is read before it is written, so the row may be turned in place.
+void toBgrScalar(const std::uint8_t* s, std::uint8_t* d, std::size_t n, int bpp) {
+    for (std::size_t i = 0; i < n; ++i, s += bpp, d += 3) {
+        const std::uint8_t r = s[0], g = s[1], b = s[2];
+        d[0] = b;
+        d[1] = g;
+        d[2] = r;
+    }
+}
+
+#if defined(__x86_64__)
+// Sixteen pixels at a time: four loads, a shuffle each, three stores. Reads up to four bytes
+// past the sixteenth RGB pixel; the caller leaves room for that.
+__attribute__((target("ssse3"))) void toBgrSsse3(const std::uint8_t* s, std::uint8_t* d, std::size_t n, int bpp) {
+    const __m128i swap = bpp == 3 ? _mm_setr_epi8(2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, -1, -1, -1, -1)
+                                  : _mm_setr_epi8(2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1, -1, -1);
+    const std::size_t step = std::size_t(bpp) * 4;
+    std::size_t i = 0;
+    for (; i + 16 <= n; i += 16, s += 4 * step, d += 48) {
+        const __m128i a = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s)), swap);
+        const __m128i b = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s + step)), swap);
+        const __m128i c = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 2 * step)), swap);
+        const __m128i e = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 3 * step)), swap);
+        auto* out = reinterpret_cast<__m128i*>(d);
+        _mm_storeu_si128(out, _mm_or_si128(a, _mm_slli_si128(b, 12)));
+        _mm_storeu_si128(out + 1, _mm_or_si128(_mm_srli_si128(b, 4), _mm_slli_si128(c, 8)));
+        _mm_storeu_si128(out + 2, _mm_or_si128(_mm_srli_si128(c, 8), _mm_slli_si128(e, 4)));
+    }
+    toBgrScalar(s, d, n - i, bpp);
+}
+#endif
+
+void toBgr(const std::uint8_t* s, std::uint8_t* d, std::size_t n, int bpp) {
+#if defined(__x86_64__)
+    static const bool ssse3 = __builtin_cpu_supports("ssse3");
+    if (ssse3) {
+        toBgrSsse3(s, d, n, bpp);
+        return;
+    }
+#endif
+    toBgrScalar(s, d, n, bpp);
+}
+
+// Room left after a picture for the shuffles' reads past a row's last pixels.
+constexpr std::size_t kSlack = 16;
+
+bool decodeSimplePngBgr24(std::uint8_t* data, std::size_t size, Picture24& out, std::size_t maxPixels) {
+    SimplePng png;
+    // The compressed data is moved together at the front of data, in place: each piece moves
+    // to before where it was, and past nothing the chunk reader still has to read.
+    std::size_t packed = 0;
+    if (!readSimplePng(data, size, maxPixels, png, [&](const std::uint8_t* body, std::uint32_t length) {
+            std::memmove(data + packed, body, length);
+            packed += length;
+        }))
+        return false;
+    const std::size_t width = png.width, height = png.height;
+    const int bpp = png.bpp;
+    const std::size_t rowBytes = width * std::size_t(bpp);
+    const std::size_t stride = rowBytes + 1;                // a row as inflated: filter byte, pixels
+    const std::size_t dibStride = (width * 3 + 3) / 4 * 4; // a row of the picture made
+    // The rows are inflated at an offset such that turning row y into its final place never
+    // reaches row y + 1 as inflated, which the row after that still needs as its row above.
+    const std::size_t base = dibStride > stride ? (height - 1) * (dibStride - stride) : 0;
+    const std::size_t total = std::max(base + height * stride, height * dibStride) + kSlack;
+    if (!out.reserve(total))
+        return false;
+    std::uint8_t* buffer = out.bytes.get();
+    if (!inflate(data, packed, buffer + base, height * stride))
+        return false;
+    const std::uint8_t* prev = nullptr;
+    for (std::size_t y = 0; y < height; ++y) {
+        std::uint8_t* row = buffer + base + y * stride;
+        if (!unfilter(row[0], row + 1, prev, rowBytes, bpp))
+            return false;
+        // The row above is needed no more: into its place.
+        if (y > 0)
+            toBgr(row + 1 - stride, buffer + (y - 1) * dibStride, width, bpp);
+        prev = row + 1;
+    }
+    toBgr(buffer + base + (height - 1) * stride + 1, buffer + (height - 1) * dibStride, width, bpp);
+    out.width = int(width);
+    out.height = int(height);
+    out.stride = dibStride;
+    return true;
+}
+
 } // namespace
 
-bool decodeBase64(std::string_view text, std::vector<std::uint8_t>& out) {
-    while (!text.empty() && text.back() == '=')
-        text.remove_suffix(1);
-    if (text.size() % 4 == 1) return false;
-    out.resize(text.size() / 4 * 3 + (text.size() % 4 ? text.size() % 4 - 1 : 0));
-    const auto* in = reinterpret_cast<const std::uint8_t*>(text.data());
-    std::uint8_t* o = out.data();
+namespace {
+
+// Decodes n base64 characters (no padding) at in into out, which may be in itself; returns the
+// number of bytes written, or -1 for a character outside the alphabet.
+std::ptrdiff_t base64Bytes(const std::uint8_t* in, std::size_t n, std::uint8_t* out) {
+    if (n % 4 == 1) return -1;
+    std::uint8_t* o = out;
     std::size_t i = 0;
-    const std::size_t whole = text.size() / 4 * 4;
+    const std::size_t whole = n / 4 * 4;
     for (; i < whole; i += 4) {
         const int a = base64Values[in[i]], b = base64Values[in[i + 1]], c = base64Values[in[i + 2]],
                   d = base64Values[in[i + 3]];
-        if ((a | b | c | d) < 0) return false;
+        if ((a | b | c | d) < 0) return -1;
         const std::uint32_t v = std::uint32_t(a) << 18 | std::uint32_t(b) << 12 | std::uint32_t(c) << 6 | d;
         *o++ = std::uint8_t(v >> 16);
         *o++ = std::uint8_t(v >> 8);
         *o++ = std::uint8_t(v);
     }
-    const std::size_t rest = text.size() - whole;
+    const std::size_t rest = n - whole;
     if (rest) {
         std::uint32_t v = 0;
         for (std::size_t k = 0; k < rest; ++k) {
             const int x = base64Values[in[i + k]];
-            if (x < 0) return false;
+            if (x < 0) return -1;
             v |= std::uint32_t(x) << (18 - 6 * k);
         }
         *o++ = std::uint8_t(v >> 16);
         if (rest == 3) *o++ = std::uint8_t(v >> 8);
     }
+    return o - out;
+}
+
+std::string_view unpadded(std::string_view text) {
+    while (!text.empty() && text.back() == '=')
+        text.remove_suffix(1);
+    return text;
+}
+
+} // namespace
+
+bool decodeBase64(std::string_view text, std::vector<std::uint8_t>& out) {
+    text = unpadded(text);
+    if (text.size() % 4 == 1) return false;
+    out.resize(text.size() / 4 * 3 + (text.size() % 4 ? text.size() % 4 - 1 : 0));
+    return base64Bytes(reinterpret_cast<const std::uint8_t*>(text.data()), text.size(), out.data()) >= 0;
+}
+
+bool decodeBase64InPlace(std::string& text) {
+    const std::size_t n = unpadded(text).size();
+    // Each group of four characters becomes three bytes at or before where it was read.
+    auto* p = reinterpret_cast<std::uint8_t*>(text.data());
+    const std::ptrdiff_t written = base64Bytes(p, n, p);
+    if (written < 0) return false;
+    text.resize(std::size_t(written));
     return true;
 }
 
@@ -252,6 +393,47 @@ bool decodePng(const std::uint8_t* data, std::size_t size, Pixels& out, QString*
         for (std::uint32_t x = 0; x < ihdr.width; ++x, src += step)
             dst[x] = std::uint32_t(src[2]) | std::uint32_t(src[1]) << 8 | std::uint32_t(src[0]) << 16;
         if (r == SPNG_EOI) break;
+    }
+    return true;
+}
+
+bool Picture24::reserve(std::size_t size) {
+    if (capacity >= size && bytes)
+        return true;
+    bytes.reset();
+    capacity = 0;
+    // Left uninitialised: every byte that counts is written before it is read.
+    bytes.reset(new (std::nothrow) std::uint8_t[size]);
+    if (!bytes)
+        return false;
+    capacity = size;
+    return true;
+}
+
+bool decodePngBgr24(std::uint8_t* data, std::size_t size, Picture24& out, QString* error, std::size_t maxPixels) {
+    if (decodeSimplePngBgr24(data, size, out, maxPixels))
+        return true;
+    // Other kinds of picture are told apart by their header, before the fast path moves
+    // anything; data it did move belongs to a damaged picture, which fails here too.
+    Pixels pixels;
+    if (!decodePng(data, size, pixels, error, maxPixels))
+        return false;
+    const std::size_t dibStride = (std::size_t(pixels.width) * 3 + 3) / 4 * 4;
+    if (!out.reserve(dibStride * std::size_t(pixels.height) + kSlack)) {
+        if (error) *error = QStringLiteral("not enough memory for the picture");
+        return false;
+    }
+    out.width = pixels.width;
+    out.height = pixels.height;
+    out.stride = dibStride;
+    for (int y = 0; y < pixels.height; ++y) {
+        std::uint8_t* d = out.row(y);
+        const std::uint32_t* p = pixels.row(y);
+        for (int x = 0; x < pixels.width; ++x, d += 3) {
+            d[0] = std::uint8_t(p[x]);
+            d[1] = std::uint8_t(p[x] >> 8);
+            d[2] = std::uint8_t(p[x] >> 16);
+        }
     }
     return true;
 }
