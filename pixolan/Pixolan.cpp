@@ -24,7 +24,7 @@ namespace {
 struct Allocation {
     BITMAPINFO* info;
     HPALETTE palette;
-    std::size_t mapped; // how the pixels were allocated
+    gdi::PixelMemory pixels;
 };
 
 std::mutex& registryMutex() {
@@ -118,7 +118,7 @@ bool createDib(DibRecord* out, int width, int height, int bitsPerPixel, const BI
     out->palette = palette;
 
     std::lock_guard lock(registryMutex());
-    registry().emplace(bits, Allocation{info, palette, memory.mapped});
+    registry().emplace(bits, Allocation{info, palette, memory});
     return true;
 }
 
@@ -157,7 +157,7 @@ void deldib(DibRecord rec) {
         a = it->second;
         pixolan::registry().erase(it);
     }
-    gdi::freePixelMemory(gdi::PixelMemory{rec.bits, a.mapped});
+    gdi::freePixelMemory(a.pixels);
     std::free(a.info);
     if (a.palette)
         DeleteObject(a.palette);

@@ -149,8 +149,25 @@ class PageSession {
     void applySize(QSize size);
     void setLive(bool live, QSize size);
     // The document position of the view's top-left corner. Read once per event-loop turn:
-    // nothing the user does can scroll the page while the event loop waits.
-    QPointF scrollOffset();
+    // nothing the user does can scroll the page while the event loop waits. askScroll asks for
+    // it without waiting, so that a capture can go to the engine meanwhile, made on the guess
+    // that the page has not scrolled since it was last read; settleScroll has the answer.
+    struct ScrollQuery {
+        QPointF guess;
+        std::uint64_t id = 0; // the call under way; 0 when the offset is known
+        std::uint64_t generation = 0;
+    };
+    ScrollQuery askScroll();
+    QPointF settleScroll(ScrollQuery& query);
+    // Drops a query whose answer is no longer wanted.
+    void abandonScroll(ScrollQuery& query) {
+        if (query.id)
+            connection().abandon(std::exchange(query.id, 0));
+    }
+    QPointF scrollOffset() {
+        ScrollQuery query = askScroll();
+        return settleScroll(query);
+    }
     void forgetScroll() {
         m_scrollGeneration = ~std::uint64_t(0);
         forgetCapture();
@@ -374,7 +391,7 @@ bool putCached(PageSession& s, gdi::HDC dc, const gdi::RECT& bounds, std::int64_
 // asked for now, and the capture after that goes to the engine while this one is decoded.
 // Nothing when the visible area alone is too large for one capture.
 std::optional<bool> drawAhead(PageSession& s, gdi::HDC dc, const gdi::RECT& bounds, std::int64_t x0, std::int64_t y0,
-                              std::int64_t x1, std::int64_t y1, double scale, QPointF scroll,
+                              std::int64_t x1, std::int64_t y1, double scale, PageSession::ScrollQuery& query,
                               std::uint64_t generation) {
     const std::int64_t bw = std::int64_t(bounds.right) - bounds.left;
     const std::int64_t bh = std::int64_t(bounds.bottom) - bounds.top;
@@ -382,6 +399,9 @@ std::optional<bool> drawAhead(PageSession& s, gdi::HDC dc, const gdi::RECT& boun
     const std::int64_t asked = y0;
     // Captures end on multiples of the rows asked for, counted from here.
     const std::int64_t unit = y1 - y0;
+    // While the scroll offset is being read nothing kept can match (it is read in each new
+    // event-loop turn, and kept captures are of the turn they were made in).
+    QPointF scroll = query.guess;
     for (;;) {
         if (!putCached(s, dc, bounds, x0, y0, x1, y1, generation, size, scroll))
             return false;
@@ -404,6 +424,26 @@ std::optional<bool> drawAhead(PageSession& s, gdi::HDC dc, const gdi::RECT& boun
                 return std::nullopt;
             region = *wanted;
             id = sendCapture(s, region, scale, scroll);
+        }
+        if (query.id) {
+            QPointF actual;
+            try {
+                actual = s.settleScroll(query);
+            } catch (...) {
+                s.connection().abandon(id);
+                throw;
+            }
+            if (actual != scroll) {
+                // The page has scrolled since it was last read: the capture shows another
+                // place. It is made again once the engine is done with it.
+                try {
+                    s.connection().wait(id);
+                } catch (const BrowserError&) {
+                    // Whatever went wrong shows again in the next call.
+                }
+                scroll = actual;
+                continue;
+            }
         }
         Message shot = s.connection().wait(id);
         const std::size_t answerBytes = shot.data.size();
@@ -511,14 +551,22 @@ void PageSession::setLive(bool live, QSize size) {
     }
 }
 
-QPointF PageSession::scrollOffset() {
-    const std::uint64_t generation = eventLoopGeneration();
-    if (generation != m_scrollGeneration) {
-        const Json metrics = call("Page.getLayoutMetrics").json;
-        const Json viewport = metrics.value("cssVisualViewport", Json::object());
-        m_scroll = QPointF(viewport.value("pageX", 0.0), viewport.value("pageY", 0.0));
-        m_scrollGeneration = generation;
-    }
+PageSession::ScrollQuery PageSession::askScroll() {
+    ScrollQuery query;
+    query.guess = m_scroll;
+    query.generation = eventLoopGeneration();
+    if (query.generation != m_scrollGeneration)
+        query.id = connection().send("Page.getLayoutMetrics", Json::object(), m_sessionId);
+    return query;
+}
+
+QPointF PageSession::settleScroll(ScrollQuery& query) {
+    if (!query.id)
+        return m_scroll;
+    const Json metrics = connection().wait(std::exchange(query.id, 0)).json;
+    const Json viewport = metrics.value("cssVisualViewport", Json::object());
+    m_scroll = QPointF(viewport.value("pageX", 0.0), viewport.value("pageY", 0.0));
+    m_scrollGeneration = query.generation;
     return m_scroll;
 }
 
@@ -741,17 +789,24 @@ bool BrowserView::draw(gdi::HDC dc, const gdi::RECT& bounds) {
         // A page that let a capture run out of time will not answer the rest of a capture in
         // pieces either; each piece would wait the whole time limit again.
         if (s.m_stalledGeneration == generation) return false;
-        const QPointF scroll = s.scrollOffset();
+        PageSession::ScrollQuery query = s.askScroll();
+        // Whichever way this ends, no answer is left waiting for a caller that has gone.
+        struct Settle {
+            PageSession& s;
+            PageSession::ScrollQuery& query;
+            ~Settle() { s.abandonScroll(query); }
+        } settle{s, query};
 
         if (uniform) {
             try {
-                if (const auto done = drawAhead(s, dc, bounds, x0, y0, x1, y1, scale, scroll, generation))
+                if (const auto done = drawAhead(s, dc, bounds, x0, y0, x1, y1, scale, query, generation))
                     return *done;
             } catch (const BrowserError&) {
                 s.m_stalledGeneration = generation;
                 throw;
             }
         }
+        const QPointF scroll = s.settleScroll(query);
 
         // Pieces of the visible area, each small enough to capture at once.
         s.dropAhead();

@@ -223,7 +223,7 @@ std::unique_ptr<Bitmap> Bitmap::create(int width, int height, int bpp, const Pix
     const std::int64_t size = std::int64_t(stride) * height;
     if (size > allocationLimit()) return nullptr;
     const PixelMemory memory = allocatePixelMemory(std::size_t(size));
-    PixelBuffer bits(memory.bits, PixelDeleter{memory.mapped});
+    PixelBuffer bits(memory.bits, PixelDeleter{memory});
     if (!bits) return nullptr;
 
     std::unique_ptr<Bitmap> b(new Bitmap(stock));

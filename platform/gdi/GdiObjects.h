@@ -42,8 +42,8 @@ private:
 };
 
 struct PixelDeleter {
-    std::size_t mapped = 0;
-    void operator()(std::uint8_t* p) const { freePixelMemory(PixelMemory{p, mapped}); }
+    PixelMemory memory;
+    void operator()(std::uint8_t*) const { freePixelMemory(memory); }
 };
 using PixelBuffer = std::unique_ptr<std::uint8_t, PixelDeleter>;
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <spng.h>
 
+#include <string>
 #include <vector>
 
 namespace {
@@ -67,6 +68,53 @@ TEST(PngDecoding, EveryFilterAndBothLayoutsComeOutAsEncoded) {
     }
 }
 
+// The 24-bit decoder turns rows in place: every width's padding (3 x width modulo 4 takes each
+// value), both layouts, every filter and widths past the sixteen-pixel blocks must come out as
+// encoded, in DIB rows.
+TEST(PngDecoding, InPlaceDibRowsMatchTheEncodedPicture) {
+    std::uint32_t seed = 88172645u;
+    browser::Picture24 out; // reused from picture to picture, as a capture's memory is
+    for (const int w : {1, 2, 3, 4, 5, 17, 19, 33, 50}) {
+        for (const int h : {1, 2, 9}) {
+            for (bool alpha : {false, true}) {
+                const int bpp = alpha ? 4 : 3;
+                std::vector<std::uint8_t> pixels(std::size_t(w * h * bpp));
+                for (std::size_t i = 0; i < pixels.size(); ++i) {
+                    seed ^= seed << 13;
+                    seed ^= seed >> 17;
+                    seed ^= seed << 5;
+                    pixels[i] = (alpha && i % 4 == 3) ? 255 : std::uint8_t(seed);
+                }
+                for (int filter : {SPNG_FILTER_CHOICE_NONE, SPNG_FILTER_CHOICE_AVG, SPNG_FILTER_CHOICE_PAETH,
+                                   SPNG_FILTER_CHOICE_ALL}) {
+                    SCOPED_TRACE(::testing::Message() << w << " x " << h << " alpha " << alpha << " filter " << filter);
+                    std::vector<std::uint8_t> png = encode(pixels, w, h, alpha, filter);
+                    QString error;
+                    ASSERT_TRUE(browser::decodePngBgr24(png.data(), png.size(), out, &error)) << error.toStdString();
+                    ASSERT_EQ(out.width, w);
+                    ASSERT_EQ(out.height, h);
+                    ASSERT_EQ(out.stride, std::size_t((w * 3 + 3) / 4 * 4));
+                    int wrong = 0;
+                    for (int y = 0; y < h; ++y)
+                        for (int x = 0; x < w; ++x) {
+                            const std::uint8_t* p = &pixels[std::size_t((y * w + x) * bpp)];
+                            wrong += out.rgb(x, y) != (std::uint32_t(p[0]) << 16 | std::uint32_t(p[1]) << 8 | p[2]);
+                        }
+                    ASSERT_EQ(wrong, 0);
+                }
+            }
+        }
+    }
+    // Base64 decoded in place gives the same bytes as into a buffer of its own.
+    std::string text = "iVBORw0KGgo=";
+    std::vector<std::uint8_t> bytes;
+    ASSERT_TRUE(browser::decodeBase64(text, bytes));
+    ASSERT_TRUE(browser::decodeBase64InPlace(text));
+    EXPECT_EQ(std::vector<std::uint8_t>(text.begin(), text.end()), bytes);
+    std::string bad = "iVBO!w0K";
+    EXPECT_FALSE(browser::decodeBase64InPlace(bad));
+}
+
 TEST(PngDecoding, DamagedPicturesAreRefused) {
     std::vector<std::uint8_t> pixels(16 * 16 * 3, 0x80);
     std::vector<std::uint8_t> png = encode(pixels, 16, 16, false, SPNG_FILTER_CHOICE_UP);
@@ -78,6 +126,14 @@ TEST(PngDecoding, DamagedPicturesAreRefused) {
     EXPECT_FALSE(browser::decodePng(text, sizeof text, out, nullptr));
     // More pixels than allowed.
     EXPECT_FALSE(browser::decodePng(png.data(), png.size(), out, nullptr, 100));
+    // The same through the 24-bit decoder, which also changes the data it is given.
+    browser::Picture24 picture;
+    std::vector<std::uint8_t> copy = png;
+    EXPECT_FALSE(browser::decodePngBgr24(copy.data(), copy.size() / 2, picture, nullptr));
+    copy = png;
+    EXPECT_FALSE(browser::decodePngBgr24(copy.data(), copy.size(), picture, nullptr, 100));
+    std::uint8_t notPng[] = "definitely not a picture, just some text";
+    EXPECT_FALSE(browser::decodePngBgr24(notPng, sizeof notPng, picture, nullptr));
 }
 
 } // namespace

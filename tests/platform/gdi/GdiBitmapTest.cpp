@@ -1,6 +1,7 @@
 // Bitmaps read back and written: GetDIBits, SetDIBits, and transfers between DCs.
 #include "GdiTestSupport.h"
 #include "platform/gdi/GdiQt.h"
+#include "platform/gdi/PixelMemory.h"
 
 #include <QImage>
 
@@ -327,6 +328,73 @@ TEST_F(GdiBitmapTest, StretchModesWhenShrinking) {
     Canvas canvas(1, 1);
     EXPECT_EQ(SetStretchBltMode(canvas.dc(), 0), 0) << "no such mode";
     EXPECT_EQ(GetStretchBltMode(canvas.dc()), BLACKONWHITE);
+}
+
+} // namespace
+} // namespace gdi_test
+
+namespace gdi_test {
+namespace {
+
+bool allZero(const std::uint8_t* p, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i)
+        if (p[i])
+            return false;
+    return true;
+}
+
+// Pixel memory is handed out again after it was given back: it must come back cleared, and
+// what is kept for that must stay bounded.
+TEST(PixelMemoryTest, ReusedMemoryIsClearedAndWhatIsKeptIsBounded) {
+    gdi::testing::dropKeptPixelMemory();
+    for (const std::size_t size : {std::size_t(300) << 10, std::size_t(3) << 20, std::size_t(40) << 20}) {
+        SCOPED_TRACE(size);
+        PixelMemory first = allocatePixelMemory(size);
+        ASSERT_NE(first.bits, nullptr);
+        ASSERT_GE(first.capacity, size);
+        EXPECT_TRUE(allZero(first.bits, size));
+        std::memset(first.bits, 0xAB, size);
+        freePixelMemory(first);
+        for (const std::size_t again : {size, size - size / 8}) {
+            PixelMemory second = allocatePixelMemory(again);
+            ASSERT_NE(second.bits, nullptr);
+            EXPECT_TRUE(allZero(second.bits, again));
+            std::memset(second.bits, 0xCD, again);
+            freePixelMemory(second);
+        }
+        // A large picture is mapped on a huge-page boundary.
+        if (size >= (std::size_t(16) << 20)) {
+            PixelMemory large = allocatePixelMemory(size);
+            EXPECT_EQ(reinterpret_cast<std::uintptr_t>(large.bits) % (std::size_t(2) << 20), 0u);
+            large.bits[0] = 1;
+            large.bits[size - 1] = 1;
+            freePixelMemory(large);
+        }
+    }
+    // Many blocks given back: only a few are kept, and never more than a bounded amount.
+    std::vector<PixelMemory> blocks;
+    for (int i = 0; i < 12; ++i)
+        blocks.push_back(allocatePixelMemory(std::size_t(5 + i) << 20));
+    for (const PixelMemory& m : blocks)
+        freePixelMemory(m);
+    EXPECT_LE(gdi::testing::keptPixelBlocks(), 4u);
+    EXPECT_LE(gdi::testing::keptPixelBytes(), std::size_t(24) << 20);
+    gdi::testing::dropKeptPixelMemory();
+    EXPECT_EQ(gdi::testing::keptPixelBlocks(), 0u);
+}
+
+// A DIB section made where a dirty one was starts black, as a new one must.
+TEST(PixelMemoryTest, ANewDibSectionStartsBlackAfterAnotherWasDeleted) {
+    TestDib header(800, 500, 24);
+    for (int round = 0; round < 3; ++round) {
+        void* bits = nullptr;
+        HBITMAP bitmap = CreateDIBSection(nullptr, header.info(), DIB_RGB_COLORS, &bits, nullptr, 0);
+        ASSERT_NE(bitmap, nullptr);
+        const std::size_t size = std::size_t(header.stride()) * 500;
+        EXPECT_TRUE(allZero(static_cast<const std::uint8_t*>(bits), size)) << "round " << round;
+        std::memset(bits, 0xFF, size);
+        DeleteObject(bitmap);
+    }
 }
 
 } // namespace
