@@ -149,15 +149,18 @@ class PageSession {
     void applySize(QSize size);
     void setLive(bool live, QSize size);
     // The document position of the view's top-left corner. Read once per event-loop turn:
-    // nothing the user does can scroll the page while the event loop waits. askScroll asks for
-    // it without waiting, so that a capture can go to the engine meanwhile, made on the guess
-    // that the page has not scrolled since it was last read; settleScroll has the answer.
+    // nothing the user does can scroll the page while the event loop waits. A capture need not
+    // wait for it: it goes to the engine first, made on the guess that the page has not
+    // scrolled since the offset was last read, askScroll asks for the offset behind it, and
+    // settleScroll has the answer.
     struct ScrollQuery {
         QPointF guess;
-        std::uint64_t id = 0; // the call under way; 0 when the offset is known
+        bool known = false;
+        std::uint64_t id = 0; // the call under way, if any
         std::uint64_t generation = 0;
     };
-    ScrollQuery askScroll();
+    ScrollQuery scrollQuery();
+    void askScroll(ScrollQuery& query);
     QPointF settleScroll(ScrollQuery& query);
     // Drops a query whose answer is no longer wanted.
     void abandonScroll(ScrollQuery& query) {
@@ -165,7 +168,7 @@ class PageSession {
             connection().abandon(std::exchange(query.id, 0));
     }
     QPointF scrollOffset() {
-        ScrollQuery query = askScroll();
+        ScrollQuery query = scrollQuery();
         return settleScroll(query);
     }
     void forgetScroll() {
@@ -425,9 +428,10 @@ std::optional<bool> drawAhead(PageSession& s, gdi::HDC dc, const gdi::RECT& boun
             region = *wanted;
             id = sendCapture(s, region, scale, scroll);
         }
-        if (query.id) {
+        if (!query.known) {
             QPointF actual;
             try {
+                s.askScroll(query);
                 actual = s.settleScroll(query);
             } catch (...) {
                 s.connection().abandon(id);
@@ -551,22 +555,28 @@ void PageSession::setLive(bool live, QSize size) {
     }
 }
 
-PageSession::ScrollQuery PageSession::askScroll() {
+PageSession::ScrollQuery PageSession::scrollQuery() {
     ScrollQuery query;
     query.guess = m_scroll;
     query.generation = eventLoopGeneration();
-    if (query.generation != m_scrollGeneration)
-        query.id = connection().send("Page.getLayoutMetrics", Json::object(), m_sessionId);
+    query.known = query.generation == m_scrollGeneration;
     return query;
 }
 
+void PageSession::askScroll(ScrollQuery& query) {
+    if (!query.known && !query.id)
+        query.id = connection().send("Page.getLayoutMetrics", Json::object(), m_sessionId);
+}
+
 QPointF PageSession::settleScroll(ScrollQuery& query) {
-    if (!query.id)
+    if (query.known)
         return m_scroll;
+    askScroll(query);
     const Json metrics = connection().wait(std::exchange(query.id, 0)).json;
     const Json viewport = metrics.value("cssVisualViewport", Json::object());
     m_scroll = QPointF(viewport.value("pageX", 0.0), viewport.value("pageY", 0.0));
     m_scrollGeneration = query.generation;
+    query.known = true;
     return m_scroll;
 }
 
@@ -789,7 +799,7 @@ bool BrowserView::draw(gdi::HDC dc, const gdi::RECT& bounds) {
         // A page that let a capture run out of time will not answer the rest of a capture in
         // pieces either; each piece would wait the whole time limit again.
         if (s.m_stalledGeneration == generation) return false;
-        PageSession::ScrollQuery query = s.askScroll();
+        PageSession::ScrollQuery query = s.scrollQuery();
         // Whichever way this ends, no answer is left waiting for a caller that has gone.
         struct Settle {
             PageSession& s;
