@@ -2,6 +2,7 @@
 
 #include "platform/browser/Engine.h"
 #include "platform/browser/Pixels.h"
+#include "platform/gdi/PixelMemory.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -20,6 +21,7 @@ namespace browser {
 namespace {
 
 int callTimeout = 30000;
+int idleRelease = 10000;
 std::uint64_t screenshots = 0;
 
 // The largest piece captured at once, in captured pixels: big enough that a view of 1600 x 2000
@@ -634,10 +636,11 @@ void PageSession::handleEvent(const Message& message) {
 
 BrowserView::BrowserView(QObject* parent) : QObject(parent) {
     m_idle.setSingleShot(true);
-    m_idle.setInterval(10000);
     connect(&m_idle, &QTimer::timeout, this, [this] {
         if (m_session)
             m_session->releaseMemory();
+        // The strips and pictures of the last capture, kept for the next one.
+        gdi::dropKeptPixelMemory();
     });
 }
 
@@ -794,7 +797,11 @@ bool BrowserView::draw(gdi::HDC dc, const gdi::RECT& bounds) {
 
     try {
         PageSession& s = session();
-        m_idle.start();
+        // The memory kept for the next draw goes once the view has been idle a while after this one.
+        struct RestartIdle {
+            QTimer& timer;
+            ~RestartIdle() { timer.start(idleRelease); }
+        } restartIdle{m_idle};
         const std::uint64_t generation = eventLoopGeneration();
         // A page that let a capture run out of time will not answer the rest of a capture in
         // pieces either; each piece would wait the whole time limit again.
@@ -1039,6 +1046,18 @@ int callTimeoutMs() {
 
 std::uint64_t screenshotCount() {
     return screenshots;
+}
+
+void setIdleReleaseMs(int ms) {
+    idleRelease = std::max(1, ms);
+}
+
+std::size_t heldCaptureBytes(BrowserView* view) {
+    if (!view || !view->m_session)
+        return 0;
+    const PageSession& s = *view->m_session;
+    return s.m_capture.pixels.capacity + s.m_previousCapture.pixels.capacity + s.m_scratch.png.capacity() +
+           s.m_scratch.compressed.capacity() + s.m_scratch.raw.capacity();
 }
 
 long enginePid() {

@@ -16,6 +16,7 @@
 #include <QString>
 #include <QTimer>
 #include <QUrl>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <stdexcept>
@@ -37,6 +38,7 @@ namespace engine {
 // result that carries a picture, the picture's base64 text. The benchmark times the engine
 // alone with it.
 QByteArray rawPageCall(BrowserView* view, const QString& method, const QByteArray& paramsJson);
+std::size_t heldCaptureBytes(BrowserView* view);
 } // namespace engine
 
 class BrowserView : public QObject {
@@ -112,6 +114,7 @@ class BrowserView : public QObject {
 
   private:
     friend QByteArray engine::rawPageCall(BrowserView*, const QString&, const QByteArray&);
+    friend std::size_t engine::heldCaptureBytes(BrowserView*);
     PageSession& session();         // the page on a running engine, made or made again on demand
     PageSession* existingSession(); // the page if it runs now; never starts anything
 
@@ -147,6 +150,10 @@ void setCallTimeoutMs(int ms);
 int callTimeoutMs();
 // How many screenshots the views have asked the engine for so far.
 std::uint64_t screenshotCount();
+// How long a view stays idle after a draw before it gives back the memory it keeps for the
+// next one (10 s unless changed), and how much it keeps now.
+void setIdleReleaseMs(int ms);
+std::size_t heldCaptureBytes(BrowserView* view);
 // The process id of the running engine, or 0; tests kill it to check recovery.
 long enginePid();
 // Ends the engine now (it is started again by the next operation that needs it).

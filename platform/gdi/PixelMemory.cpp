@@ -119,6 +119,17 @@ void freePixelMemory(const PixelMemory& memory) {
     release(memory);
 }
 
+void dropKeptPixelMemory() {
+    std::vector<PixelMemory> gone;
+    {
+        std::lock_guard lock(kept().mutex);
+        gone.swap(kept().blocks);
+        kept().bytes = 0;
+    }
+    for (const PixelMemory& m : gone)
+        release(m);
+}
+
 namespace testing {
 
 std::size_t keptPixelBlocks() {
@@ -129,17 +140,6 @@ std::size_t keptPixelBlocks() {
 std::size_t keptPixelBytes() {
     std::lock_guard lock(kept().mutex);
     return kept().bytes;
-}
-
-void dropKeptPixelMemory() {
-    std::vector<PixelMemory> gone;
-    {
-        std::lock_guard lock(kept().mutex);
-        gone.swap(kept().blocks);
-        kept().bytes = 0;
-    }
-    for (const PixelMemory& m : gone)
-        release(m);
 }
 
 } // namespace testing

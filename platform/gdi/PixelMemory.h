@@ -20,13 +20,13 @@ struct PixelMemory {
 
 PixelMemory allocatePixelMemory(std::size_t size);
 void freePixelMemory(const PixelMemory& memory);
+// Frees every block kept for reuse: for when the program has been idle a while.
+void dropKeptPixelMemory();
 
 namespace testing {
 // Blocks kept for reuse, and their bytes.
 std::size_t keptPixelBlocks();
 std::size_t keptPixelBytes();
-// Frees every kept block.
-void dropKeptPixelMemory();
 } // namespace testing
 
 } // namespace gdi

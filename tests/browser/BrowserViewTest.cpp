@@ -2,6 +2,7 @@
 #include "platform/browser/BrowserView.h"
 
 #include "platform/gdi/Gdi.h"
+#include "platform/gdi/PixelMemory.h"
 #include "tests/browser/BrowserFixture.h"
 
 #include <QCoreApplication>
@@ -25,7 +26,10 @@ class BrowserViewTest : public ::testing::Test {
         view.resize(800, 1000);
         loadAndWait(view, pages.write(QStringLiteral("blocks.html"), blocksPage()));
     }
-    void TearDown() override { browser::engine::setCallTimeoutMs(30000); }
+    void TearDown() override {
+        browser::engine::setCallTimeoutMs(30000);
+        browser::engine::setIdleReleaseMs(10000);
+    }
 
     Pages pages;
     BrowserView view;
@@ -190,6 +194,26 @@ TEST_F(BrowserViewTest, DrawsWhatTheViewShowsAtItsScrollPosition) {
             EXPECT_TRUE(near(canvas.at(40, row), inBand ? blue : white, 8)) << "row " << row;
         }
     }
+}
+
+// What a draw keeps for the next one (its capture, the strips' memory) is given back once the
+// view has been idle a while.
+TEST_F(BrowserViewTest, GivesBackWhatItKeepsOnceIdle) {
+    browser::engine::setIdleReleaseMs(200);
+    Canvas canvas(800, 1000);
+    ASSERT_TRUE(view.draw(canvas.dc(), {0, 0, 800, 1000}));
+    EXPECT_GE(browser::engine::heldCaptureBytes(&view), std::size_t(800) * 1000 * 3);
+    QTest::qWait(50);
+    ASSERT_TRUE(view.draw(canvas.dc(), {0, 0, 800, 1000})); // a draw puts the release off
+    QTest::qWait(20);
+    EXPECT_GT(browser::engine::heldCaptureBytes(&view), 0u);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return browser::engine::heldCaptureBytes(&view) == 0; }, 2000));
+    EXPECT_EQ(gdi::testing::keptPixelBlocks(), 0u);
+    // And the next draw is as good as the first.
+    Canvas again(800, 1000);
+    ASSERT_TRUE(view.draw(again.dc(), {0, 0, 800, 1000}));
+    EXPECT_EQ(again.at(150, 100), canvas.at(150, 100));
+    EXPECT_EQ(again.at(799, 999), canvas.at(799, 999));
 }
 
 TEST_F(BrowserViewTest, ResizeLaysTheDocumentOutAgain) {

@@ -346,7 +346,7 @@ bool allZero(const std::uint8_t* p, std::size_t n) {
 // Pixel memory is handed out again after it was given back: it must come back cleared, and
 // what is kept for that must stay bounded.
 TEST(PixelMemoryTest, ReusedMemoryIsClearedAndWhatIsKeptIsBounded) {
-    gdi::testing::dropKeptPixelMemory();
+    gdi::dropKeptPixelMemory();
     for (const std::size_t size : {std::size_t(300) << 10, std::size_t(3) << 20, std::size_t(40) << 20}) {
         SCOPED_TRACE(size);
         PixelMemory first = allocatePixelMemory(size);
@@ -379,7 +379,7 @@ TEST(PixelMemoryTest, ReusedMemoryIsClearedAndWhatIsKeptIsBounded) {
         freePixelMemory(m);
     EXPECT_LE(gdi::testing::keptPixelBlocks(), 4u);
     EXPECT_LE(gdi::testing::keptPixelBytes(), std::size_t(24) << 20);
-    gdi::testing::dropKeptPixelMemory();
+    gdi::dropKeptPixelMemory();
     EXPECT_EQ(gdi::testing::keptPixelBlocks(), 0u);
 }
 
