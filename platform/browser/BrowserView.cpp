@@ -253,24 +253,29 @@ class PageSession {
 
 namespace {
 
-// The part of a view drawn into bounds (bw x bh) that one capture made ahead covers, from row
-// y0 on: the bounds' whole width when it fits one capture, and as many rows as pixels allows,
-// in whole multiples of unit rows when there is room for one (so that pieces of unit rows,
-// as a capture in strips asks for, never straddle two captures), at least need rows; the
-// rest of the bounds whole when it is no more. Nothing when the columns [x0, x1) and need
-// rows are too large for one capture.
+// The part of a view drawn into bounds (bw x bh) that one capture covers, for the visible
+// columns [x0, x1) and rows from y0 on, at least need of them. When the bounds' whole width fits
+// one capture: that width, and as many rows as pixels allows (a capture made ahead for the
+// pieces that follow), in whole multiples of unit rows when there is room for one, so that
+// pieces of unit rows (as a capture in strips asks for) never straddle two captures; the rest
+// of the bounds whole when it is no more. Otherwise: as many columns from x0 on as one capture
+// can be wide, and need rows, so that the pieces beside this one on the same rows come from
+// it. Nothing when the columns [x0, x1) and need rows are too large for one capture.
 struct Region {
     std::int64_t x0, y0, x1, y1;
 };
 std::optional<Region> aheadRegion(std::int64_t bw, std::int64_t bh, std::int64_t x0, std::int64_t x1,
                                   std::int64_t y0, std::int64_t need, std::int64_t unit, std::int64_t pixels) {
-    if (bw <= maxCaptureSide) {
-        x0 = 0;
-        x1 = bw;
-    }
-    const std::int64_t width = x1 - x0;
-    if (width > maxCaptureSide || width * need > std::max(pixels, maxCapturePixels))
+    const std::int64_t limit = std::max(pixels, maxCapturePixels);
+    if (x1 - x0 > maxCaptureSide || (x1 - x0) * need > limit)
         return std::nullopt;
+    if (bw > maxCaptureSide) {
+        const std::int64_t width = std::max(x1 - x0, std::min(maxCaptureSide, maxCapturePixels / need));
+        return Region{x0, y0, std::min(bw, x0 + width), std::min(bh, y0 + need)};
+    }
+    const std::int64_t width = bw;
+    if (width * need > limit)
+        return Region{x0, y0, x1, std::min(bh, y0 + need)};
     std::int64_t rows = std::min(pixels / width, maxAheadRows);
     if (unit > 0 && rows >= unit)
         rows = rows / unit * unit;
@@ -278,7 +283,7 @@ std::optional<Region> aheadRegion(std::int64_t bw, std::int64_t bh, std::int64_t
     std::int64_t y1 = std::min(bh, y0 + rows);
     if ((bh - y0) * width <= pixels && bh - y0 <= maxAheadRows)
         y1 = bh;
-    return Region{x0, y0, x1, y1};
+    return Region{0, y0, width, y1};
 }
 
 std::int64_t aheadPixels(double answerBytesPerPixel) {
@@ -454,7 +459,7 @@ std::optional<bool> drawAhead(PageSession& s, gdi::HDC dc, const gdi::RECT& boun
         Message shot = s.connection().wait(id);
         const std::size_t answerBytes = shot.data.size();
         // The engine is free again: the rows after these go to it before these are decoded.
-        if (region.y1 < bh) {
+        if (region.y1 < bh && region.x0 == 0 && region.x1 == bw) {
             if (const auto next = aheadRegion(bw, bh, region.x0, region.x1, region.y1, 1, unit,
                                               aheadPixels(s.m_answerBytesPerPixel))) {
                 s.m_ahead = captureOf(*next, generation, bw, bh, size, scroll);

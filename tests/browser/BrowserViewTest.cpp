@@ -87,15 +87,20 @@ TEST_F(BrowserViewTest, PiecesWithShiftedBoundsJoinWithoutASeam) {
 // from a few large captures, and each must equal the same piece captured on its own.
 TEST_F(BrowserViewTest, PiecesOfOneTurnShareCapturesAndMatchSeparateOnes) {
     struct Case {
-        int percent;
-        std::uint64_t maxCaptures;
-    } const cases[] = {{100, 1}, {400, 5}}; // 3200 x 4000: a little over 4 captures of 3 million pixels
+        int permille;
+        int rows;                  // the strips of 500 rows drawn, from the top
+        std::uint64_t maxCaptures; // for the pieces drawn in one turn
+    } const cases[] = {
+        {1000, 1000, 1},  // 800 x 1000: one capture
+        {4000, 4000, 2},  // 3200 x 4000: one capture of 3500 rows, one of the last 500
+        {10500, 1000, 4}, // 8400 wide, beyond one capture's width: two captures a strip
+    };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.percent);
-        const int w = 800 * c.percent / 100, h = 1000 * c.percent / 100;
+        SCOPED_TRACE(c.permille);
+        const int w = 800 * c.permille / 1000, h = 1000 * c.permille / 1000;
         // Each piece in a turn of its own: nothing can come from an earlier capture.
         std::vector<QImage> alone;
-        for (int y = 0; y < h; y += 500)
+        for (int y = 0; y < c.rows; y += 500)
             for (int x = 0; x < w; x += 500) {
                 QCoreApplication::processEvents();
                 Canvas piece(std::min(500, w - x), std::min(500, h - y));
@@ -105,7 +110,7 @@ TEST_F(BrowserViewTest, PiecesOfOneTurnShareCapturesAndMatchSeparateOnes) {
         QCoreApplication::processEvents();
         const std::uint64_t before = browser::engine::screenshotCount();
         std::size_t k = 0;
-        for (int y = 0; y < h; y += 500)
+        for (int y = 0; y < c.rows; y += 500)
             for (int x = 0; x < w; x += 500) {
                 Canvas piece(std::min(500, w - x), std::min(500, h - y));
                 ASSERT_TRUE(view.draw(piece.dc(), {-x, -y, w - x, h - y}));
