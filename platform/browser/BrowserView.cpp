@@ -32,9 +32,9 @@ constexpr std::int64_t maxCaptureSide = 8192;
 // bytes allow for the picture and the engine's answers: each capture costs the engine a good
 // deal beyond its pixels (some 20 ms here), so few large ones beat many small ones, and the
 // bound keeps a capture in pieces lean.
-constexpr double aheadBudgetBytes = 40.0 * (1 << 20);
+constexpr double aheadBudgetBytes = 48.0 * (1 << 20);
 constexpr std::int64_t minAheadPixels = std::int64_t(1) << 20;
-constexpr std::int64_t maxAheadPixels = std::int64_t(12) << 20;
+constexpr std::int64_t maxAheadPixels = std::int64_t(14) << 20;
 constexpr std::int64_t maxAheadRows = 16384;
 // Captures go to the engine one at a time: it makes a clipped, scaled screenshot by changing
 // the page's emulated viewport for a moment, and two under way at once spoil each other.
