@@ -92,7 +92,7 @@ TEST_F(BrowserViewTest, PiecesOfOneTurnShareCapturesAndMatchSeparateOnes) {
         std::uint64_t maxCaptures; // for the pieces drawn in one turn
     } const cases[] = {
         {1000, 1000, 1},  // 800 x 1000: one capture
-        {4000, 4000, 2},  // 3200 x 4000: one capture of 3500 rows, one of the last 500
+        {4000, 4000, 2},  // 3200 x 4000: 12.8 million pixels, in one or two captures
         {10500, 1000, 4}, // 8400 wide, beyond one capture's width: two captures a strip
     };
     for (const auto& c : cases) {
