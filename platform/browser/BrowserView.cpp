@@ -22,6 +22,7 @@ namespace {
 
 int callTimeout = 30000;
 int idleRelease = 10000;
+std::int64_t aheadPixelsSet = 0;
 std::uint64_t screenshots = 0;
 
 // The largest piece captured at once, in captured pixels: big enough that a view of 1600 x 2000
@@ -287,6 +288,8 @@ std::optional<Region> aheadRegion(std::int64_t bw, std::int64_t bh, std::int64_t
 }
 
 std::int64_t aheadPixels(double answerBytesPerPixel) {
+    if (aheadPixelsSet > 0)
+        return aheadPixelsSet;
     // The picture (3 bytes a pixel), its answer and the next answer arriving meanwhile.
     const double perPixel = 3.0 + 2.0 * std::max(0.0, answerBytesPerPixel);
     return std::clamp(std::int64_t(aheadBudgetBytes / perPixel), minAheadPixels, maxAheadPixels);
@@ -1051,6 +1054,10 @@ int callTimeoutMs() {
 
 std::uint64_t screenshotCount() {
     return screenshots;
+}
+
+void setAheadCapturePixels(std::int64_t pixels) {
+    aheadPixelsSet = std::max<std::int64_t>(0, pixels);
 }
 
 void setIdleReleaseMs(int ms) {

@@ -154,6 +154,8 @@ std::uint64_t screenshotCount();
 // next one (10 s unless changed), and how much it keeps now.
 void setIdleReleaseMs(int ms);
 std::size_t heldCaptureBytes(BrowserView* view);
+// The pixels of each capture made ahead; 0 (the default) sizes them by the memory they take.
+void setAheadCapturePixels(std::int64_t pixels);
 // The process id of the running engine, or 0; tests kill it to check recovery.
 long enginePid();
 // Ends the engine now (it is started again by the next operation that needs it).

@@ -3,6 +3,7 @@
 
 #include "platform/gdi/Gdi.h"
 #include "platform/gdi/PixelMemory.h"
+#include "platform/browser/Pixels.h"
 #include "tests/browser/BrowserFixture.h"
 
 #include <QCoreApplication>
@@ -29,6 +30,7 @@ class BrowserViewTest : public ::testing::Test {
     void TearDown() override {
         browser::engine::setCallTimeoutMs(30000);
         browser::engine::setIdleReleaseMs(10000);
+        browser::engine::setAheadCapturePixels(0);
     }
 
     Pages pages;
@@ -119,6 +121,46 @@ TEST_F(BrowserViewTest, PiecesOfOneTurnShareCapturesAndMatchSeparateOnes) {
             }
         EXPECT_LE(browser::engine::screenshotCount() - before, c.maxCaptures);
     }
+}
+
+// Pieces of changing heights in one turn, with captures made ahead of only 250 rows: pieces
+// begin inside one capture and end in the next, and the piece beside them needs the first
+// again. Every piece must equal the engine's own single screenshot of the view.
+TEST_F(BrowserViewTest, PiecesAcrossCaptureBoundariesMatchTheEnginesOwnScreenshot) {
+    QByteArray html = "<!doctype html><html><body style='margin:0;height:1000px;font:16px sans-serif;"
+                      "background:linear-gradient(#f00,#0f0 50%,#00f)'>";
+    for (int i = 0; i < 45; ++i)
+        html += "<div style='height:22px'>line " + QByteArray::number(i) + " of text that spans the view</div>";
+    html += "</body></html>";
+    loadAndWait(view, pages.write(QStringLiteral("gradient.html"), html));
+    const QByteArray base64 = browser::engine::rawPageCall(
+        &view, QStringLiteral("Page.captureScreenshot"),
+        "{\"format\":\"png\",\"clip\":{\"x\":0,\"y\":0,\"width\":800,\"height\":1000,\"scale\":1}}");
+    std::vector<std::uint8_t> png;
+    browser::Pixels reference;
+    ASSERT_TRUE(browser::decodeBase64(base64.toStdString(), png));
+    ASSERT_TRUE(browser::decodePng(png.data(), png.size(), reference, nullptr));
+    ASSERT_EQ(reference.width, 800);
+    ASSERT_EQ(reference.height, 1000);
+
+    browser::engine::setAheadCapturePixels(800 * 250);
+    QCoreApplication::processEvents();
+    const std::uint64_t before = browser::engine::screenshotCount();
+    const int rows[] = {0, 170, 400, 430, 700, 1000};
+    for (std::size_t i = 0; i + 1 < std::size(rows); ++i) {
+        for (const int x : {0, 500}) {
+            const int y = rows[i], h = rows[i + 1] - rows[i], w = x == 0 ? 500 : 300;
+            Canvas piece(w, h);
+            ASSERT_TRUE(view.draw(piece.dc(), {-x, -y, 800 - x, 1000 - y}));
+            int differences = 0;
+            for (int yy = 0; yy < h; ++yy)
+                for (int xx = 0; xx < w; ++xx)
+                    differences += (piece.at(xx, yy) & 0xFFFFFFu) != reference.rgb(x + xx, y + yy);
+            EXPECT_EQ(differences, 0) << "piece at " << x << "," << y;
+        }
+    }
+    // Each row is captured once: 1000 rows in captures of at most 250.
+    EXPECT_LE(browser::engine::screenshotCount() - before, 6u);
 }
 
 TEST_F(BrowserViewTest, ReportsTheMainFrameLoadErrorsAndTheDocumentSize) {
