@@ -5,6 +5,7 @@
 #include "document/WebBrowser.h"
 #include "pixolan/DibAllocation.h"
 #include "platform/browser/BrowserView.h"
+#include "platform/browser/Pixels.h"
 #include "platform/gdi/GdiQt.h"
 #include "platform/gdi/GdiTesting.h"
 #include "platform/widgets/PaintBox.h"
@@ -172,6 +173,57 @@ TEST_F(RenderWindowTest, RenderCapturesThePageIntoThePictureAndShowsIt) {
     // The other view shows it when its page comes up.
     showPage(form->TabSheet5);
     ASSERT_TRUE(waitFor([&] { return form->ErgPaintBox->size() == QSize(1200, 1500); }, 5000));
+}
+
+// Render at 100 % puts together exactly the picture the engine makes of the view in one
+// screenshot: with captures as the program sizes them, and with captures made ahead of only
+// 250 rows, so that strips begin in one capture and end in the next.
+TEST_F(RenderWindowTest, PictureEqualsTheEnginesOwnSingleScreenshot) {
+    // A colour of its own for every pixel (a one-pixel shift anywhere changes it), under text.
+    QByteArray html = "<!doctype html><html><body style='margin:0;font:15px serif'>"
+                      "<canvas id=c width=800 height=1000 style='position:absolute;left:0;top:0'></canvas><script>"
+                      "const c = document.getElementById('c').getContext('2d');"
+                      "const d = c.createImageData(800, 1000);"
+                      "for (let y = 0; y < 1000; ++y) for (let x = 0; x < 800; ++x) {"
+                      "  const i = 4 * (y * 800 + x);"
+                      "  d.data[i] = x & 255; d.data[i + 1] = y & 255; d.data[i + 2] = (x >> 8) * 64 + (y >> 8) * 16;"
+                      "  d.data[i + 3] = 255; }"
+                      "c.putImageData(d, 0, 0);</script>";
+    for (int i = 0; i < 48; ++i)
+        html += "<p style='position:relative;margin:0;height:21px'>Line " + QByteArray::number(i) +
+                ": <b>the quick brown fox</b> jumps over <i>the lazy dog</i> &mdash; 0123456789</p>";
+    html += "</body></html>";
+    load(html);
+    form->QualEd->setText(QStringLiteral("100"));
+    for (const std::int64_t ahead : {std::int64_t(0), std::int64_t(800 * 250)}) {
+        SCOPED_TRACE(ahead);
+        browser::engine::setAheadCapturePixels(ahead);
+        QTest::qWait(10); // a new turn of the event loop: nothing may come from the last run
+        const std::uint64_t shots = browser::engine::screenshotCount();
+        form->RenderBtn->click();
+        const std::uint64_t captures = browser::engine::screenshotCount() - shots;
+        browser::engine::setAheadCapturePixels(0);
+        EXPECT_GE(captures, ahead ? 3u : 1u);
+        ASSERT_TRUE(boxes.calls().empty()) << boxes.calls()[0].text.toStdString();
+        const QByteArray base64 = browser::engine::rawPageCall(
+            form->web->view(), QStringLiteral("Page.captureScreenshot"),
+            R"({"format":"png","clip":{"x":0,"y":0,"width":800,"height":1000,"scale":1}})");
+        std::vector<std::uint8_t> png;
+        browser::Pixels reference;
+        ASSERT_TRUE(browser::decodeBase64(base64.toStdString(), png));
+        ASSERT_TRUE(browser::decodePng(png.data(), png.size(), reference, nullptr));
+        const DibRecord& picture = form->MainDib;
+        ASSERT_EQ(picture.info->bmiHeader.biWidth, reference.width);
+        ASSERT_EQ(picture.info->bmiHeader.biHeight, reference.height);
+        int differences = 0, firstX = -1, firstY = -1;
+        for (int y = 0; y < reference.height; ++y)
+            for (int x = 0; x < reference.width; ++x)
+                if (pictureAt(picture, x, y) != reference.rgb(x, y) && differences++ == 0) {
+                    firstX = x;
+                    firstY = y;
+                }
+        EXPECT_EQ(differences, 0) << "first at " << firstX << "," << firstY;
+    }
 }
 
 // Each of Render's own failures: its message in the window's box, the previous picture kept,
