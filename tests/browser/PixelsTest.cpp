@@ -35,20 +35,25 @@ std::vector<std::uint8_t> encode(const std::vector<std::uint8_t>& pixels, int w,
     return out;
 }
 
+// w x h pixels of noise (opaque where there is alpha), so that every branch of every filter
+// (the ties of the Paeth predictor too) is taken many times.
+std::vector<std::uint8_t> noise(int w, int h, bool alpha, std::uint32_t& seed) {
+    std::vector<std::uint8_t> pixels(std::size_t(w * h * (alpha ? 4 : 3)));
+    for (std::size_t i = 0; i < pixels.size(); ++i) {
+        seed ^= seed << 13;
+        seed ^= seed >> 17;
+        seed ^= seed << 5;
+        pixels[i] = (alpha && i % 4 == 3) ? 255 : std::uint8_t(seed);
+    }
+    return pixels;
+}
+
 TEST(PngDecoding, EveryFilterAndBothLayoutsComeOutAsEncoded) {
     const int w = 37, h = 23;
     for (bool alpha : {false, true}) {
         const int bpp = alpha ? 4 : 3;
-        // Noise, so that every branch of every filter (the ties of the Paeth predictor too) is
-        // taken many times.
-        std::vector<std::uint8_t> pixels(std::size_t(w * h * bpp));
         std::uint32_t seed = 2463534242u;
-        for (std::size_t i = 0; i < pixels.size(); ++i) {
-            seed ^= seed << 13;
-            seed ^= seed >> 17;
-            seed ^= seed << 5;
-            pixels[i] = (alpha && i % 4 == 3) ? 255 : std::uint8_t(seed);
-        }
+        const std::vector<std::uint8_t> pixels = noise(w, h, alpha, seed);
         for (int filter : {SPNG_FILTER_CHOICE_NONE, SPNG_FILTER_CHOICE_SUB, SPNG_FILTER_CHOICE_UP,
                            SPNG_FILTER_CHOICE_AVG, SPNG_FILTER_CHOICE_PAETH, SPNG_FILTER_CHOICE_ALL}) {
             SCOPED_TRACE(::testing::Message() << "alpha " << alpha << " filter " << filter);
@@ -78,13 +83,7 @@ TEST(PngDecoding, InPlaceDibRowsMatchTheEncodedPicture) {
         for (const int h : {1, 2, 9}) {
             for (bool alpha : {false, true}) {
                 const int bpp = alpha ? 4 : 3;
-                std::vector<std::uint8_t> pixels(std::size_t(w * h * bpp));
-                for (std::size_t i = 0; i < pixels.size(); ++i) {
-                    seed ^= seed << 13;
-                    seed ^= seed >> 17;
-                    seed ^= seed << 5;
-                    pixels[i] = (alpha && i % 4 == 3) ? 255 : std::uint8_t(seed);
-                }
+                const std::vector<std::uint8_t> pixels = noise(w, h, alpha, seed);
                 for (int filter : {SPNG_FILTER_CHOICE_NONE, SPNG_FILTER_CHOICE_AVG, SPNG_FILTER_CHOICE_PAETH,
                                    SPNG_FILTER_CHOICE_ALL}) {
                     SCOPED_TRACE(::testing::Message() << w << " x " << h << " alpha " << alpha << " filter " << filter);
