@@ -88,6 +88,14 @@ browser::BrowserView& sharedView() {
     return *view;
 }
 
+capture::RenderSettings settings(int w, int h, int percent) {
+    capture::RenderSettings s;
+    s.viewWidth = w;
+    s.viewHeight = h;
+    s.quality = percent;
+    return s;
+}
+
 // One Render of a w x h view at percent, and one raw screenshot of the same area and scale,
 // side by side.
 void addPair(bench::SideBySide& sides, int w, int h, int percent, int rounds) {
@@ -105,11 +113,7 @@ void addPair(bench::SideBySide& sides, int w, int h, int percent, int rounds) {
         size + " at " + std::to_string(percent) + " %", rounds,
         [=] { load(sharedView(), bandsPage(h / 100 + 1), w, h); },
         [=] {
-            capture::RenderSettings s;
-            s.viewWidth = w;
-            s.viewHeight = h;
-            s.quality = percent;
-            return capture::Render(s, *host, picture.get()) == capture::RenderOutcome::Done;
+            return capture::Render(settings(w, h, percent), *host, picture.get()) == capture::RenderOutcome::Done;
         },
         [=] {
             const QByteArray data =
@@ -158,22 +162,14 @@ int memoryCheck(const QString& page, const char* label) {
     // Warm up the engine and every code path once at a small size, so that the figure below is
     // Render's own.
     {
-        capture::RenderSettings s;
-        s.viewWidth = 1000;
-        s.viewHeight = 20000;
-        s.quality = 10;
         DibRecord small{};
-        capture::Render(s, host, &small);
+        capture::Render(settings(1000, 20000, 10), host, &small);
         deldib(small);
     }
     QCoreApplication::processEvents();
     const long before = maxRssKiB();
-    capture::RenderSettings s;
-    s.viewWidth = 1000;
-    s.viewHeight = 20000;
-    s.quality = 100;
     DibRecord picture{};
-    if (capture::Render(s, host, &picture) != capture::RenderOutcome::Done)
+    if (capture::Render(settings(1000, 20000, 100), host, &picture) != capture::RenderOutcome::Done)
         return 1;
     const long after = maxRssKiB();
     const double outputMiB = double(picture.info->bmiHeader.biSizeImage) / (1 << 20);
@@ -191,14 +187,10 @@ int tallCheck() {
     const int bands = 200;
     load(view, bandsPage(bands), 800, 20000);
     Host host(view);
-    capture::RenderSettings s;
-    s.viewWidth = 800;
-    s.viewHeight = 20000;
-    s.quality = 400;
     DibRecord picture{};
     QElapsedTimer timer;
     timer.start();
-    const auto outcome = capture::Render(s, host, &picture);
+    const auto outcome = capture::Render(settings(800, 20000, 400), host, &picture);
     const double seconds = timer.elapsed() / 1000.0;
     if (outcome != capture::RenderOutcome::Done) {
         std::printf("Render of 3200 x 80000 failed\n");
