@@ -54,7 +54,9 @@ bool visibleSpans(HDC dc, int destX, int destY, int destWidth, int destHeight, S
     return !cols->empty() && !rows->empty();
 }
 
-bool fitsInt(long long v) { return v >= INT_MIN && v <= INT_MAX; }
+bool fitsInt(long long v) {
+    return v >= INT_MIN && v <= INT_MAX;
+}
 
 void showDeviceMessage(const char* text) {
     platform::MessageBoxA(nullptr, text, nullptr, platform::MB_OK);
@@ -64,7 +66,8 @@ void showDeviceMessage(const char* text) {
 // sent to the device, with no copy, when it maps onto the destination column for column.
 std::vector<std::uint8_t> rowInfo(const DibRecord& Dib) {
     const int entries = Dib.info->bmiHeader.biBitCount <= 8 ? 1 << Dib.info->bmiHeader.biBitCount : 0;
-    std::vector<std::uint8_t> storage(sizeof(BITMAPINFOHEADER) + std::size_t(std::max(entries, 1)) * sizeof(RGBQUAD));
+    std::vector<std::uint8_t> storage(sizeof(BITMAPINFOHEADER) +
+                                      std::size_t(std::max(entries, 1)) * sizeof(RGBQUAD));
     auto* info = reinterpret_cast<BITMAPINFO*>(storage.data());
     info->bmiHeader = Dib.info->bmiHeader;
     info->bmiHeader.biHeight = 1;
@@ -82,22 +85,19 @@ void stretchRows(HDC DC, int DestX, int DestY, int DestWidth, int DestHeight, co
         return;
     const int W = DibWidth(Dib);
     const int H = DibHeight(Dib);
-    if (W <= 0 || H <= 0)
-        return;
+    if (W <= 0 || H <= 0) return;
 
     // Rows and columns outside the clip box never reach the device: skip them. What is drawn
     // inside stays exactly what a full draw would put there.
     Span cols{}, rows{};
-    if (!visibleSpans(DC, DestX, DestY, DestWidth, DestHeight, &cols, &rows))
-        return;
+    if (!visibleSpans(DC, DestX, DestY, DestWidth, DestHeight, &cols, &rows)) return;
 
     DibRecord row;
     if (BytesPerPixel == 3)
         newdib(&row, DestWidth, 1, 24, nullptr, 0);
     else
         newdib(&row, DestWidth, 1, 8, Dib.info, 256);
-    if (!row.bits)
-        return;
+    if (!row.bits) return;
     std::unique_ptr<int[]> table(new (std::nothrow) int[std::size_t(DestWidth)]);
     if (!table) {
         deldib(row);
@@ -136,8 +136,8 @@ void stretchRows(HDC DC, int DestX, int DestY, int DestWidth, int DestHeight, co
         if (offset < 0 || offset > maxOffset) {
             std::memset(row.bits, 0, std::size_t(row.bytesPerRow));
         } else if (direct) {
-            SetDIBitsToDevice(DC, DestX + cols.begin, DestY + r, DWORD(sendWidth), 1, SrcX + cols.begin, 0, 0, 1,
-                              Dib.bits + offset, reinterpret_cast<const BITMAPINFO*>(directInfo.data()),
+            SetDIBitsToDevice(DC, DestX + cols.begin, DestY + r, DWORD(sendWidth), 1, SrcX + cols.begin, 0, 0,
+                              1, Dib.bits + offset, reinterpret_cast<const BITMAPINFO*>(directInfo.data()),
                               DIB_RGB_COLORS);
             continue;
         } else if (offset != previous) {
@@ -156,14 +156,14 @@ void stretchRows(HDC DC, int DestX, int DestY, int DestWidth, int DestHeight, co
             previous = offset;
         }
         // Otherwise the row maps to the same source row as the one before: the buffer holds it.
-        SetDIBitsToDevice(DC, DestX + cols.begin, DestY + r, DWORD(sendWidth), 1, cols.begin, 0, 0, 1, row.bits,
-                          row.info, DIB_RGB_COLORS);
+        SetDIBitsToDevice(DC, DestX + cols.begin, DestY + r, DWORD(sendWidth), 1, cols.begin, 0, 0, 1,
+                          row.bits, row.info, DIB_RGB_COLORS);
     }
     deldib(row);
 }
 
-void halftoneMethod(HDC DC, int DestX, int DestY, int DestWidth, int DestHeight, const DibRecord& Dib, int SrcX,
-                    int SrcY, int SrcWidth, int SrcHeight, DWORD Rop, HPALETTE chosen) {
+void halftoneMethod(HDC DC, int DestX, int DestY, int DestWidth, int DestHeight, const DibRecord& Dib,
+                    int SrcX, int SrcY, int SrcWidth, int SrcHeight, DWORD Rop, HPALETTE chosen) {
     const int W = DibWidth(Dib);
     const int H = DibHeight(Dib);
     const bool shrunk = SrcWidth > DestWidth || DestHeight < SrcHeight;
@@ -176,12 +176,10 @@ void halftoneMethod(HDC DC, int DestX, int DestY, int DestWidth, int DestHeight,
         ws = DestWidth;
         hs = DestHeight;
     }
-    if (copyWidth <= 0 || copyHeight <= 0 || ws <= 0 || hs <= 0)
-        return;
+    if (copyWidth <= 0 || copyHeight <= 0 || ws <= 0 || hs <= 0) return;
 
     Span cols{}, rows{};
-    if (!visibleSpans(DC, DestX, DestY, DestWidth, DestHeight, &cols, &rows))
-        return;
+    if (!visibleSpans(DC, DestX, DestY, DestWidth, DestHeight, &cols, &rows)) return;
 
     // Only the part of the copy that the visible destination reads is halftoned; the rest of
     // the copy stays untouched zero pages. One column and row of margin covers any rounding
@@ -193,8 +191,7 @@ void halftoneMethod(HDC DC, int DestX, int DestY, int DestWidth, int DestHeight,
     const long long ct1 = srcTop + ((long long)rows.end * hs + DestHeight - 1) / DestHeight + 1;
 
     DibRecord copy;
-    if (!pixolan::halftoneAllocate(&copy, copyWidth, copyHeight))
-        return;
+    if (!pixolan::halftoneAllocate(&copy, copyWidth, copyHeight)) return;
     pixolan::halftoneFill(copy, Dib, int(std::clamp(cx0, 0LL, (long long)copyWidth)),
                           int(std::clamp(ct0, 0LL, (long long)copyHeight)),
                           int(std::clamp(cx1, 0LL, (long long)copyWidth)),
@@ -202,23 +199,21 @@ void halftoneMethod(HDC DC, int DestX, int DestY, int DestWidth, int DestHeight,
 
     const HPALETTE saved = SelectPalette(DC, chosen, FALSE);
     RealizePalette(DC);
-    StretchDIBits(DC, DestX, DestY, DestWidth, DestHeight, xs, ys, ws, hs, copy.bits, copy.info, DIB_RGB_COLORS,
-                  Rop);
-    if (saved)
-        SelectPalette(DC, saved, FALSE);
+    StretchDIBits(DC, DestX, DestY, DestWidth, DestHeight, xs, ys, ws, hs, copy.bits, copy.info,
+                  DIB_RGB_COLORS, Rop);
+    if (saved) SelectPalette(DC, saved, FALSE);
     deldib(copy);
 }
 
 // Builds a nearest-neighbour copy at the destination's size and sends it whole; for devices
 // whose StretchDIBits fails but that take DIBs as they are.
-bool firstFallback(HDC DC, int DestX, int DestY, int DestWidth, int DestHeight, const DibRecord& Dib, int SrcX,
-                   int SrcY, int SrcWidth, int SrcHeight) {
+bool firstFallback(HDC DC, int DestX, int DestY, int DestWidth, int DestHeight, const DibRecord& Dib,
+                   int SrcX, int SrcY, int SrcWidth, int SrcHeight) {
     const int bits = int(DibBitCount(Dib));
     const int colors = DibColorCount(Dib);
     DibRecord copy;
     newdib(&copy, DestWidth, DestHeight, bits, Dib.info, colors <= 256 ? colors : 0);
-    if (!copy.bits)
-        return false;
+    if (!copy.bits) return false;
 
     // The first and last destination columns and rows take the first and last of the source;
     // a destination one pixel wide or high takes the first.
@@ -262,8 +257,8 @@ bool firstFallback(HDC DC, int DestX, int DestY, int DestWidth, int DestHeight, 
 }
 
 // Goes through a device-dependent bitmap, for devices that take no DIBs at all.
-void secondFallback(HDC DC, int DestX, int DestY, int DestWidth, int DestHeight, const DibRecord& Dib, int SrcX,
-                    int SrcY, int SrcWidth, int SrcHeight, DWORD Rop) {
+void secondFallback(HDC DC, int DestX, int DestY, int DestWidth, int DestHeight, const DibRecord& Dib,
+                    int SrcX, int SrcY, int SrcWidth, int SrcHeight, DWORD Rop) {
     const int W = DibWidth(Dib);
     const int H = DibHeight(Dib);
     const HBITMAP bmp = CreateCompatibleBitmap(DC, W, H);
@@ -296,9 +291,9 @@ void directMethod(HDC DC, int DestX, int DestY, int DestWidth, int DestHeight, c
     const bool takesDibs = (GetDeviceCaps(DC, RASTERCAPS) & RC_DIBTODEV) != 0;
     const int result = StretchDIBits(DC, DestX, DestY, DestWidth, DestHeight, SrcX, SrcY, SrcWidth, SrcHeight,
                                      Dib.bits, Dib.info, DIB_RGB_COLORS, Rop);
-    if (std::uint32_t(result) != std::uint32_t(GDI_ERROR))
-        return;
-    if (takesDibs && firstFallback(DC, DestX, DestY, DestWidth, DestHeight, Dib, SrcX, SrcY, SrcWidth, SrcHeight))
+    if (std::uint32_t(result) != std::uint32_t(GDI_ERROR)) return;
+    if (takesDibs &&
+        firstFallback(DC, DestX, DestY, DestWidth, DestHeight, Dib, SrcX, SrcY, SrcWidth, SrcHeight))
         return;
     secondFallback(DC, DestX, DestY, DestWidth, DestHeight, Dib, SrcX, SrcY, SrcWidth, SrcHeight, Rop);
 }
@@ -306,8 +301,7 @@ void directMethod(HDC DC, int DestX, int DestY, int DestWidth, int DestHeight, c
 } // namespace
 
 int ScaledValue(long long a, long long b, long long c) {
-    if (c == 0)
-        return 0;
+    if (c == 0) return 0;
     long long p = a * b;
     if (c < 0) {
         p = -p;
@@ -320,14 +314,19 @@ int ScaledValue(long long a, long long b, long long c) {
         q -= 1;
         r += c;
     }
-    if (2 * r > c || (2 * r == c && (q & 1)))
-        q += 1;
+    if (2 * r > c || (2 * r == c && (q & 1))) q += 1;
     return int(std::clamp(q, (long long)INT_MIN, (long long)INT_MAX));
 }
 
-int DibWidth(const DibRecord& Dib) { return Dib.info ? Dib.info->bmiHeader.biWidth : 0; }
-int DibHeight(const DibRecord& Dib) { return Dib.info ? Dib.info->bmiHeader.biHeight : 0; }
-unsigned DibBitCount(const DibRecord& Dib) { return Dib.info ? unsigned(Dib.info->bmiHeader.biBitCount) : 0; }
+int DibWidth(const DibRecord& Dib) {
+    return Dib.info ? Dib.info->bmiHeader.biWidth : 0;
+}
+int DibHeight(const DibRecord& Dib) {
+    return Dib.info ? Dib.info->bmiHeader.biHeight : 0;
+}
+unsigned DibBitCount(const DibRecord& Dib) {
+    return Dib.info ? unsigned(Dib.info->bmiHeader.biBitCount) : 0;
+}
 
 int PowerOfTwo(int n) {
     std::uint32_t v = 1;
@@ -336,7 +335,9 @@ int PowerOfTwo(int n) {
     return int(v);
 }
 
-int DibColorCount(const DibRecord& Dib) { return PowerOfTwo(int(DibBitCount(Dib))); }
+int DibColorCount(const DibRecord& Dib) {
+    return PowerOfTwo(int(DibBitCount(Dib)));
+}
 
 int ScreenBitsPerPixel() {
     const HWND desktop = GetDesktopWindow();
@@ -344,8 +345,7 @@ int ScreenBitsPerPixel() {
     int bits = 0;
     if (const HBITMAP probe = CreateCompatibleBitmap(dc, 1, 1)) {
         BITMAP bm{};
-        if (GetObjectA(probe, int(sizeof bm), &bm) != 0)
-            bits = bm.bmBitsPixel;
+        if (GetObjectA(probe, int(sizeof bm), &bm) != 0) bits = bm.bmBitsPixel;
         DeleteObject(probe);
     }
     if (bits == 0) // no probe bitmap: ask the device itself
@@ -380,23 +380,20 @@ void DrawDib(HDC DC, int DestX, int DestY, int DestWidth, int DestHeight, DibRec
     long long sx = SrcX, sy = SrcY, sw = SrcWidth, sh = SrcHeight;
     if (W < sx + sw) {
         const long long w = W - sx;
-        if (w <= 0)
-            return;
+        if (w <= 0) return;
         dw = ScaledValue(dw, w, sw);
         sw = w;
     }
     if (sy < 0) {
         const long long h = sh + sy;
-        if (h <= 0)
-            return;
+        if (h <= 0) return;
         dh = ScaledValue(dh, h, sh);
         sh = h;
         sy = 0;
     }
     if (H < sh + sy) {
         const long long h = H - sy;
-        if (h <= 0)
-            return;
+        if (h <= 0) return;
         const long long d = ScaledValue(dh, h, sh);
         dy += dh - d;
         dh = d;
@@ -404,16 +401,14 @@ void DrawDib(HDC DC, int DestX, int DestY, int DestWidth, int DestHeight, DibRec
     }
     if (sx < 0) {
         const long long w = sx + sw;
-        if (w <= 0)
-            return;
+        if (w <= 0) return;
         const long long d = ScaledValue(dw, w, sw);
         dx += dw - d;
         dw = d;
         sw = w;
         sx = 0;
     }
-    if (dw <= 0 || dh <= 0 || !fitsInt(dx) || !fitsInt(dy))
-        return;
+    if (dw <= 0 || dh <= 0 || !fitsInt(dx) || !fitsInt(dy)) return;
     DestX = int(dx);
     DestY = int(dy);
     DestWidth = int(dw);
@@ -433,7 +428,8 @@ void DrawDib(HDC DC, int DestX, int DestY, int DestWidth, int DestHeight, DibRec
     const unsigned bits = DibBitCount(Dib);
     const int srcTop = int(H - SrcY - SrcHeight);
     if (bits == 24 && ScreenBitsPerPixel() <= 8 && Halftone)
-        halftoneMethod(DC, DestX, DestY, DestWidth, DestHeight, Dib, SrcX, SrcY, SrcWidth, SrcHeight, Rop, chosen);
+        halftoneMethod(DC, DestX, DestY, DestWidth, DestHeight, Dib, SrcX, SrcY, SrcWidth, SrcHeight, Rop,
+                       chosen);
     else if (bits == 24 && !printer)
         StretchDibRows24(DC, DestX, DestY, DestWidth, DestHeight, Dib, SrcX, srcTop, SrcWidth, SrcHeight);
     else if (bits == 8 && !printer)
@@ -441,8 +437,7 @@ void DrawDib(HDC DC, int DestX, int DestY, int DestWidth, int DestHeight, DibRec
     else
         directMethod(DC, DestX, DestY, DestWidth, DestHeight, Dib, SrcX, SrcY, SrcWidth, SrcHeight, Rop);
 
-    if (Dib.usePalette == 1 && saved)
-        SelectPalette(DC, saved, FALSE);
+    if (Dib.usePalette == 1 && saved) SelectPalette(DC, saved, FALSE);
 }
 
 } // namespace capture

@@ -21,8 +21,8 @@ void DrawDib(gdi::HDC DC, int DestX, int DestY, int DestWidth, int DestHeight, D
 // or in palette colour 0 (8 bits).
 void StretchDibRows24(gdi::HDC DC, int DestX, int DestY, int DestWidth, int DestHeight, DibRecord Dib,
                       int SrcX, int SrcTop, int SrcWidth, int SrcHeight);
-void StretchDibRows8(gdi::HDC DC, int DestX, int DestY, int DestWidth, int DestHeight, DibRecord Dib, int SrcX,
-                     int SrcTop, int SrcWidth, int SrcHeight);
+void StretchDibRows8(gdi::HDC DC, int DestX, int DestY, int DestWidth, int DestHeight, DibRecord Dib,
+                     int SrcX, int SrcTop, int SrcWidth, int SrcHeight);
 
 int DibWidth(const DibRecord& Dib);
 int DibHeight(const DibRecord& Dib);

@@ -5,17 +5,15 @@
 #include <QFileInfo>
 #include <QIODevice>
 #include <QSaveFile>
-
 #include <algorithm>
 #include <csetjmp>
-#include <cstdlib>
-#include <memory>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <jpeglib.h>
+#include <memory>
 #include <spng.h>
 #include <vector>
-
-#include <jpeglib.h>
 
 using namespace gdi;
 
@@ -38,7 +36,9 @@ bool writeAll(QIODevice* device, const void* data, qint64 size, QString* error) 
     return true;
 }
 
-int pictureHeight(const DibRecord& dib) { return std::abs(dib.info->bmiHeader.biHeight); }
+int pictureHeight(const DibRecord& dib) {
+    return std::abs(dib.info->bmiHeader.biHeight);
+}
 
 // Storage row of the picture row `top` counted from the top.
 int storageRow(const DibRecord& dib, int top) {
@@ -124,7 +124,8 @@ bool writePng(const DibRecord& dib, QIODevice* device, QString* error) {
     spng_ctx_free(ctx);
     if (rc != 0 && rc != SPNG_EOI) {
         if (!stream.failed)
-            *error = QStringLiteral("The PNG file could not be written (%1).").arg(QString::fromUtf8(spng_strerror(rc)));
+            *error = QStringLiteral("The PNG file could not be written (%1).")
+                         .arg(QString::fromUtf8(spng_strerror(rc)));
         return false;
     }
     return true;
@@ -148,8 +149,7 @@ void jpegInit(j_compress_ptr cinfo) {
 
 boolean jpegEmpty(j_compress_ptr cinfo) {
     auto* d = reinterpret_cast<JpegDestination*>(cinfo->dest);
-    if (!d->failed && !writeAll(d->device, d->buffer, sizeof d->buffer, d->error))
-        d->failed = true;
+    if (!d->failed && !writeAll(d->device, d->buffer, sizeof d->buffer, d->error)) d->failed = true;
     d->pub.next_output_byte = d->buffer;
     d->pub.free_in_buffer = sizeof d->buffer;
     return TRUE;
@@ -158,8 +158,7 @@ boolean jpegEmpty(j_compress_ptr cinfo) {
 void jpegTerm(j_compress_ptr cinfo) {
     auto* d = reinterpret_cast<JpegDestination*>(cinfo->dest);
     const qint64 n = qint64(sizeof d->buffer - d->pub.free_in_buffer);
-    if (!d->failed && n > 0 && !writeAll(d->device, d->buffer, n, d->error))
-        d->failed = true;
+    if (!d->failed && n > 0 && !writeAll(d->device, d->buffer, n, d->error)) d->failed = true;
 }
 
 struct JpegError {
@@ -229,7 +228,8 @@ bool writeJpeg(const DibRecord& dib, QIODevice* device, QString* error, int qual
     std::vector<std::uint8_t> row(std::size_t(width) * 3);
     if (!encodeJpeg(dib, dest.get(), err.get(), row.data(), std::clamp(quality, 1, 100))) {
         if (!dest->failed)
-            *error = QStringLiteral("The JPEG file could not be written (%1).").arg(QString::fromLocal8Bit(err->message));
+            *error = QStringLiteral("The JPEG file could not be written (%1).")
+                         .arg(QString::fromLocal8Bit(err->message));
         return false;
     }
     return true;
@@ -239,17 +239,15 @@ bool writeJpeg(const DibRecord& dib, QIODevice* device, QString* error, int qual
 
 PictureFormat formatForFileName(const QString& fileName) {
     const QString suffix = QFileInfo(fileName).suffix().toLower();
-    if (suffix == QLatin1String("png"))
-        return PictureFormat::Png;
-    if (suffix == QLatin1String("jpg") || suffix == QLatin1String("jpeg"))
-        return PictureFormat::Jpeg;
+    if (suffix == QLatin1String("png")) return PictureFormat::Png;
+    if (suffix == QLatin1String("jpg") || suffix == QLatin1String("jpeg")) return PictureFormat::Jpeg;
     return PictureFormat::Bmp;
 }
 
-bool WritePictureTo(const DibRecord& dib, QIODevice* device, PictureFormat format, QString* error, int jpegQuality) {
+bool WritePictureTo(const DibRecord& dib, QIODevice* device, PictureFormat format, QString* error,
+                    int jpegQuality) {
     QString ignored;
-    if (!error)
-        error = &ignored;
+    if (!error) error = &ignored;
     if (!dib.bits || !dib.info || dib.info->bmiHeader.biWidth <= 0 || dib.info->bmiHeader.biHeight == 0) {
         *error = QStringLiteral("There is no picture to save.");
         return false;
@@ -268,8 +266,7 @@ bool WritePictureTo(const DibRecord& dib, QIODevice* device, PictureFormat forma
 bool WritePicture(const DibRecord& dib, const QString& fileName, PictureFormat format, QString* error,
                   int jpegQuality) {
     QString ignored;
-    if (!error)
-        error = &ignored;
+    if (!error) error = &ignored;
     if (!dib.bits || !dib.info) {
         *error = QStringLiteral("There is no picture to save.");
         return false;

@@ -18,7 +18,7 @@ constexpr const char* kNoCopy = "Could not copy bitmap! Not enough free memory?!
 
 // Owns a DIB from newdib until released or handed on.
 class OwnedDib {
-public:
+  public:
     OwnedDib() { std::memset(&m_rec, 0, sizeof m_rec); }
     ~OwnedDib() { deldib(m_rec); }
     OwnedDib(const OwnedDib&) = delete;
@@ -32,13 +32,13 @@ public:
         return r;
     }
 
-private:
+  private:
     DibRecord m_rec;
 };
 
 // The off-screen strip bitmap: a 24-bit DIB section selected into a memory DC of its own.
 class StripBitmap {
-public:
+  public:
     StripBitmap() = default;
     ~StripBitmap() { reset(); }
     StripBitmap(const StripBitmap&) = delete;
@@ -78,53 +78,57 @@ public:
 
     void reset() {
         if (m_dc) {
-            if (m_previous)
-                SelectObject(m_dc, m_previous);
+            if (m_previous) SelectObject(m_dc, m_previous);
             DeleteDC(m_dc);
         }
-        if (m_bitmap)
-            DeleteObject(m_bitmap);
+        if (m_bitmap) DeleteObject(m_bitmap);
         m_dc = nullptr;
         m_bitmap = nullptr;
         m_previous = nullptr;
     }
 
-private:
+  private:
     HBITMAP m_bitmap = nullptr;
     HDC m_dc = nullptr;
     HGDIOBJ m_previous = nullptr;
 };
 
 class ReadDC {
-public:
+  public:
     explicit ReadDC(RenderHost& host) : m_host(host), m_dc(host.acquireReadDC()) {}
     ~ReadDC() { m_host.releaseReadDC(m_dc); }
     ReadDC(const ReadDC&) = delete;
     ReadDC& operator=(const ReadDC&) = delete;
     HDC get() const { return m_dc; }
 
-private:
+  private:
     RenderHost& m_host;
     HDC m_dc;
 };
 
 // Sets the progress back to 0 when the run ends, however it ends.
 class ProgressReset {
-public:
+  public:
     explicit ProgressReset(RenderHost& host) : m_host(host) {}
     ~ProgressReset() { m_host.setProStatus(0); }
     ProgressReset(const ProgressReset&) = delete;
     ProgressReset& operator=(const ProgressReset&) = delete;
 
-private:
+  private:
     RenderHost& m_host;
 };
 
 } // namespace
 
-long long outputWidth(const RenderSettings& s) { return s.viewWidth * s.quality / 100; }
-long long outputHeight(const RenderSettings& s) { return s.viewHeight * s.quality / 100; }
-long long pieceOffset(long long pos, const RenderSettings&) { return pos; }
+long long outputWidth(const RenderSettings& s) {
+    return s.viewWidth * s.quality / 100;
+}
+long long outputHeight(const RenderSettings& s) {
+    return s.viewHeight * s.quality / 100;
+}
+long long pieceOffset(long long pos, const RenderSettings&) {
+    return pos;
+}
 
 RenderOutcome Render(const RenderSettings& settings, RenderHost& host, DibRecord* mainDib) {
     const long long W = outputWidth(settings);
@@ -136,8 +140,7 @@ RenderOutcome Render(const RenderSettings& settings, RenderHost& host, DibRecord
     }
 
     OwnedDib output;
-    if (W > 0 && H > 0 && W <= INT_MAX && H <= INT_MAX)
-        newdib(output.out(), int(W), int(H), 24, nullptr, 0);
+    if (W > 0 && H > 0 && W <= INT_MAX && H <= INT_MAX) newdib(output.out(), int(W), int(H), 24, nullptr, 0);
     if (!output.get().bits) {
         host.showError(kNoMemory);
         return RenderOutcome::NoMemory;
@@ -180,8 +183,8 @@ RenderOutcome Render(const RenderSettings& settings, RenderHost& host, DibRecord
                 if (!host.drawView(strip.dc(), bounds))
                     throw RenderError("The page could not be drawn: the browser engine stopped.");
 
-                if (GetDIBits(readDC.get(), strip.bitmap(), 0, UINT(h), stripDib.get().bits, stripDib.get().info,
-                              DIB_RGB_COLORS) == 0) {
+                if (GetDIBits(readDC.get(), strip.bitmap(), 0, UINT(h), stripDib.get().bits,
+                              stripDib.get().info, DIB_RGB_COLORS) == 0) {
                     run = false;
                     host.showError(kNoCopy);
                 } else {
@@ -199,8 +202,7 @@ RenderOutcome Render(const RenderSettings& settings, RenderHost& host, DibRecord
         }
     }
 
-    if (!run)
-        return RenderOutcome::Failed;
+    if (!run) return RenderOutcome::Failed;
     deldib(*mainDib);
     *mainDib = output.release();
     return RenderOutcome::Done;

@@ -22,7 +22,7 @@ constexpr long long kMaxSide = 10000;
 // What Render needs from its surroundings: the window in the program, a plain host in the
 // command-line tool and in tests.
 class RenderHost {
-public:
+  public:
     virtual ~RenderHost() = default;
     // Draws the whole view scaled into bounds on dc (only what falls inside dc's clip box
     // matters). False when the view could not draw at all (its engine is gone).
@@ -54,15 +54,15 @@ long long pieceOffset(long long pos, const RenderSettings& s);
 // Thrown when the view cannot draw (its engine died mid-run); the run made nothing that
 // outlives it, and the previous picture stays.
 class RenderError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
 enum class RenderOutcome {
-    Done,       // mainDib holds the new picture; the old one was freed
-    TooLarge,   // both sides above the limit: refused, nothing made
-    NoMemory,   // the output picture could not be made
-    Failed,     // a strip could not be made or read; everything freed
+    Done,     // mainDib holds the new picture; the old one was freed
+    TooLarge, // both sides above the limit: refused, nothing made
+    NoMemory, // the output picture could not be made
+    Failed,   // a strip could not be made or read; everything freed
 };
 
 // Runs a capture. On success the previous *mainDib is freed with deldib and replaced.

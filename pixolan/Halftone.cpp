@@ -17,9 +17,9 @@ constexpr int kStep = 255 / (kCubeLevels - 1); // 51
 
 // Bayer matrix: thresholds 0..63 spread so that neighbouring cells differ most.
 constexpr std::uint8_t kBayer[8][8] = {
-    {0, 32, 8, 40, 2, 34, 10, 42},  {48, 16, 56, 24, 50, 18, 58, 26}, {12, 44, 4, 36, 14, 46, 6, 38},
-    {60, 28, 52, 20, 62, 30, 54, 22}, {3, 35, 11, 43, 1, 33, 9, 41},  {51, 19, 59, 27, 49, 17, 57, 25},
-    {15, 47, 7, 39, 13, 45, 5, 37}, {63, 31, 55, 23, 61, 29, 53, 21},
+    {0, 32, 8, 40, 2, 34, 10, 42},    {48, 16, 56, 24, 50, 18, 58, 26}, {12, 44, 4, 36, 14, 46, 6, 38},
+    {60, 28, 52, 20, 62, 30, 54, 22}, {3, 35, 11, 43, 1, 33, 9, 41},    {51, 19, 59, 27, 49, 17, 57, 25},
+    {15, 47, 7, 39, 13, 45, 5, 37},   {63, 31, 55, 23, 61, 29, 53, 21},
 };
 
 struct GreyRamp {
@@ -51,8 +51,7 @@ const Tables& tables() {
             t.grey.level[std::size_t(pos)] = std::uint8_t(v);
             t.grey.index[std::size_t(pos)] = std::uint8_t(k * 36 + k * 6 + k);
             ++pos;
-            if (k + 1 == kCubeLevels)
-                break;
+            if (k + 1 == kCubeLevels) break;
             for (int j = 1; j <= 8; ++j) {
                 const int gv = v + (kStep * j + 4) / 9;
                 t.palette[std::size_t(extra)] = RGBQUAD{BYTE(gv), BYTE(gv), BYTE(gv), 0};
@@ -84,7 +83,9 @@ inline int ditherChannel(int v, int threshold) {
 
 } // namespace
 
-const std::array<RGBQUAD, 256>& halftonePalette() { return tables().palette; }
+const std::array<RGBQUAD, 256>& halftonePalette() {
+    return tables().palette;
+}
 
 std::uint8_t halftoneIndex(int r, int g, int b, int x, int y) {
     const int threshold = kBayer[y & 7][x & 7];
@@ -92,8 +93,7 @@ std::uint8_t halftoneIndex(int r, int g, int b, int x, int y) {
         const GreyRamp& ramp = tables().grey;
         const int p = ramp.below[std::size_t(r)];
         const int lo = ramp.level[std::size_t(p)];
-        if (lo == r || p + 1 >= int(ramp.level.size()))
-            return ramp.index[std::size_t(p)];
+        if (lo == r || p + 1 >= int(ramp.level.size())) return ramp.index[std::size_t(p)];
         const int hi = ramp.level[std::size_t(p + 1)];
         const bool up = (r - lo) * 128 > (2 * threshold + 1) * (hi - lo);
         return ramp.index[std::size_t(up ? p + 1 : p)];
@@ -137,8 +137,7 @@ void readRowBgr(const DibRecord& rec, int y, int x0, int x1, std::uint8_t* out) 
             bm = masks[2];
         }
         auto expand = [](std::uint32_t v, std::uint32_t mask) {
-            if (!mask)
-                return 0;
+            if (!mask) return 0;
             const int shift = __builtin_ctz(mask);
             const std::uint32_t max = mask >> shift;
             return int(((v & mask) >> shift) * 255 / max);
@@ -169,8 +168,7 @@ void readRowBgr(const DibRecord& rec, int y, int x0, int x1, std::uint8_t* out) 
 
 bool halftoneAllocate(DibRecord* out, int width, int height) {
     std::memset(out, 0, sizeof *out);
-    if (width <= 0 || height <= 0)
-        return false;
+    if (width <= 0 || height <= 0) return false;
 
     // The palette is made first so that a failed picture does not leave it behind.
     const auto& pal = halftonePalette();
@@ -191,8 +189,7 @@ bool halftoneAllocate(DibRecord* out, int width, int height) {
     std::memcpy(srcInfo->bmiColors, pal.data(), 256 * sizeof(RGBQUAD));
 
     if (!createDib(out, width, height, 8, srcInfo, 256, palette)) {
-        if (palette)
-            DeleteObject(palette);
+        if (palette) DeleteObject(palette);
         std::memset(out, 0, sizeof *out);
         return false;
     }
@@ -211,8 +208,7 @@ void halftoneFill(const DibRecord& copy, const DibRecord& rec, int x0, int top0,
     top0 = std::max(top0, 0);
     x1 = std::min(x1, width);
     top1 = std::min(top1, height);
-    if (sw <= 0 || sh <= 0 || x0 >= x1 || top0 >= top1)
-        return;
+    if (sw <= 0 || sh <= 0 || x0 >= x1 || top0 >= top1) return;
 
     // Rows are taken top-down in picture terms so that the dither pattern is anchored at the
     // picture's top-left corner whichever way the rows are stored.
@@ -240,7 +236,8 @@ void halftoneFill(const DibRecord& copy, const DibRecord& rec, int x0, int top0,
     std::vector<int> bx0(n), bx1(n);
     for (int x = x0; x < x1; ++x) {
         bx0[std::size_t(x - x0)] = int(std::int64_t(x) * sw / width);
-        bx1[std::size_t(x - x0)] = std::max(bx0[std::size_t(x - x0)] + 1, int(std::int64_t(x + 1) * sw / width));
+        bx1[std::size_t(x - x0)] =
+            std::max(bx0[std::size_t(x - x0)] + 1, int(std::int64_t(x + 1) * sw / width));
     }
     const int sx0 = bx0.front();
     const int sx1 = bx1.back();
@@ -279,8 +276,7 @@ void halftoneFill(const DibRecord& copy, const DibRecord& rec, int x0, int top0,
 
 void halftone(DibRecord* out, const DibRecord& rec, int width, int height) {
     const BITMAPINFOHEADER& h = rec.info->bmiHeader;
-    if (h.biWidth <= 0 || h.biHeight == 0 || !halftoneAllocate(out, width, height))
-        return;
+    if (h.biWidth <= 0 || h.biHeight == 0 || !halftoneAllocate(out, width, height)) return;
     halftoneFill(*out, rec, 0, 0, width, height);
 }
 

@@ -21,8 +21,7 @@ std::uint64_t readMemAvailable() {
     std::string unit;
     while (in >> key >> value) {
         std::getline(in, unit);
-        if (key == "MemAvailable:")
-            return value * 1024;
+        if (key == "MemAvailable:") return value * 1024;
     }
     return std::numeric_limits<std::uint64_t>::max();
 }
@@ -38,13 +37,11 @@ std::uint64_t readCgroupRemaining() {
             break;
         }
     }
-    if (path.empty())
-        return none;
+    if (path.empty()) return none;
     const std::string base = "/sys/fs/cgroup" + (path == "/" ? std::string() : path);
     std::ifstream maxFile(base + "/memory.max");
     std::string maxText;
-    if (!(maxFile >> maxText) || maxText == "max")
-        return none;
+    if (!(maxFile >> maxText) || maxText == "max") return none;
     std::ifstream curFile(base + "/memory.current");
     std::uint64_t current = 0;
     curFile >> current;
@@ -55,13 +52,11 @@ std::uint64_t readCgroupRemaining() {
 } // namespace
 
 std::uint64_t availableMemory() {
-    if (const auto p = g_pretend.load())
-        return p;
+    if (const auto p = g_pretend.load()) return p;
     std::uint64_t avail = readMemAvailable();
     try {
         const std::uint64_t cg = readCgroupRemaining();
-        if (cg < avail)
-            avail = cg;
+        if (cg < avail) avail = cg;
     } catch (...) {
         // An unreadable cgroup file leaves the system figure.
     }
@@ -70,11 +65,12 @@ std::uint64_t availableMemory() {
 
 bool memoryAvailableFor(std::uint64_t bytes) {
     const std::uint64_t avail = availableMemory();
-    if (avail == std::numeric_limits<std::uint64_t>::max())
-        return true;
+    if (avail == std::numeric_limits<std::uint64_t>::max()) return true;
     return avail > kReserve && bytes <= avail - kReserve;
 }
 
-void setAvailableMemoryForTesting(std::uint64_t bytes) { g_pretend = bytes; }
+void setAvailableMemoryForTesting(std::uint64_t bytes) {
+    g_pretend = bytes;
+}
 
 } // namespace pixolan

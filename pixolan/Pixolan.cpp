@@ -1,7 +1,7 @@
 #include "pixolan/Pixolan.h"
 
-#include "pixolan/Halftone.h"
 #include "pixolan/DibAllocation.h"
+#include "pixolan/Halftone.h"
 #include "pixolan/MemoryBudget.h"
 #include "platform/gdi/GdiTesting.h"
 #include "platform/gdi/PixelMemory.h"
@@ -42,13 +42,14 @@ bool supportedDepth(int bits) {
 }
 
 int tableEntries(const BITMAPINFOHEADER& h) {
-    if (h.biBitCount > 8)
-        return h.biCompression == BI_BITFIELDS ? 3 : 0;
+    if (h.biBitCount > 8) return h.biCompression == BI_BITFIELDS ? 3 : 0;
     const int full = 1 << h.biBitCount;
     return h.biClrUsed != 0 && int(h.biClrUsed) < full ? int(h.biClrUsed) : full;
 }
 
-void clear(DibRecord* out) { std::memset(out, 0, sizeof *out); }
+void clear(DibRecord* out) {
+    std::memset(out, 0, sizeof *out);
+}
 
 } // namespace
 
@@ -59,27 +60,22 @@ std::int64_t bytesPerRow(std::int64_t width, int bitsPerPixel) {
 bool createDib(DibRecord* out, int width, int height, int bitsPerPixel, const BITMAPINFO* colorSource,
                int colorCount, HPALETTE palette) {
     clear(out);
-    if (width <= 0 || height <= 0 || !supportedDepth(bitsPerPixel))
-        return false;
-    if (gdi::testing::ShouldFail(gdi::testing::Call::newdib))
-        return false;
+    if (width <= 0 || height <= 0 || !supportedDepth(bitsPerPixel)) return false;
+    if (gdi::testing::ShouldFail(gdi::testing::Call::newdib)) return false;
 
     // Every size is formed in 64 bits; a picture whose byte count does not fit in the header's
     // 32-bit image size cannot be described by a BITMAPINFO and is refused.
     const std::int64_t stride = bytesPerRow(width, bitsPerPixel);
-    if (stride > std::numeric_limits<std::int32_t>::max())
-        return false;
+    if (stride > std::numeric_limits<std::int32_t>::max()) return false;
     const std::int64_t imageSize = stride * std::int64_t(height); // below 2^62: no overflow
-    if (imageSize > std::int64_t(std::numeric_limits<std::uint32_t>::max()))
-        return false;
-    if (!memoryAvailableFor(std::uint64_t(imageSize)))
-        return false;
+    if (imageSize > std::int64_t(std::numeric_limits<std::uint32_t>::max())) return false;
+    if (!memoryAvailableFor(std::uint64_t(imageSize))) return false;
 
     const int entries = bitsPerPixel <= 8 ? 1 << bitsPerPixel : 0;
-    const std::size_t infoSize = sizeof(BITMAPINFOHEADER) + std::size_t(std::max(entries, 1)) * sizeof(RGBQUAD);
+    const std::size_t infoSize =
+        sizeof(BITMAPINFOHEADER) + std::size_t(std::max(entries, 1)) * sizeof(RGBQUAD);
     auto* info = static_cast<BITMAPINFO*>(std::calloc(1, infoSize));
-    if (!info)
-        return false;
+    if (!info) return false;
     // Fresh pages are zero, so zeroing costs nothing until a page is used.
     const gdi::PixelMemory memory = gdi::allocatePixelMemory(std::size_t(imageSize));
     std::uint8_t* bits = memory.bits;
@@ -123,8 +119,7 @@ bool createDib(DibRecord* out, int width, int height, int bitsPerPixel, const BI
 }
 
 bool isLive(const DibRecord& rec) {
-    if (!rec.bits)
-        return false;
+    if (!rec.bits) return false;
     std::lock_guard lock(registryMutex());
     return registry().count(rec.bits) != 0;
 }
@@ -140,35 +135,29 @@ extern "C" {
 
 void newdib(DibRecord* out, int width, int height, int bitsPerPixel, const BITMAPINFO* colorSource,
             int colorCount) {
-    if (!out)
-        return;
+    if (!out) return;
     pixolan::createDib(out, width, height, bitsPerPixel, colorSource, colorCount, nullptr);
 }
 
 void deldib(DibRecord rec) {
-    if (!rec.bits)
-        return;
+    if (!rec.bits) return;
     pixolan::Allocation a{};
     {
         std::lock_guard lock(pixolan::registryMutex());
         auto it = pixolan::registry().find(rec.bits);
-        if (it == pixolan::registry().end())
-            return;
+        if (it == pixolan::registry().end()) return;
         a = it->second;
         pixolan::registry().erase(it);
     }
     gdi::freePixelMemory(a.pixels);
     std::free(a.info);
-    if (a.palette)
-        DeleteObject(a.palette);
+    if (a.palette) DeleteObject(a.palette);
 }
 
 std::uint32_t getpixel(DibRecord rec, int x, int y) {
-    if (!rec.bits || !rec.info)
-        return 0;
+    if (!rec.bits || !rec.info) return 0;
     const BITMAPINFOHEADER& h = rec.info->bmiHeader;
-    if (x < 0 || y < 0 || x >= h.biWidth || y >= std::abs(h.biHeight))
-        return 0;
+    if (x < 0 || y < 0 || x >= h.biWidth || y >= std::abs(h.biHeight)) return 0;
     const std::uint8_t* row = rec.bits + std::ptrdiff_t(y) * rec.bytesPerRow;
     switch (h.biBitCount) {
     case 1:
@@ -190,11 +179,9 @@ std::uint32_t getpixel(DibRecord rec, int x, int y) {
 }
 
 void setpixel(DibRecord rec, int x, int y, std::uint32_t value) {
-    if (!rec.bits || !rec.info)
-        return;
+    if (!rec.bits || !rec.info) return;
     const BITMAPINFOHEADER& h = rec.info->bmiHeader;
-    if (x < 0 || y < 0 || x >= h.biWidth || y >= std::abs(h.biHeight))
-        return;
+    if (x < 0 || y < 0 || x >= h.biWidth || y >= std::abs(h.biHeight)) return;
     std::uint8_t* row = rec.bits + std::ptrdiff_t(y) * rec.bytesPerRow;
     switch (h.biBitCount) {
     case 1: {
@@ -221,8 +208,7 @@ void setpixel(DibRecord rec, int x, int y, std::uint32_t value) {
         p[0] = std::uint8_t(value);
         p[1] = std::uint8_t(value >> 8);
         p[2] = std::uint8_t(value >> 16);
-        if (h.biBitCount == 32)
-            p[3] = 0;
+        if (h.biBitCount == 32) p[3] = 0;
         break;
     }
     default:
@@ -231,8 +217,7 @@ void setpixel(DibRecord rec, int x, int y, std::uint32_t value) {
 }
 
 void DIBHalftoneDIB(DibRecord* out, DibRecord rec) {
-    if (!out)
-        return;
+    if (!out) return;
     if (!rec.bits || !rec.info) {
         pixolan::clear(out);
         return;
@@ -241,8 +226,7 @@ void DIBHalftoneDIB(DibRecord* out, DibRecord rec) {
 }
 
 void DIBHalftoneDIBXY(DibRecord* out, DibRecord rec, int width, int height) {
-    if (!out)
-        return;
+    if (!out) return;
     if (!rec.bits || !rec.info) {
         pixolan::clear(out);
         return;

@@ -13,13 +13,13 @@
 extern "C" {
 
 struct DibRecord {
-    gdi::BITMAPINFO* info;    // header, then colour table (2^bits entries at 8 bits or fewer)
+    gdi::BITMAPINFO* info; // header, then colour table (2^bits entries at 8 bits or fewer)
     std::uint32_t reserved1[2];
     std::uint8_t* bits;       // pixel bits, storage row 0 = bottom row; null: creation failed
     std::int32_t bytesPerRow; // (width * bits + 31) / 32 * 4
     std::uint8_t usePalette;  // 1: select and realise `palette` before drawing
     std::uint8_t reserved2[3];
-    gdi::HPALETTE palette;    // palette for drawing this DIB or a halftoned copy of it
+    gdi::HPALETTE palette; // palette for drawing this DIB or a halftoned copy of it
 };
 
 // A new DIB with zeroed pixel bits. At 8 bits or fewer the colour table is copied from

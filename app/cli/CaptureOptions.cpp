@@ -13,8 +13,8 @@ struct IntOption {
 };
 
 constexpr IntOption kIntOptions[] = {
-    {"--width", &CaptureOptions::width, 10, 20000},   {"--height", &CaptureOptions::height, 10, 20000},
-    {"--size", &CaptureOptions::size, 10, 2000},      {"--wait", &CaptureOptions::waitMs, 0, 3600000},
+    {"--width", &CaptureOptions::width, 10, 20000},     {"--height", &CaptureOptions::height, 10, 20000},
+    {"--size", &CaptureOptions::size, 10, 2000},        {"--wait", &CaptureOptions::waitMs, 0, 3600000},
     {"--timeout", &CaptureOptions::timeoutS, 1, 86400}, {"--quality", &CaptureOptions::quality, 1, 100},
 };
 
@@ -30,8 +30,7 @@ QStringList splitItems(const QString& line) {
             inQuotes = !inQuotes;
             any = true;
         } else if (!inQuotes && c.unicode() <= 32) {
-            if (any)
-                items << current;
+            if (any) items << current;
             current.clear();
             any = false;
         } else {
@@ -39,8 +38,7 @@ QStringList splitItems(const QString& line) {
             any = true;
         }
     }
-    if (any)
-        items << current;
+    if (any) items << current;
     return items;
 }
 
@@ -76,11 +74,11 @@ bool readBatch(const QString& text, std::vector<Job>* jobs, QString* error) {
     const QStringList lines = text.split(QLatin1Char('\n'));
     for (int i = 0; i < lines.size(); ++i) {
         const QString line = lines[i].trimmed();
-        if (line.isEmpty() || line.startsWith(QLatin1Char('#')))
-            continue;
+        if (line.isEmpty() || line.startsWith(QLatin1Char('#'))) continue;
         const QStringList items = splitItems(line);
         if (items.size() != 2) {
-            *error = QStringLiteral("line %1 of the batch file: expected an address and an output, found %2 item(s)")
+            *error = QStringLiteral(
+                         "line %1 of the batch file: expected an address and an output, found %2 item(s)")
                          .arg(i + 1)
                          .arg(items.size());
             return false;
@@ -118,10 +116,8 @@ ParseResult parseArguments(const QStringList& arguments) {
             hasValue = true;
         }
         auto takeValue = [&]() -> bool {
-            if (hasValue)
-                return true;
-            if (i + 1 >= arguments.size())
-                return false;
+            if (hasValue) return true;
+            if (i + 1 >= arguments.size()) return false;
             value = arguments[++i];
             return true;
         };
@@ -133,24 +129,22 @@ ParseResult parseArguments(const QStringList& arguments) {
         } else if (arg == QLatin1String("--full-page")) {
             o.fullPage = true;
         } else if (arg == QLatin1String("--batch")) {
-            if (!takeValue() || value.isEmpty())
-                return fail(QStringLiteral("--batch needs a file"));
+            if (!takeValue() || value.isEmpty()) return fail(QStringLiteral("--batch needs a file"));
             o.batchFile = value;
         } else {
             const IntOption* option = nullptr;
             for (const auto& candidate : kIntOptions)
-                if (arg == QLatin1String(candidate.name))
-                    option = &candidate;
-            if (!option)
-                return fail(QStringLiteral("unknown option %1").arg(arg));
-            if (!takeValue())
-                return fail(QStringLiteral("%1 needs a value").arg(arg));
+                if (arg == QLatin1String(candidate.name)) option = &candidate;
+            if (!option) return fail(QStringLiteral("unknown option %1").arg(arg));
+            if (!takeValue()) return fail(QStringLiteral("%1 needs a value").arg(arg));
             bool ok = false;
             const qlonglong n = value.toLongLong(&ok);
-            if (!ok)
-                return fail(QStringLiteral("%1: \"%2\" is not a whole number").arg(arg, value));
+            if (!ok) return fail(QStringLiteral("%1: \"%2\" is not a whole number").arg(arg, value));
             if (n < option->min || n > option->max)
-                return fail(QStringLiteral("%1: %2 is outside %3..%4").arg(arg, value).arg(option->min).arg(option->max));
+                return fail(QStringLiteral("%1: %2 is outside %3..%4")
+                                .arg(arg, value)
+                                .arg(option->min)
+                                .arg(option->max));
             o.*(option->field) = int(n);
         }
     }
@@ -164,25 +158,22 @@ ParseResult parseArguments(const QStringList& arguments) {
             return fail(QStringLiteral("--batch takes no ADDRESS or OUTPUT on the command line"));
         QFile file(o.batchFile);
         if (!file.open(QIODevice::ReadOnly))
-            return fail(QStringLiteral("cannot read the batch file %1: %2").arg(o.batchFile, file.errorString()));
+            return fail(
+                QStringLiteral("cannot read the batch file %1: %2").arg(o.batchFile, file.errorString()));
         QString error;
-        if (!readBatch(QString::fromUtf8(file.readAll()), &o.jobs, &error))
-            return fail(error);
-        if (o.jobs.empty())
-            return fail(QStringLiteral("the batch file %1 lists no pages").arg(o.batchFile));
+        if (!readBatch(QString::fromUtf8(file.readAll()), &o.jobs, &error)) return fail(error);
+        if (o.jobs.empty()) return fail(QStringLiteral("the batch file %1 lists no pages").arg(o.batchFile));
     } else {
         if (positional.size() != 2)
             return fail(positional.size() < 2 ? QStringLiteral("ADDRESS and OUTPUT are needed")
                                               : QStringLiteral("too many arguments"));
-        if (positional[0].trimmed().isEmpty())
-            return fail(QStringLiteral("the ADDRESS is empty"));
+        if (positional[0].trimmed().isEmpty()) return fail(QStringLiteral("the ADDRESS is empty"));
         o.jobs.push_back(Job{positional[0], positional[1]});
     }
     int toStdout = 0;
     for (const Job& job : o.jobs)
         toStdout += job.output == QLatin1String("-");
-    if (toStdout > 1)
-        return fail(QStringLiteral("only one picture can go to standard output"));
+    if (toStdout > 1) return fail(QStringLiteral("only one picture can go to standard output"));
     result.ok = true;
     return result;
 }

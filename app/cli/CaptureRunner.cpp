@@ -7,7 +7,6 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QTimer>
-
 #include <algorithm>
 #include <cstring>
 #include <functional>
@@ -20,7 +19,7 @@ namespace {
 // Render's surroundings in the command-line tool: the view, the desktop's DC for reading back,
 // progress to the runner, and Render's own messages kept for the page's report.
 class CliRenderHost : public capture::RenderHost {
-public:
+  public:
     CliRenderHost(browser::BrowserView& view, std::function<void(int)> progress)
         : m_view(view), m_progress(std::move(progress)) {}
 
@@ -33,7 +32,7 @@ public:
     void showError(const char* text) override { m_message = QString::fromUtf8(text); }
     const QString& message() const { return m_message; }
 
-private:
+  private:
     browser::BrowserView& m_view;
     std::function<void(int)> m_progress;
     QString m_message;
@@ -57,8 +56,7 @@ int CaptureRunner::run() {
         const Job& job = m_options.jobs[i];
         const Outcome outcome = captureOne(view, job, int(i));
         finishLine(int(i), job, outcome);
-        if (outcome.status != ExitOk && firstFailure == ExitOk)
-            firstFailure = outcome.status;
+        if (outcome.status != ExitOk && firstFailure == ExitOk) firstFailure = outcome.status;
     }
     return firstFailure;
 }
@@ -75,12 +73,13 @@ QString CaptureRunner::loadPage(browser::BrowserView& view, const QString& addre
 
     QEventLoop loop;
     bool complete = false;
-    QObject::connect(&view, &browser::BrowserView::documentComplete, &loop, [&](const QString& frameId, const QString&) {
-        if (frameId == view.mainFrameId()) {
-            complete = true;
-            loop.quit();
-        }
-    });
+    QObject::connect(&view, &browser::BrowserView::documentComplete, &loop,
+                     [&](const QString& frameId, const QString&) {
+                         if (frameId == view.mainFrameId()) {
+                             complete = true;
+                             loop.quit();
+                         }
+                     });
     QTimer timer;
     timer.setSingleShot(true);
     QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
@@ -92,10 +91,8 @@ QString CaptureRunner::loadPage(browser::BrowserView& view, const QString& addre
     }
     if (const QString error = view.navigationError(); !error.isEmpty())
         return QStringLiteral("could not be loaded (%1)").arg(error);
-    if (timer.isActive())
-        loop.exec();
-    if (!complete)
-        return QStringLiteral("did not finish loading within %1 s").arg(m_options.timeoutS);
+    if (timer.isActive()) loop.exec();
+    if (!complete) return QStringLiteral("did not finish loading within %1 s").arg(m_options.timeoutS);
     return QString();
 }
 
@@ -109,13 +106,11 @@ CaptureRunner::Outcome CaptureRunner::captureOne(browser::BrowserView& view, con
             out.message = error;
             return out;
         }
-        if (m_options.waitMs > 0)
-            spin(m_options.waitMs);
+        if (m_options.waitMs > 0) spin(m_options.waitMs);
         if (m_options.fullPage) {
             const QSize document = view.documentSize();
             const int height = std::clamp(document.height(), 10, browser::BrowserView::maxDimension);
-            if (height != view.size().height())
-                view.resize(m_options.width, height);
+            if (height != view.size().height()) view.resize(m_options.width, height);
         }
     } catch (const browser::BrowserError& e) {
         out.status = ExitLoad;
@@ -168,8 +163,7 @@ CaptureRunner::Outcome CaptureRunner::captureOne(browser::BrowserView& view, con
 }
 
 void CaptureRunner::showProgress(int index, int percent) {
-    if (m_options.quiet || !m_terminal)
-        return;
+    if (m_options.quiet || !m_terminal) return;
     constexpr int kBar = 30;
     const int filled = std::clamp(percent, 0, 100) * kBar / 100;
     char bar[kBar + 1];
@@ -182,16 +176,15 @@ void CaptureRunner::showProgress(int index, int percent) {
 }
 
 void CaptureRunner::finishLine(int index, const Job& job, const Outcome& outcome) {
-    if (m_terminal && !m_options.quiet)
-        std::fprintf(m_err, "\r\033[K");
+    if (m_terminal && !m_options.quiet) std::fprintf(m_err, "\r\033[K");
     if (outcome.status != ExitOk) {
         // Failures are reported even when quiet: they are the answer, not progress.
         std::fprintf(m_err, "velmora-capture: %s: %s\n", job.address.toLocal8Bit().constData(),
                      outcome.message.toLocal8Bit().constData());
     } else if (!m_options.quiet) {
         std::fprintf(m_err, "%d/%zu %s -> %s (%d x %d)\n", index + 1, m_options.jobs.size(),
-                     job.address.toLocal8Bit().constData(), job.output.toLocal8Bit().constData(), outcome.width,
-                     outcome.height);
+                     job.address.toLocal8Bit().constData(), job.output.toLocal8Bit().constData(),
+                     outcome.width, outcome.height);
     }
     std::fflush(m_err);
 }

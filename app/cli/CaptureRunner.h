@@ -13,13 +13,13 @@ class BrowserView;
 namespace app::cli {
 
 class CaptureRunner {
-public:
+  public:
     // Progress and per-page lines go to err; a terminal gets a bar that redraws in place.
     CaptureRunner(const CaptureOptions& options, std::FILE* err, bool errIsTerminal);
     // Runs every job; returns ExitOk or the status of the first failure.
     int run();
 
-private:
+  private:
     struct Outcome {
         int status = ExitOk;
         QString message;

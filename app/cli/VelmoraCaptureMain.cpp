@@ -4,7 +4,6 @@
 #include "app/cli/CaptureRunner.h"
 
 #include <QGuiApplication>
-
 #include <csignal>
 #include <cstdio>
 #include <unistd.h>

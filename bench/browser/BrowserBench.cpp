@@ -9,8 +9,8 @@
 #include "platform/gdi/GdiQt.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
@@ -46,8 +46,8 @@ void addPair(bench::SideBySide& sides, int percent, int rounds) {
                               "\"width\":800,\"height\":1000,\"scale\":" +
                               QByteArray::number(percent / 100.0) + "}}";
     sides.add(
-        "OleDraw_vs_Raw/" + std::to_string(percent), "800 x 1000 at " + std::to_string(percent) + " %", rounds,
-        [] {},
+        "OleDraw_vs_Raw/" + std::to_string(percent), "800 x 1000 at " + std::to_string(percent) + " %",
+        rounds, [] {},
         [=] {
             gdi::HDC dc = gdi::CreateImageDC(image.get());
             const gdi::RECT bounds{0, 0, w, h};
@@ -56,7 +56,8 @@ void addPair(bench::SideBySide& sides, int percent, int rounds) {
             return ok;
         },
         [=] {
-            return !browser::engine::rawPageCall(view, QStringLiteral("Page.captureScreenshot"), params).isEmpty();
+            return !browser::engine::rawPageCall(view, QStringLiteral("Page.captureScreenshot"), params)
+                        .isEmpty();
         },
         // A new event-loop turn, as between two paints: nothing may come from the last capture.
         [] { QCoreApplication::processEvents(); });

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <benchmark/benchmark.h>
-
 #include <cstdio>
 #include <map>
 #include <string>
@@ -12,7 +11,7 @@
 namespace bench {
 
 class RatioReporter : public benchmark::ConsoleReporter {
-public:
+  public:
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& r : runs)
             if (r.run_type == Run::RT_Iteration || r.aggregate_name == "median")
@@ -41,7 +40,7 @@ public:
         return ok;
     }
 
-private:
+  private:
     std::map<std::string, double> m_times;
 };
 

@@ -7,9 +7,8 @@
 #pragma once
 
 #include <QElapsedTimer>
-#include <benchmark/benchmark.h>
-
 #include <algorithm>
+#include <benchmark/benchmark.h>
 #include <cstdio>
 #include <functional>
 #include <map>
@@ -19,7 +18,7 @@
 namespace bench {
 
 class SideBySide {
-public:
+  public:
     struct Pair {
         std::string label;
         std::vector<double> ours, theirs; // seconds, one entry per round
@@ -32,44 +31,44 @@ public:
         Pair& pair = m_pairs[name];
         pair.label = label;
         m_order.push_back(name);
-        benchmark::RegisterBenchmark(name.c_str(), [=, &pair](benchmark::State& state) {
-            setUp();
-            // One untimed round: whatever the first use of a page costs is paid by neither.
-            between();
-            ours();
-            between();
-            theirs();
-            int round = 0;
-            for (auto _ : state) {
-                double tOurs = 0, tTheirs = 0;
-                auto run = [&](const std::function<bool()>& f, double& seconds) {
-                    between();
-                    QElapsedTimer t;
-                    t.start();
-                    if (!f())
-                        state.SkipWithError("the operation failed");
-                    seconds = double(t.nsecsElapsed()) / 1e9;
-                };
-                if (round++ % 2 == 0) {
-                    run(ours, tOurs);
-                    run(theirs, tTheirs);
-                } else {
-                    run(theirs, tTheirs);
-                    run(ours, tOurs);
-                }
-                pair.ours.push_back(tOurs);
-                pair.theirs.push_back(tTheirs);
-                state.SetIterationTime(tOurs);
-            }
-        })
+        benchmark::RegisterBenchmark(name.c_str(),
+                                     [=, &pair](benchmark::State& state) {
+                                         setUp();
+                                         // One untimed round: whatever the first use of a page costs is paid
+                                         // by neither.
+                                         between();
+                                         ours();
+                                         between();
+                                         theirs();
+                                         int round = 0;
+                                         for (auto _ : state) {
+                                             double tOurs = 0, tTheirs = 0;
+                                             auto run = [&](const std::function<bool()>& f, double& seconds) {
+                                                 between();
+                                                 QElapsedTimer t;
+                                                 t.start();
+                                                 if (!f()) state.SkipWithError("the operation failed");
+                                                 seconds = double(t.nsecsElapsed()) / 1e9;
+                                             };
+                                             if (round++ % 2 == 0) {
+                                                 run(ours, tOurs);
+                                                 run(theirs, tTheirs);
+                                             } else {
+                                                 run(theirs, tTheirs);
+                                                 run(ours, tOurs);
+                                             }
+                                             pair.ours.push_back(tOurs);
+                                             pair.theirs.push_back(tTheirs);
+                                             state.SetIterationTime(tOurs);
+                                         }
+                                     })
             ->UseManualTime()
             ->Iterations(rounds)
             ->Unit(benchmark::kMillisecond);
     }
 
     static double median(std::vector<double> v) {
-        if (v.empty())
-            return 0;
+        if (v.empty()) return 0;
         std::sort(v.begin(), v.end());
         return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
     }
@@ -78,28 +77,28 @@ public:
     // is within it.
     bool report(const char* oursName, const char* theirsName, double limit) const {
         bool ok = true;
-        std::printf("\nMedians of alternating rounds, all from this run (ratio: the median of the rounds' ratios):\n");
+        std::printf("\nMedians of alternating rounds, all from this run (ratio: the median of the rounds' "
+                    "ratios):\n");
         for (const std::string& name : m_order) {
             const Pair& p = m_pairs.at(name);
-            if (p.ours.empty())
-                continue; // left out by a filter
+            if (p.ours.empty()) continue; // left out by a filter
             const double a = median(p.ours), b = median(p.theirs);
             std::vector<double> ratios;
             for (std::size_t i = 0; i < p.ours.size() && i < p.theirs.size(); ++i)
-                if (p.theirs[i] > 0)
-                    ratios.push_back(p.ours[i] / p.theirs[i]);
+                if (p.theirs[i] > 0) ratios.push_back(p.ours[i] / p.theirs[i]);
             const double ratio = median(ratios);
             const bool met = !ratios.empty() && ratio <= limit;
             ok &= met;
-            std::printf("%-24s %s %7.1f ms, %s %7.1f ms (ratio of the medians %.3f); ratio %.3f (target <= %.2f) "
-                        "%s  [%zu rounds]\n",
-                        p.label.c_str(), oursName, a * 1000, theirsName, b * 1000, b > 0 ? a / b : 0.0, ratio, limit,
-                        met ? "met" : "NOT MET", p.ours.size());
+            std::printf(
+                "%-24s %s %7.1f ms, %s %7.1f ms (ratio of the medians %.3f); ratio %.3f (target <= %.2f) "
+                "%s  [%zu rounds]\n",
+                p.label.c_str(), oursName, a * 1000, theirsName, b * 1000, b > 0 ? a / b : 0.0, ratio, limit,
+                met ? "met" : "NOT MET", p.ours.size());
         }
         return ok;
     }
 
-private:
+  private:
     std::map<std::string, Pair> m_pairs;
     std::vector<std::string> m_order;
 };

@@ -12,7 +12,6 @@
 #include <QGuiApplication>
 #include <QImage>
 #include <benchmark/benchmark.h>
-
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -25,8 +24,7 @@ struct Picture {
     DibRecord dib{};
     Picture(int w, int h) {
         newdib(&dib, w, h, 24, nullptr, 0);
-        if (!dib.bits)
-            return;
+        if (!dib.bits) return;
         // A gradient, so that nothing can be skipped as uniform.
         for (int y = 0; y < h; ++y) {
             std::uint8_t* row = dib.bits + std::ptrdiff_t(y) * dib.bytesPerRow;
@@ -51,14 +49,21 @@ void drawOneToOne(benchmark::State& state, int picW, int picH, int viewW, int vi
     Picture pic(picW, picH);
     Surface window(viewW, viewH);
     for (auto _ : state) {
-        capture::DrawDib(window.dc, 0, 0, picW, picH, pic.dib, 0, 0, picW, picH, true, SRCCOPY, true, nullptr);
+        capture::DrawDib(window.dc, 0, 0, picW, picH, pic.dib, 0, 0, picW, picH, true, SRCCOPY, true,
+                         nullptr);
         benchmark::DoNotOptimize(window.image.constBits());
     }
 }
 
-void BM_Clipped_Picture10000InView1280x800(benchmark::State& s) { drawOneToOne(s, 10000, 10000, 1280, 800); }
-void BM_Clipped_Picture1280x800InView1280x800(benchmark::State& s) { drawOneToOne(s, 1280, 800, 1280, 800); }
-void BM_Unclipped_Picture4000x3000(benchmark::State& s) { drawOneToOne(s, 4000, 3000, 4000, 3000); }
+void BM_Clipped_Picture10000InView1280x800(benchmark::State& s) {
+    drawOneToOne(s, 10000, 10000, 1280, 800);
+}
+void BM_Clipped_Picture1280x800InView1280x800(benchmark::State& s) {
+    drawOneToOne(s, 1280, 800, 1280, 800);
+}
+void BM_Unclipped_Picture4000x3000(benchmark::State& s) {
+    drawOneToOne(s, 4000, 3000, 4000, 3000);
+}
 
 void BM_Memcpy_Picture4000x3000Bytes(benchmark::State& state) {
     Picture pic(4000, 3000);
@@ -76,22 +81,41 @@ void drawScaled(benchmark::State& state, int destW, int destH, int desktopBits) 
     Picture pic(4000, 3000);
     Surface window(destW, destH);
     for (auto _ : state) {
-        capture::DrawDib(window.dc, 0, 0, destW, destH, pic.dib, 0, 0, 4000, 3000, true, SRCCOPY, true, nullptr);
+        capture::DrawDib(window.dc, 0, 0, destW, destH, pic.dib, 0, 0, 4000, 3000, true, SRCCOPY, true,
+                         nullptr);
         benchmark::DoNotOptimize(window.image.constBits());
     }
     SetDesktopBitsPerPixel(0);
 }
 
-void BM_Enlarge2x_4000x3000(benchmark::State& s) { drawScaled(s, 8000, 6000, 32); }
-void BM_Reduce05x_4000x3000(benchmark::State& s) { drawScaled(s, 2000, 1500, 32); }
-void BM_Halftone_4000x3000(benchmark::State& s) { drawScaled(s, 4000, 3000, 8); }
+void BM_Enlarge2x_4000x3000(benchmark::State& s) {
+    drawScaled(s, 8000, 6000, 32);
+}
+void BM_Reduce05x_4000x3000(benchmark::State& s) {
+    drawScaled(s, 2000, 1500, 32);
+}
+void BM_Halftone_4000x3000(benchmark::State& s) {
+    drawScaled(s, 4000, 3000, 8);
+}
 
 } // namespace
 
-BENCHMARK(BM_Clipped_Picture10000InView1280x800)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
-BENCHMARK(BM_Clipped_Picture1280x800InView1280x800)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
-BENCHMARK(BM_Unclipped_Picture4000x3000)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
-BENCHMARK(BM_Memcpy_Picture4000x3000Bytes)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(BM_Clipped_Picture10000InView1280x800)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
+BENCHMARK(BM_Clipped_Picture1280x800InView1280x800)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
+BENCHMARK(BM_Unclipped_Picture4000x3000)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
+BENCHMARK(BM_Memcpy_Picture4000x3000Bytes)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
 BENCHMARK(BM_Enlarge2x_4000x3000)->Unit(benchmark::kMillisecond)->Repetitions(3)->ReportAggregatesOnly(true);
 BENCHMARK(BM_Reduce05x_4000x3000)->Unit(benchmark::kMillisecond)->Repetitions(3)->ReportAggregatesOnly(true);
 BENCHMARK(BM_Halftone_4000x3000)->Unit(benchmark::kMillisecond)->Repetitions(3)->ReportAggregatesOnly(true);
@@ -104,12 +128,14 @@ int main(int argc, char** argv) {
     benchmark::RunSpecifiedBenchmarks(&reporter);
     std::printf("\nRatios, all from this run:\n");
     bool ok = reporter.ratio("clipped: 10000x10000 in 1280x800 view / 1280x800 picture",
-                             "BM_Clipped_Picture10000InView1280x800", "BM_Clipped_Picture1280x800InView1280x800", 1.5);
-    ok &= reporter.ratio("unclipped: 4000x3000 1:1 draw / memcpy of its bytes", "BM_Unclipped_Picture4000x3000",
-                         "BM_Memcpy_Picture4000x3000Bytes", 3.0);
+                             "BM_Clipped_Picture10000InView1280x800",
+                             "BM_Clipped_Picture1280x800InView1280x800", 1.5);
+    ok &= reporter.ratio("unclipped: 4000x3000 1:1 draw / memcpy of its bytes",
+                         "BM_Unclipped_Picture4000x3000", "BM_Memcpy_Picture4000x3000Bytes", 3.0);
     reporter.ratio("2x enlargement / 1:1 draw", "BM_Enlarge2x_4000x3000", "BM_Unclipped_Picture4000x3000", 0);
     reporter.ratio("0.5x reduction / 1:1 draw", "BM_Reduce05x_4000x3000", "BM_Unclipped_Picture4000x3000", 0);
-    reporter.ratio("halftone 4000x3000 / 1:1 draw", "BM_Halftone_4000x3000", "BM_Unclipped_Picture4000x3000", 0);
+    reporter.ratio("halftone 4000x3000 / 1:1 draw", "BM_Halftone_4000x3000", "BM_Unclipped_Picture4000x3000",
+                   0);
     benchmark::Shutdown();
     return ok ? 0 : 1;
 }

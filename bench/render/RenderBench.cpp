@@ -22,7 +22,6 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <benchmark/benchmark.h>
-
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -33,7 +32,7 @@ using namespace gdi;
 namespace {
 
 class Host : public capture::RenderHost {
-public:
+  public:
     explicit Host(browser::BrowserView& view) : m_view(view) {}
     bool drawView(HDC dc, const RECT& bounds) override {
         return browser::OleDraw(&m_view, browser::DVASPECT_CONTENT, dc, &bounds) == browser::S_OK;
@@ -43,7 +42,7 @@ public:
     void setProStatus(int) override {}
     void showError(const char* text) override { std::fprintf(stderr, "Render: %s\n", text); }
 
-private:
+  private:
     browser::BrowserView& m_view;
 };
 
@@ -74,10 +73,10 @@ QString bandsPage(int bands) {
 void load(browser::BrowserView& view, const QString& path, int w, int h) {
     view.resize(w, h);
     QEventLoop loop;
-    QObject::connect(&view, &browser::BrowserView::documentComplete, &loop, [&](const QString& frame, const QString&) {
-        if (frame == view.mainFrameId())
-            loop.quit();
-    });
+    QObject::connect(&view, &browser::BrowserView::documentComplete, &loop,
+                     [&](const QString& frame, const QString&) {
+                         if (frame == view.mainFrameId()) loop.quit();
+                     });
     QTimer::singleShot(30000, &loop, &QEventLoop::quit);
     view.navigate(path);
     loop.exec();
@@ -101,19 +100,21 @@ capture::RenderSettings settings(int w, int h, int percent) {
 void addPair(bench::SideBySide& sides, int w, int h, int percent, int rounds) {
     auto picture = std::make_shared<DibRecord>();
     auto host = std::make_shared<Host>(sharedView());
-    const QByteArray params = QStringLiteral("{\"format\":\"png\",\"optimizeForSpeed\":true,\"clip\":{\"x\":0,\"y\":0,"
-                                             "\"width\":%1,\"height\":%2,\"scale\":%3}}")
-                                  .arg(w)
-                                  .arg(h)
-                                  .arg(percent / 100.0)
-                                  .toUtf8();
+    const QByteArray params =
+        QStringLiteral("{\"format\":\"png\",\"optimizeForSpeed\":true,\"clip\":{\"x\":0,\"y\":0,"
+                       "\"width\":%1,\"height\":%2,\"scale\":%3}}")
+            .arg(w)
+            .arg(h)
+            .arg(percent / 100.0)
+            .toUtf8();
     const std::string size = std::to_string(w) + " x " + std::to_string(h);
     sides.add(
         "Render_vs_Raw/" + std::to_string(w) + "x" + std::to_string(h) + "/" + std::to_string(percent),
         size + " at " + std::to_string(percent) + " %", rounds,
         [=] { load(sharedView(), bandsPage(h / 100 + 1), w, h); },
         [=] {
-            return capture::Render(settings(w, h, percent), *host, picture.get()) == capture::RenderOutcome::Done;
+            return capture::Render(settings(w, h, percent), *host, picture.get()) ==
+                   capture::RenderOutcome::Done;
         },
         [=] {
             const QByteArray data =
@@ -141,16 +142,19 @@ QString textPage() {
     const QString path = pagesDir().filePath(QStringLiteral("text.html"));
     QFile f(path);
     f.open(QIODevice::WriteOnly);
-    f.write("<!doctype html><html><body style='margin:0;font:15px/1.4 serif;background:linear-gradient(#fff,#eef)'>");
+    f.write("<!doctype html><html><body style='margin:0;font:15px/1.4 "
+            "serif;background:linear-gradient(#fff,#eef)'>");
     for (int i = 0; f.size() < 600000; ++i)
-        f.write(QStringLiteral("<p style='margin:2px 8px;border-bottom:1px solid #ccd'>Paragraph %1: the quick brown fox "
-                               "jumps over the lazy dog, <b>bold %2</b> <i>italic</i> <span style='color:#a33'>colour "
-                               "%3</span> 0123456789 %4.</p>")
-                    .arg(i)
-                    .arg(i * 7919 % 1000)
-                    .arg(i * 104729 % 10007)
-                    .arg(QString::number(i * 2654435761u, 36))
-                    .toUtf8());
+        f.write(
+            QStringLiteral(
+                "<p style='margin:2px 8px;border-bottom:1px solid #ccd'>Paragraph %1: the quick brown fox "
+                "jumps over the lazy dog, <b>bold %2</b> <i>italic</i> <span style='color:#a33'>colour "
+                "%3</span> 0123456789 %4.</p>")
+                .arg(i)
+                .arg(i * 7919 % 1000)
+                .arg(i * 104729 % 10007)
+                .arg(QString::number(i * 2654435761u, 36))
+                .toUtf8());
     f.write("</body></html>");
     return path;
 }
@@ -169,15 +173,15 @@ int memoryCheck(const QString& page, const char* label) {
     QCoreApplication::processEvents();
     const long before = maxRssKiB();
     DibRecord picture{};
-    if (capture::Render(settings(1000, 20000, 100), host, &picture) != capture::RenderOutcome::Done)
-        return 1;
+    if (capture::Render(settings(1000, 20000, 100), host, &picture) != capture::RenderOutcome::Done) return 1;
     const long after = maxRssKiB();
     const double outputMiB = double(picture.info->bmiHeader.biSizeImage) / (1 << 20);
     const double growthMiB = double(after - before) / 1024;
     const double beyond = growthMiB - outputMiB;
-    std::printf("peak memory during Render of 1000 x 20000 at 100 %% (%s): +%.1f MiB, output picture %.1f MiB, "
-                "beyond the picture %.1f MiB (target <= 64) %s\n",
-                label, growthMiB, outputMiB, beyond, beyond <= 64 ? "met" : "NOT MET");
+    std::printf(
+        "peak memory during Render of 1000 x 20000 at 100 %% (%s): +%.1f MiB, output picture %.1f MiB, "
+        "beyond the picture %.1f MiB (target <= 64) %s\n",
+        label, growthMiB, outputMiB, beyond, beyond <= 64 ? "met" : "NOT MET");
     deldib(picture);
     return beyond <= 64 ? 0 : 1;
 }
@@ -207,16 +211,15 @@ int tallCheck() {
         bool ok = true;
         for (int x : {W - 1, W - 200, W / 2 + 700}) {
             const std::uint8_t* p = row + 3 * x;
-            ok &= p[2] == (band * 53) % 256 && p[1] == (band * 97 + 40) % 256 && p[0] == (band * 29 + 80) % 256;
+            ok &=
+                p[2] == (band * 53) % 256 && p[1] == (band * 97 + 40) % 256 && p[0] == (band * 29 + 80) % 256;
         }
-        if (!ok && firstWrong < 0)
-            firstWrong = top;
+        if (!ok && firstWrong < 0) firstWrong = top;
         wrongRows += !ok;
     }
-    std::printf("3200 x 80000 (800 x 20000 view at 400 %%): %d x %d in %.1f s, %ld wrong rows%s\n", W, H, seconds,
-                wrongRows, wrongRows ? "" : " - seamless and complete");
-    if (firstWrong >= 0)
-        std::printf("first wrong row: %ld\n", firstWrong);
+    std::printf("3200 x 80000 (800 x 20000 view at 400 %%): %d x %d in %.1f s, %ld wrong rows%s\n", W, H,
+                seconds, wrongRows, wrongRows ? "" : " - seamless and complete");
+    if (firstWrong >= 0) std::printf("first wrong row: %ld\n", firstWrong);
     deldib(picture);
     return W == 3200 && H == 80000 && wrongRows == 0 ? 0 : 1;
 }
@@ -227,12 +230,9 @@ int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--memory") == 0)
-            return memoryCheck(bandsPage(201), "coloured bands");
-        if (std::strcmp(argv[i], "--memory-text") == 0)
-            return memoryCheck(textPage(), "text");
-        if (std::strcmp(argv[i], "--tall") == 0)
-            return tallCheck();
+        if (std::strcmp(argv[i], "--memory") == 0) return memoryCheck(bandsPage(201), "coloured bands");
+        if (std::strcmp(argv[i], "--memory-text") == 0) return memoryCheck(textPage(), "text");
+        if (std::strcmp(argv[i], "--tall") == 0) return tallCheck();
     }
     benchmark::Initialize(&argc, argv);
     bench::SideBySide sides;

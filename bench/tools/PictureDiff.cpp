@@ -4,7 +4,6 @@
 #include <QGuiApplication>
 #include <QImage>
 #include <QImageReader>
-
 #include <algorithm>
 #include <cstdio>
 

@@ -20,7 +20,6 @@ namespace browser {
 
 namespace {
 
-int callTimeout = 30000;
 int idleRelease = 10000;
 std::int64_t aheadPixelsSet = 0;
 std::uint64_t screenshots = 0;
@@ -167,8 +166,7 @@ class PageSession {
     QPointF settleScroll(ScrollQuery& query);
     // Drops a query whose answer is no longer wanted.
     void abandonScroll(ScrollQuery& query) {
-        if (query.id)
-            connection().abandon(std::exchange(query.id, 0));
+        if (query.id) connection().abandon(std::exchange(query.id, 0));
     }
     QPointF scrollOffset() {
         ScrollQuery query = scrollQuery();
@@ -193,7 +191,8 @@ class PageSession {
         std::int64_t x0 = 0, y0 = 0, x1 = 0, y1 = 0;
         Picture24 pixels;
         bool matches(std::uint64_t g, std::int64_t bw, std::int64_t bh, QSize size, QPointF at) const {
-            return generation == g && boundsWidth == bw && boundsHeight == bh && viewSize == size && scroll == at;
+            return generation == g && boundsWidth == bw && boundsHeight == bh && viewSize == size &&
+                   scroll == at;
         }
     };
     // The two latest captures: a piece that straddles the end of one takes its first rows from
@@ -224,8 +223,7 @@ class PageSession {
     }
     // Waits for a capture under way and drops it: the engine takes one capture at a time.
     void dropAhead() {
-        if (!m_aheadId)
-            return;
+        if (!m_aheadId) return;
         const std::uint64_t id = std::exchange(m_aheadId, 0);
         m_ahead = Capture();
         try {
@@ -266,30 +264,26 @@ struct Region {
     std::int64_t x0, y0, x1, y1;
 };
 std::optional<Region> aheadRegion(std::int64_t bw, std::int64_t bh, std::int64_t x0, std::int64_t x1,
-                                  std::int64_t y0, std::int64_t need, std::int64_t unit, std::int64_t pixels) {
+                                  std::int64_t y0, std::int64_t need, std::int64_t unit,
+                                  std::int64_t pixels) {
     const std::int64_t limit = std::max(pixels, maxCapturePixels);
-    if (x1 - x0 > maxCaptureSide || (x1 - x0) * need > limit)
-        return std::nullopt;
+    if (x1 - x0 > maxCaptureSide || (x1 - x0) * need > limit) return std::nullopt;
     if (bw > maxCaptureSide) {
         const std::int64_t width = std::max(x1 - x0, std::min(maxCaptureSide, maxCapturePixels / need));
         return Region{x0, y0, std::min(bw, x0 + width), std::min(bh, y0 + need)};
     }
     const std::int64_t width = bw;
-    if (width * need > limit)
-        return Region{x0, y0, x1, std::min(bh, y0 + need)};
+    if (width * need > limit) return Region{x0, y0, x1, std::min(bh, y0 + need)};
     std::int64_t rows = std::min(pixels / width, maxAheadRows);
-    if (unit > 0 && rows >= unit)
-        rows = rows / unit * unit;
+    if (unit > 0 && rows >= unit) rows = rows / unit * unit;
     rows = std::max(rows, need);
     std::int64_t y1 = std::min(bh, y0 + rows);
-    if ((bh - y0) * width <= pixels && bh - y0 <= maxAheadRows)
-        y1 = bh;
+    if ((bh - y0) * width <= pixels && bh - y0 <= maxAheadRows) y1 = bh;
     return Region{0, y0, width, y1};
 }
 
 std::int64_t aheadPixels(double answerBytesPerPixel) {
-    if (aheadPixelsSet > 0)
-        return aheadPixelsSet;
+    if (aheadPixelsSet > 0) return aheadPixelsSet;
     // The picture (3 bytes a pixel), its answer and the next answer arriving meanwhile.
     const double perPixel = 3.0 + 2.0 * std::max(0.0, answerBytesPerPixel);
     return std::clamp(std::int64_t(aheadBudgetBytes / perPixel), minAheadPixels, maxAheadPixels);
@@ -344,8 +338,7 @@ bool decodeShot24(Message& shot, const Region& r, Picture24& out) {
         // made up with white or cut off.
         Picture24 fitted;
         fitted.stride = (std::size_t(expectW) * 3 + 3) / 4 * 4;
-        if (!fitted.reserve(fitted.stride * std::size_t(expectH)))
-            return false;
+        if (!fitted.reserve(fitted.stride * std::size_t(expectH))) return false;
         fitted.width = expectW;
         fitted.height = expectH;
         std::memset(fitted.bytes.get(), 0xFF, fitted.stride * std::size_t(expectH));
@@ -356,8 +349,8 @@ bool decodeShot24(Message& shot, const Region& r, Picture24& out) {
     return true;
 }
 
-PageSession::Capture captureOf(const Region& r, std::uint64_t generation, std::int64_t bw, std::int64_t bh, QSize size,
-                               QPointF scroll) {
+PageSession::Capture captureOf(const Region& r, std::uint64_t generation, std::int64_t bw, std::int64_t bh,
+                               QSize size, QPointF scroll) {
     PageSession::Capture c;
     c.generation = generation;
     c.boundsWidth = bw;
@@ -383,8 +376,7 @@ bool putCached(PageSession& s, gdi::HDC dc, const gdi::RECT& bounds, std::int64_
             if (c->matches(generation, bw, bh, size, scroll) && x0 >= c->x0 && x1 <= c->x1 && y0 >= c->y0 &&
                 y0 < c->y1)
                 from = c;
-        if (!from)
-            return true;
+        if (!from) return true;
         const std::int64_t rows = std::min(y1, from->y1) - y0;
         // Straight from the capture: a top-down DIB of its whole width, the part picked out by
         // the source position.
@@ -403,9 +395,9 @@ bool putCached(PageSession& s, gdi::HDC dc, const gdi::RECT& bounds, std::int64_
 // from captures made ahead: what a capture in pieces will ask for next is captured with what is
 // asked for now, and the capture after that goes to the engine while this one is decoded.
 // Nothing when the visible area alone is too large for one capture.
-std::optional<bool> drawAhead(PageSession& s, gdi::HDC dc, const gdi::RECT& bounds, std::int64_t x0, std::int64_t y0,
-                              std::int64_t x1, std::int64_t y1, double scale, PageSession::ScrollQuery& query,
-                              std::uint64_t generation) {
+std::optional<bool> drawAhead(PageSession& s, gdi::HDC dc, const gdi::RECT& bounds, std::int64_t x0,
+                              std::int64_t y0, std::int64_t x1, std::int64_t y1, double scale,
+                              PageSession::ScrollQuery& query, std::uint64_t generation) {
     const std::int64_t bw = std::int64_t(bounds.right) - bounds.left;
     const std::int64_t bh = std::int64_t(bounds.bottom) - bounds.top;
     const QSize size = s.viewSize();
@@ -416,16 +408,14 @@ std::optional<bool> drawAhead(PageSession& s, gdi::HDC dc, const gdi::RECT& boun
     // event-loop turn, and kept captures are of the turn they were made in).
     QPointF scroll = query.guess;
     for (;;) {
-        if (!putCached(s, dc, bounds, x0, y0, x1, y1, generation, size, scroll))
-            return false;
-        if (y0 >= y1)
-            return true;
+        if (!putCached(s, dc, bounds, x0, y0, x1, y1, generation, size, scroll)) return false;
+        if (y0 >= y1) return true;
 
         Region region{};
         std::uint64_t id = 0;
         const PageSession::Capture& ahead = s.m_ahead;
-        if (s.m_aheadId && ahead.matches(generation, bw, bh, size, scroll) && x0 >= ahead.x0 && x1 <= ahead.x1 &&
-            y0 >= ahead.y0 && y0 < ahead.y1) {
+        if (s.m_aheadId && ahead.matches(generation, bw, bh, size, scroll) && x0 >= ahead.x0 &&
+            x1 <= ahead.x1 && y0 >= ahead.y0 && y0 < ahead.y1) {
             region = Region{ahead.x0, ahead.y0, ahead.x1, ahead.y1};
             id = std::exchange(s.m_aheadId, 0);
             s.m_ahead = PageSession::Capture();
@@ -433,8 +423,7 @@ std::optional<bool> drawAhead(PageSession& s, gdi::HDC dc, const gdi::RECT& boun
             s.dropAhead();
             const auto wanted =
                 aheadRegion(bw, bh, x0, x1, y0, y1 - y0, unit, aheadPixels(s.m_answerBytesPerPixel));
-            if (!wanted)
-                return std::nullopt;
+            if (!wanted) return std::nullopt;
             region = *wanted;
             id = sendCapture(s, region, scale, scroll);
         }
@@ -482,10 +471,10 @@ std::optional<bool> drawAhead(PageSession& s, gdi::HDC dc, const gdi::RECT& boun
             s.m_previousCapture = PageSession::Capture();
         }
         s.m_capture = PageSession::Capture();
-        if (!decodeShot24(shot, region, fresh.pixels))
-            return false;
+        if (!decodeShot24(shot, region, fresh.pixels)) return false;
         s.m_answerBytesPerPixel =
-            double(answerBytes) / double(std::max<std::int64_t>(1, (region.x1 - region.x0) * (region.y1 - region.y0)));
+            double(answerBytes) /
+            double(std::max<std::int64_t>(1, (region.x1 - region.x0) * (region.y1 - region.y0)));
         s.m_capture = std::move(fresh);
     }
 }
@@ -528,8 +517,7 @@ PageSession::~PageSession() {
     sessionsById().erase(m_sessionId);
     Engine* e = Engine::current();
     if (e && e->generation() == m_generation) {
-        if (m_aheadId)
-            e->connection().abandon(m_aheadId);
+        if (m_aheadId) e->connection().abandon(m_aheadId);
         e->connection().removeEventHandler(m_sessionId);
         if (!e->connection().closed())
             e->connection().sendWithoutReply("Target.closeTarget", {{"targetId", m_targetId}}, {});
@@ -579,8 +567,7 @@ void PageSession::askScroll(ScrollQuery& query) {
 }
 
 QPointF PageSession::settleScroll(ScrollQuery& query) {
-    if (query.known)
-        return m_scroll;
+    if (query.known) return m_scroll;
     askScroll(query);
     const Json metrics = connection().wait(std::exchange(query.id, 0)).json;
     const Json viewport = metrics.value("cssVisualViewport", Json::object());
@@ -645,8 +632,7 @@ void PageSession::handleEvent(const Message& message) {
 BrowserView::BrowserView(QObject* parent) : QObject(parent) {
     m_idle.setSingleShot(true);
     connect(&m_idle, &QTimer::timeout, this, [this] {
-        if (m_session)
-            m_session->releaseMemory();
+        if (m_session) m_session->releaseMemory();
         // The strips and pictures of the last capture, kept for the next one.
         gdi::dropKeptPixelMemory();
     });
@@ -720,7 +706,8 @@ QSize BrowserView::documentSize() {
     const double w = content.value("width", 0.0);
     const double h = content.value("height", 0.0);
     // Whole pixels that hold all of the document.
-    return QSize(int(std::min(std::ceil(w), double(maxDimension))), int(std::min(std::ceil(h), double(maxDimension))));
+    return QSize(int(std::min(std::ceil(w), double(maxDimension))),
+                 int(std::min(std::ceil(h), double(maxDimension))));
 }
 
 void BrowserView::resize(int width, int height) {
@@ -898,8 +885,7 @@ bool BrowserView::draw(gdi::HDC dc, const gdi::RECT& bounds) {
                 throw;
             }
             Pixels captured;
-            if (!decodeShot(shot, Region{p.cx0, p.cy0, p.cx1, p.cy1}, captured, s.m_scratch))
-                return false;
+            if (!decodeShot(shot, Region{p.cx0, p.cy0, p.cx1, p.cy1}, captured, s.m_scratch)) return false;
             if (uniform) {
                 if (!putPixels(dc, bounds.left + p.tx, bounds.top + p.ty, int(p.tw), int(p.th),
                                captured.bgrx.data()))
@@ -1043,15 +1029,6 @@ std::uint64_t eventLoopGeneration() {
 
 namespace engine {
 
-void setCallTimeoutMs(int ms) {
-    callTimeout = std::max(1, ms);
-    if (Engine* e = Engine::current()) e->connection().setDefaultTimeoutMs(callTimeout);
-}
-
-int callTimeoutMs() {
-    return callTimeout;
-}
-
 std::uint64_t screenshotCount() {
     return screenshots;
 }
@@ -1065,8 +1042,7 @@ void setIdleReleaseMs(int ms) {
 }
 
 std::size_t heldCaptureBytes(BrowserView* view) {
-    if (!view || !view->m_session)
-        return 0;
+    if (!view || !view->m_session) return 0;
     const PageSession& s = *view->m_session;
     return s.m_capture.pixels.capacity + s.m_previousCapture.pixels.capacity + s.m_scratch.png.capacity() +
            s.m_scratch.compressed.capacity() + s.m_scratch.raw.capacity();

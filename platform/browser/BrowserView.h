@@ -7,6 +7,8 @@
 // is held back and delivered later through the event loop.
 #pragma once
 
+#include "platform/browser/BrowserError.h"
+#include "platform/browser/CallLimits.h"
 #include "platform/gdi/Gdi.h"
 
 #include <QByteArray>
@@ -22,13 +24,6 @@
 #include <stdexcept>
 
 namespace browser {
-
-class BrowserError : public std::runtime_error {
-  public:
-    using runtime_error::runtime_error;
-    explicit BrowserError(const QString& text) : std::runtime_error(text.toStdString()) {}
-    QString text() const { return QString::fromUtf8(what()); }
-};
 
 class PageSession;
 class BrowserView;
@@ -145,9 +140,6 @@ std::uint64_t eventLoopGeneration();
 
 // Engine-wide settings, mainly for tests and benchmarks.
 namespace engine {
-// The time limit for each call to the engine (30 s unless changed).
-void setCallTimeoutMs(int ms);
-int callTimeoutMs();
 // How many screenshots the views have asked the engine for so far.
 std::uint64_t screenshotCount();
 // How long a view stays idle after a draw before it gives back the memory it keeps for the

@@ -1,6 +1,7 @@
 #include "platform/browser/Connection.h"
 
-#include "platform/browser/BrowserView.h"
+#include "platform/browser/BrowserError.h"
+#include "platform/browser/CallLimits.h"
 
 #include <QMetaObject>
 #include <QPointer>
@@ -72,7 +73,7 @@ Message Connection::call(const std::string& method, Json params, const std::stri
 
 std::uint64_t Connection::send(const std::string& method, Json params, const std::string& sessionId,
                                int timeoutMs) {
-    if (timeoutMs < 0) timeoutMs = m_defaultTimeoutMs;
+    if (timeoutMs < 0) timeoutMs = defaultTimeoutMs();
     const std::uint64_t id = nextId();
     {
         std::lock_guard lock(m_mutex);
@@ -143,9 +144,9 @@ void Connection::callAsync(const std::string& method, Json params, const std::st
         Pending& p = m_pending[id];
         p.method = method;
         p.reply = std::move(reply);
-        p.deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(m_defaultTimeoutMs);
+        p.deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(defaultTimeoutMs());
     }
-    if (!m_transport->send(encode(id, method, params, sessionId), m_defaultTimeoutMs)) {
+    if (!m_transport->send(encode(id, method, params, sessionId), defaultTimeoutMs())) {
         std::lock_guard lock(m_mutex);
         auto it = m_pending.find(id);
         if (it != m_pending.end()) {
@@ -163,7 +164,7 @@ void Connection::callAsync(const std::string& method, Json params, const std::st
 
 void Connection::sendWithoutReply(const std::string& method, Json params, const std::string& sessionId) {
     // The id is not registered, so the answer is dropped when it comes.
-    m_transport->send(encode(nextId(), method, params, sessionId), m_defaultTimeoutMs);
+    m_transport->send(encode(nextId(), method, params, sessionId), defaultTimeoutMs());
 }
 
 void Connection::setEventHandler(const std::string& sessionId, EventHandler handler) {
@@ -172,6 +173,11 @@ void Connection::setEventHandler(const std::string& sessionId, EventHandler hand
 
 void Connection::removeEventHandler(const std::string& sessionId) {
     m_handlers.erase(sessionId);
+}
+
+int Connection::defaultTimeoutMs() const {
+    const int ms = m_defaultTimeoutMs.load();
+    return ms > 0 ? ms : engine::callTimeoutMs();
 }
 
 void Connection::close() {

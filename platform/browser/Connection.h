@@ -78,8 +78,10 @@ class Connection {
     void close();
     bool closed() const;
 
-    void setDefaultTimeoutMs(int ms) { m_defaultTimeoutMs = ms; }
-    int defaultTimeoutMs() const { return m_defaultTimeoutMs; }
+    // The time limit of calls made without one; 0 (the default) follows the engine-wide limit.
+    // Safe from any thread: the reader thread answers dialogs with it.
+    void setDefaultTimeoutMs(int ms) { m_defaultTimeoutMs.store(ms); }
+    int defaultTimeoutMs() const;
 
     // Delivers what the reader has queued; normally run by the event loop.
     void deliver();
@@ -111,7 +113,7 @@ class Connection {
     static QString errorText(const std::string& method, const Json& error);
 
     std::atomic<std::uint64_t> m_nextId{1};
-    int m_defaultTimeoutMs = 30000;
+    std::atomic<int> m_defaultTimeoutMs{0};
     ReaderHook m_hook;
     std::function<void()> m_closedHandler;
     std::map<std::string, EventHandler> m_handlers;

@@ -1,6 +1,7 @@
 #include "platform/browser/Engine.h"
 
-#include "platform/browser/BrowserView.h"
+#include "platform/browser/BrowserError.h"
+#include "platform/browser/CallLimits.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -249,7 +250,6 @@ void Engine::start() {
 
     UniqueFd readEnd(::fcntl(ours.get(), F_DUPFD_CLOEXEC, 0));
     m_connection = std::make_unique<Connection>(std::move(readEnd), std::move(ours), answerDialogs);
-    m_connection->setDefaultTimeoutMs(engine::callTimeoutMs());
     try {
         m_connection->call("Browser.getVersion");
         m_connection->call("Browser.setDownloadBehavior", {{"behavior", "deny"}});

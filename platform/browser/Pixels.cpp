@@ -75,13 +75,13 @@ bool unfilter(int filter, std::uint8_t* row, const std::uint8_t* prev, std::size
     }
     case 4: {
         // Without a row above, Paeth takes the left neighbour: the Sub filter.
-        if (!prev)
-            return unfilter(1, row, nullptr, length, bpp);
+        if (!prev) return unfilter(1, row, nullptr, length, bpp);
         const std::size_t lead = std::min(std::size_t(bpp), length);
         for (std::size_t i = 0; i < lead; ++i)
             row[i] = std::uint8_t(row[i] + prev[i]);
         for (std::size_t i = lead; i < length; ++i)
-            row[i] = std::uint8_t(row[i] + paeth(row[i - std::size_t(bpp)], prev[i], prev[i - std::size_t(bpp)]));
+            row[i] =
+                std::uint8_t(row[i] + paeth(row[i - std::size_t(bpp)], prev[i], prev[i - std::size_t(bpp)]));
         return true;
     }
     default:
@@ -100,10 +100,10 @@ struct SimplePng {
 // the chunks of such a picture and hands the compressed data of its IDAT chunks, in order, to
 // idat(body, length); false for any other picture, which goes to the general decoder.
 template <class Idat>
-bool readSimplePng(const std::uint8_t* data, std::size_t size, std::size_t maxPixels, SimplePng& png, Idat&& idat) {
+bool readSimplePng(const std::uint8_t* data, std::size_t size, std::size_t maxPixels, SimplePng& png,
+                   Idat&& idat) {
     static const std::uint8_t signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-    if (size < 8 + 25 || std::memcmp(data, signature, 8) != 0)
-        return false;
+    if (size < 8 + 25 || std::memcmp(data, signature, 8) != 0) return false;
     std::size_t pos = 8;
     bool header = false, end = false, any = false;
     while (pos + 12 <= size && !end) {
@@ -112,16 +112,13 @@ bool readSimplePng(const std::uint8_t* data, std::size_t size, std::size_t maxPi
         char type[4];
         std::memcpy(type, data + pos + 4, 4);
         const std::uint8_t* body = data + pos + 8;
-        if (length > size - pos - 12)
-            return false;
+        if (length > size - pos - 12) return false;
         if (std::memcmp(type, "IHDR", 4) == 0) {
-            if (length != 13 || header)
-                return false;
+            if (length != 13 || header) return false;
             png.width = bigEndian32(body);
             png.height = bigEndian32(body + 4);
             const int depth = body[8], colour = body[9], interlace = body[12];
-            if (depth != 8 || interlace != 0 || body[10] != 0 || body[11] != 0)
-                return false;
+            if (depth != 8 || interlace != 0 || body[10] != 0 || body[11] != 0) return false;
             if (colour == 2)
                 png.bpp = 3;
             else if (colour == 6)
@@ -133,8 +130,7 @@ bool readSimplePng(const std::uint8_t* data, std::size_t size, std::size_t maxPi
                 return false;
             header = true;
         } else if (std::memcmp(type, "IDAT", 4) == 0) {
-            if (!header)
-                return false;
+            if (!header) return false;
             idat(body, length);
             any = true;
         } else if (std::memcmp(type, "IEND", 4) == 0) {
@@ -149,10 +145,10 @@ bool readSimplePng(const std::uint8_t* data, std::size_t size, std::size_t maxPi
 
 bool inflate(const std::uint8_t* in, std::size_t inSize, std::uint8_t* out, std::size_t outSize) {
     std::unique_ptr<libdeflate_decompressor, DeflateFree> inflater(libdeflate_alloc_decompressor());
-    if (!inflater)
-        return false;
+    if (!inflater) return false;
     std::size_t produced = 0;
-    return libdeflate_zlib_decompress(inflater.get(), in, inSize, out, outSize, &produced) == LIBDEFLATE_SUCCESS &&
+    return libdeflate_zlib_decompress(inflater.get(), in, inSize, out, outSize, &produced) ==
+               LIBDEFLATE_SUCCESS &&
            produced == outSize;
 }
 
@@ -177,13 +173,11 @@ bool decodeSimplePng(const std::uint8_t* data, std::size_t size, Pixels& out, st
     } catch (const std::bad_alloc&) {
         return false;
     }
-    if (!inflate(compressed.data(), compressed.size(), raw.data(), raw.size()))
-        return false;
+    if (!inflate(compressed.data(), compressed.size(), raw.data(), raw.size())) return false;
     const std::uint8_t* prev = nullptr;
     for (std::size_t y = 0; y < height; ++y) {
         std::uint8_t* row = raw.data() + y * stride;
-        if (!unfilter(row[0], row + 1, prev, rowBytes, int(bpp)))
-            return false;
+        if (!unfilter(row[0], row + 1, prev, rowBytes, int(bpp))) return false;
         const std::uint8_t* src = row + 1;
         std::uint32_t* dst = out.row(int(y));
         for (std::size_t x = 0; x < width; ++x, src += bpp)
@@ -207,7 +201,8 @@ void toBgrScalar(const std::uint8_t* s, std::uint8_t* d, std::size_t n, int bpp)
 #if defined(__x86_64__)
 // Sixteen pixels at a time: four loads, a shuffle each, three stores. Reads up to four bytes
 // past the sixteenth RGB pixel; the caller leaves room for that.
-__attribute__((target("ssse3"))) void toBgrSsse3(const std::uint8_t* s, std::uint8_t* d, std::size_t n, int bpp) {
+__attribute__((target("ssse3"))) void toBgrSsse3(const std::uint8_t* s, std::uint8_t* d, std::size_t n,
+                                                 int bpp) {
     const __m128i swap = bpp == 3 ? _mm_setr_epi8(2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, -1, -1, -1, -1)
                                   : _mm_setr_epi8(2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1, -1, -1);
     const std::size_t step = std::size_t(bpp) * 4;
@@ -215,8 +210,10 @@ __attribute__((target("ssse3"))) void toBgrSsse3(const std::uint8_t* s, std::uin
     for (; i + 16 <= n; i += 16, s += 4 * step, d += 48) {
         const __m128i a = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s)), swap);
         const __m128i b = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s + step)), swap);
-        const __m128i c = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 2 * step)), swap);
-        const __m128i e = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 3 * step)), swap);
+        const __m128i c =
+            _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 2 * step)), swap);
+        const __m128i e =
+            _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 3 * step)), swap);
         auto* out = reinterpret_cast<__m128i*>(d);
         _mm_storeu_si128(out, _mm_or_si128(a, _mm_slli_si128(b, 12)));
         _mm_storeu_si128(out + 1, _mm_or_si128(_mm_srli_si128(b, 4), _mm_slli_si128(c, 8)));
@@ -253,25 +250,21 @@ bool decodeSimplePngBgr24(std::uint8_t* data, std::size_t size, Picture24& out, 
     const std::size_t width = png.width, height = png.height;
     const int bpp = png.bpp;
     const std::size_t rowBytes = width * std::size_t(bpp);
-    const std::size_t stride = rowBytes + 1;                // a row as inflated: filter byte, pixels
+    const std::size_t stride = rowBytes + 1;               // a row as inflated: filter byte, pixels
     const std::size_t dibStride = (width * 3 + 3) / 4 * 4; // a row of the picture made
     // The rows are inflated at an offset such that turning row y into its final place never
     // reaches row y + 1 as inflated, which the row after that still needs as its row above.
     const std::size_t base = dibStride > stride ? (height - 1) * (dibStride - stride) : 0;
     const std::size_t total = std::max(base + height * stride, height * dibStride) + kSlack;
-    if (!out.reserve(total))
-        return false;
+    if (!out.reserve(total)) return false;
     std::uint8_t* buffer = out.bytes.get();
-    if (!inflate(data, packed, buffer + base, height * stride))
-        return false;
+    if (!inflate(data, packed, buffer + base, height * stride)) return false;
     const std::uint8_t* prev = nullptr;
     for (std::size_t y = 0; y < height; ++y) {
         std::uint8_t* row = buffer + base + y * stride;
-        if (!unfilter(row[0], row + 1, prev, rowBytes, bpp))
-            return false;
+        if (!unfilter(row[0], row + 1, prev, rowBytes, bpp)) return false;
         // The row above is needed no more: into its place.
-        if (y > 0)
-            toBgr(row + 1 - stride, buffer + (y - 1) * dibStride, width, bpp);
+        if (y > 0) toBgr(row + 1 - stride, buffer + (y - 1) * dibStride, width, bpp);
         prev = row + 1;
     }
     toBgr(buffer + base + (height - 1) * stride + 1, buffer + (height - 1) * dibStride, width, bpp);
@@ -347,8 +340,7 @@ bool decodePng(const std::uint8_t* data, std::size_t size, Pixels& out, QString*
         return false;
     };
     DecodeScratch own;
-    if (decodeSimplePng(data, size, out, maxPixels, scratch ? *scratch : own))
-        return true;
+    if (decodeSimplePng(data, size, out, maxPixels, scratch ? *scratch : own)) return true;
     // The engine's own output over a private pipe: checksums would only cost time.
     std::unique_ptr<spng_ctx, SpngFree> ctx(spng_ctx_new(SPNG_CTX_IGNORE_ADLER32));
     if (!ctx) return fail(QStringLiteral("out of memory"));
@@ -398,26 +390,23 @@ bool decodePng(const std::uint8_t* data, std::size_t size, Pixels& out, QString*
 }
 
 bool Picture24::reserve(std::size_t size) {
-    if (capacity >= size && bytes)
-        return true;
+    if (capacity >= size && bytes) return true;
     bytes.reset();
     capacity = 0;
     // Left uninitialised: every byte that counts is written before it is read.
     bytes.reset(new (std::nothrow) std::uint8_t[size]);
-    if (!bytes)
-        return false;
+    if (!bytes) return false;
     capacity = size;
     return true;
 }
 
-bool decodePngBgr24(std::uint8_t* data, std::size_t size, Picture24& out, QString* error, std::size_t maxPixels) {
-    if (decodeSimplePngBgr24(data, size, out, maxPixels))
-        return true;
+bool decodePngBgr24(std::uint8_t* data, std::size_t size, Picture24& out, QString* error,
+                    std::size_t maxPixels) {
+    if (decodeSimplePngBgr24(data, size, out, maxPixels)) return true;
     // Other kinds of picture are told apart by their header, before the fast path moves
     // anything; data it did move belongs to a damaged picture, which fails here too.
     Pixels pixels;
-    if (!decodePng(data, size, pixels, error, maxPixels))
-        return false;
+    if (!decodePng(data, size, pixels, error, maxPixels)) return false;
     const std::size_t dibStride = (std::size_t(pixels.width) * 3 + 3) / 4 * 4;
     if (!out.reserve(dibStride * std::size_t(pixels.height) + kSlack)) {
         if (error) *error = QStringLiteral("not enough memory for the picture");

@@ -1,6 +1,9 @@
 target_sources(platform PRIVATE
   browser/BrowserView.h
   browser/BrowserView.cpp
+  browser/BrowserError.h
+  browser/CallLimits.h
+  browser/CallLimits.cpp
   browser/Connection.h
   browser/Connection.cpp
   browser/Engine.h

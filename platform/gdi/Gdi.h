@@ -101,11 +101,19 @@ struct LOGPALETTE {
 constexpr COLORREF RGB(BYTE r, BYTE g, BYTE b) {
     return COLORREF(r) | (COLORREF(g) << 8) | (COLORREF(b) << 16);
 }
-constexpr BYTE GetRValue(COLORREF c) { return BYTE(c & 0xFF); }
-constexpr BYTE GetGValue(COLORREF c) { return BYTE((c >> 8) & 0xFF); }
-constexpr BYTE GetBValue(COLORREF c) { return BYTE((c >> 16) & 0xFF); }
+constexpr BYTE GetRValue(COLORREF c) {
+    return BYTE(c & 0xFF);
+}
+constexpr BYTE GetGValue(COLORREF c) {
+    return BYTE((c >> 8) & 0xFF);
+}
+constexpr BYTE GetBValue(COLORREF c) {
+    return BYTE((c >> 16) & 0xFF);
+}
 // A colour given as an index into the DC's selected palette.
-constexpr COLORREF PALETTEINDEX(WORD index) { return 0x01000000u | index; }
+constexpr COLORREF PALETTEINDEX(WORD index) {
+    return 0x01000000u | index;
+}
 // GetPixel and SetPixel when the point is outside the clip box or the device has no pixels.
 constexpr COLORREF CLR_INVALID = 0xFFFFFFFF;
 
@@ -211,7 +219,7 @@ BOOL DeleteObject(HBRUSH brush);
 BOOL DeleteObject(HPEN pen);
 int GetObjectA(HBITMAP bitmap, int size, void* out);
 int GetObjectA(HPALETTE palette, int size, void* out); // the number of entries, as a WORD
-HBITMAP ToBitmap(HGDIOBJ obj); // null when obj is not a bitmap
+HBITMAP ToBitmap(HGDIOBJ obj);                         // null when obj is not a bitmap
 HBRUSH ToBrush(HGDIOBJ obj);
 HPEN ToPen(HGDIOBJ obj);
 // BITSPIXEL: the desktop's depth for window, paint, image and desktop DCs; 24 for printers;

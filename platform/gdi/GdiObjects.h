@@ -21,7 +21,7 @@ class QPrinter;
 namespace gdi {
 
 class GdiObject {
-public:
+  public:
     enum class Type { Bitmap, Palette, Brush, Pen };
 
     GdiObject(Type type, bool stock) : m_type(type), m_stock(stock) {}
@@ -36,7 +36,7 @@ public:
     // How many DCs hold this brush, pen or palette; a held object cannot be deleted.
     int selections = 0;
 
-private:
+  private:
     Type m_type;
     bool m_stock;
 };
@@ -48,7 +48,7 @@ struct PixelDeleter {
 using PixelBuffer = std::unique_ptr<std::uint8_t, PixelDeleter>;
 
 class Bitmap : public GdiObject {
-public:
+  public:
     // A bitmap of the given format with zeroed pixels, or null when it cannot be had. colors
     // (at 8 bits or fewer) is copied and padded to 2^bpp entries.
     static std::unique_ptr<Bitmap> create(int width, int height, int bpp, const detail::PixelFormat& format,
@@ -68,7 +68,7 @@ public:
     // The memory DC the bitmap is selected into (one at a time), or null.
     DeviceContext* selectedInto = nullptr;
 
-private:
+  private:
     Bitmap(bool stock) : GdiObject(Type::Bitmap, stock) {}
 
     int m_width = 0;
@@ -82,20 +82,20 @@ private:
 };
 
 class Palette : public GdiObject {
-public:
+  public:
     Palette(std::vector<PALETTEENTRY> entries, bool stock = false)
         : GdiObject(Type::Palette, stock), entries(std::move(entries)) {}
     std::vector<PALETTEENTRY> entries;
 };
 
 class Brush : public GdiObject {
-public:
+  public:
     Brush(COLORREF color, bool stock = false) : GdiObject(Type::Brush, stock), color(color) {}
     COLORREF color;
 };
 
 class Pen : public GdiObject {
-public:
+  public:
     Pen(int width, COLORREF color, bool stock = false)
         : GdiObject(Type::Pen, stock), width(width), color(color) {}
     int width;
@@ -112,7 +112,7 @@ enum class DcKind {
 };
 
 class DeviceContext {
-public:
+  public:
     explicit DeviceContext(DcKind kind);
     ~DeviceContext();
     DeviceContext(const DeviceContext&) = delete;
@@ -167,7 +167,7 @@ public:
 // A widget's window handle. Its overlay is what GetDC draws on: an image of the widget's visible
 // area, transparent where nothing was drawn.
 class Window {
-public:
+  public:
     explicit Window(QWidget* widget) : widget(widget) {}
     ~Window();
     Window(const Window&) = delete;

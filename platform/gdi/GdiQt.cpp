@@ -57,7 +57,7 @@ bool paintsElsewhere(QWidget* widget) {
 // Owned by the widget as a child object, so the window handle lives exactly as long as the
 // widget. It watches the widget's paint events to keep the overlay on top of them.
 class WindowHook : public QObject {
-public:
+  public:
     explicit WindowHook(QWidget* widget) : QObject(widget), m_window(new Window(widget)) {
         registerWindow(m_window);
         windowsByWidget()[widget] = m_window;
@@ -69,7 +69,7 @@ public:
     }
     Window* window() const { return m_window; }
 
-protected:
+  protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
         QWidget* widget = m_window->widget;
         if (watched != widget || event->type() != QEvent::Paint || !m_window->hasOverlay()) return false;
@@ -89,7 +89,7 @@ protected:
         return true;
     }
 
-private:
+  private:
     const QWidget* m_widgetKey() const { return static_cast<const QWidget*>(parent()); }
     Window* m_window;
 };

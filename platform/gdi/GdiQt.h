@@ -35,7 +35,7 @@ QWidget* WidgetFromWindow(HWND hwnd);
 // was erased. When the widget has an overlay from GetDC, the overlay is erased in the painted
 // area first, unless the paint is the one that ReleaseDC itself asked for.
 class PaintDC {
-public:
+  public:
     PaintDC(QWidget* widget, const QRect& area);
     PaintDC(QWidget* widget, QPaintEvent* event);
     ~PaintDC();
@@ -46,7 +46,7 @@ public:
     // Puts the drawn pixels on the widget with painter (or a painter of its own when null).
     void paint(QPainter* painter = nullptr);
 
-private:
+  private:
     QWidget* m_widget;
     QRect m_area;
     HDC m_dc = nullptr;

@@ -60,11 +60,11 @@ std::ptrdiff_t rowBytes(std::int64_t width, int bpp);
 
 // Nearest colour of a colour table, with a small cache because pictures repeat their colours.
 class NearestColor {
-public:
+  public:
     NearestColor(const std::uint32_t* colors, int count);
     std::uint32_t index(std::uint32_t rgb);
 
-private:
+  private:
     static constexpr int kCacheSize = 1024;
     const std::uint32_t* m_colors;
     int m_count;

@@ -47,16 +47,14 @@ void release(const PixelMemory& m) {
 
 PixelMemory map(std::size_t size) {
     PixelMemory m;
-    if (size > SIZE_MAX - 2 * kHugePage)
-        return m;
+    if (size > SIZE_MAX - 2 * kHugePage) return m;
     const std::size_t length = (size + kHugePage - 1) / kHugePage * kHugePage;
-    void* base = mmap(nullptr, length + kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (base == MAP_FAILED)
-        return m;
+    void* base =
+        mmap(nullptr, length + kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (base == MAP_FAILED) return m;
     const auto start = reinterpret_cast<std::uintptr_t>(base);
     const std::uintptr_t aligned = (start + kHugePage - 1) & ~std::uintptr_t(kHugePage - 1);
-    if (aligned > start)
-        munmap(base, aligned - start);
+    if (aligned > start) munmap(base, aligned - start);
     if (const std::size_t tail = start + length + kHugePage - (aligned + length))
         munmap(reinterpret_cast<void*>(aligned + length), tail);
     m.bits = reinterpret_cast<std::uint8_t*>(aligned);
@@ -88,8 +86,7 @@ PixelMemory allocatePixelMemory(std::size_t size) {
             return m;
         }
     }
-    if (size >= kMapFrom)
-        return map(size);
+    if (size >= kMapFrom) return map(size);
     PixelMemory m;
     m.bits = static_cast<std::uint8_t*>(std::calloc(size ? size : 1, 1));
     m.capacity = m.bits ? size : 0;
@@ -97,8 +94,7 @@ PixelMemory allocatePixelMemory(std::size_t size) {
 }
 
 void freePixelMemory(const PixelMemory& memory) {
-    if (!memory.bits)
-        return;
+    if (!memory.bits) return;
     if (kKeep && memory.capacity >= kKeepFrom && memory.capacity <= kKeepBytes / 2) {
         Kept& k = kept();
         std::vector<PixelMemory> gone;

@@ -180,15 +180,16 @@ TEST_F(RenderWindowTest, RenderCapturesThePageIntoThePictureAndShowsIt) {
 // 250 rows, so that strips begin in one capture and end in the next.
 TEST_F(RenderWindowTest, PictureEqualsTheEnginesOwnSingleScreenshot) {
     // A colour of its own for every pixel (a one-pixel shift anywhere changes it), under text.
-    QByteArray html = "<!doctype html><html><body style='margin:0;font:15px serif'>"
-                      "<canvas id=c width=800 height=1000 style='position:absolute;left:0;top:0'></canvas><script>"
-                      "const c = document.getElementById('c').getContext('2d');"
-                      "const d = c.createImageData(800, 1000);"
-                      "for (let y = 0; y < 1000; ++y) for (let x = 0; x < 800; ++x) {"
-                      "  const i = 4 * (y * 800 + x);"
-                      "  d.data[i] = x & 255; d.data[i + 1] = y & 255; d.data[i + 2] = (x >> 8) * 64 + (y >> 8) * 16;"
-                      "  d.data[i + 3] = 255; }"
-                      "c.putImageData(d, 0, 0);</script>";
+    QByteArray html =
+        "<!doctype html><html><body style='margin:0;font:15px serif'>"
+        "<canvas id=c width=800 height=1000 style='position:absolute;left:0;top:0'></canvas><script>"
+        "const c = document.getElementById('c').getContext('2d');"
+        "const d = c.createImageData(800, 1000);"
+        "for (let y = 0; y < 1000; ++y) for (let x = 0; x < 800; ++x) {"
+        "  const i = 4 * (y * 800 + x);"
+        "  d.data[i] = x & 255; d.data[i + 1] = y & 255; d.data[i + 2] = (x >> 8) * 64 + (y >> 8) * 16;"
+        "  d.data[i + 3] = 255; }"
+        "c.putImageData(d, 0, 0);</script>";
     for (int i = 0; i < 48; ++i)
         html += "<p style='position:relative;margin:0;height:21px'>Line " + QByteArray::number(i) +
                 ": <b>the quick brown fox</b> jumps over <i>the lazy dog</i> &mdash; 0123456789</p>";

@@ -1,9 +1,9 @@
 // The browser view on the real headless engine, with pages the tests write themselves.
 #include "platform/browser/BrowserView.h"
 
+#include "platform/browser/Pixels.h"
 #include "platform/gdi/Gdi.h"
 #include "platform/gdi/PixelMemory.h"
-#include "platform/browser/Pixels.h"
 #include "tests/browser/BrowserFixture.h"
 
 #include <QCoreApplication>
@@ -130,7 +130,8 @@ TEST_F(BrowserViewTest, PiecesAcrossCaptureBoundariesMatchTheEnginesOwnScreensho
     QByteArray html = "<!doctype html><html><body style='margin:0;height:1000px;font:16px sans-serif;"
                       "background:linear-gradient(#f00,#0f0 50%,#00f)'>";
     for (int i = 0; i < 45; ++i)
-        html += "<div style='height:22px'>line " + QByteArray::number(i) + " of text that spans the view</div>";
+        html +=
+            "<div style='height:22px'>line " + QByteArray::number(i) + " of text that spans the view</div>";
     html += "</body></html>";
     loadAndWait(view, pages.write(QStringLiteral("gradient.html"), html));
     const QByteArray base64 = browser::engine::rawPageCall(

@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 #include <spng.h>
-
 #include <string>
 #include <vector>
 
@@ -15,7 +14,8 @@ struct Encoded {
 };
 
 // Encodes w x h pixels given as R, G, B(, A) bytes with one filter for every row.
-std::vector<std::uint8_t> encode(const std::vector<std::uint8_t>& pixels, int w, int h, bool alpha, int filterChoice) {
+std::vector<std::uint8_t> encode(const std::vector<std::uint8_t>& pixels, int w, int h, bool alpha,
+                                 int filterChoice) {
     spng_ctx* ctx = spng_ctx_new(SPNG_CTX_ENCODER);
     spng_set_option(ctx, SPNG_ENCODE_TO_BUFFER, 1);
     spng_set_option(ctx, SPNG_FILTER_CHOICE, filterChoice);
@@ -86,10 +86,12 @@ TEST(PngDecoding, InPlaceDibRowsMatchTheEncodedPicture) {
                 const std::vector<std::uint8_t> pixels = noise(w, h, alpha, seed);
                 for (int filter : {SPNG_FILTER_CHOICE_NONE, SPNG_FILTER_CHOICE_AVG, SPNG_FILTER_CHOICE_PAETH,
                                    SPNG_FILTER_CHOICE_ALL}) {
-                    SCOPED_TRACE(::testing::Message() << w << " x " << h << " alpha " << alpha << " filter " << filter);
+                    SCOPED_TRACE(::testing::Message()
+                                 << w << " x " << h << " alpha " << alpha << " filter " << filter);
                     std::vector<std::uint8_t> png = encode(pixels, w, h, alpha, filter);
                     QString error;
-                    ASSERT_TRUE(browser::decodePngBgr24(png.data(), png.size(), out, &error)) << error.toStdString();
+                    ASSERT_TRUE(browser::decodePngBgr24(png.data(), png.size(), out, &error))
+                        << error.toStdString();
                     ASSERT_EQ(out.width, w);
                     ASSERT_EQ(out.height, h);
                     ASSERT_EQ(out.stride, std::size_t((w * 3 + 3) / 4 * 4));
@@ -97,7 +99,8 @@ TEST(PngDecoding, InPlaceDibRowsMatchTheEncodedPicture) {
                     for (int y = 0; y < h; ++y)
                         for (int x = 0; x < w; ++x) {
                             const std::uint8_t* p = &pixels[std::size_t((y * w + x) * bpp)];
-                            wrong += out.rgb(x, y) != (std::uint32_t(p[0]) << 16 | std::uint32_t(p[1]) << 8 | p[2]);
+                            wrong += out.rgb(x, y) !=
+                                     (std::uint32_t(p[0]) << 16 | std::uint32_t(p[1]) << 8 | p[2]);
                         }
                     ASSERT_EQ(wrong, 0);
                 }

@@ -1,4 +1,5 @@
 #include "capture/DrawDib.h"
+
 #include "pixolan/DibAllocation.h"
 #include "platform/MessageBox.h"
 #include "platform/gdi/GdiQt.h"
@@ -8,10 +9,9 @@
 #include <QPainter>
 #include <QPrinter>
 #include <QTemporaryDir>
-#include <gtest/gtest.h>
-
 #include <cstring>
 #include <functional>
+#include <gtest/gtest.h>
 #include <memory>
 #include <set>
 #include <string>
@@ -36,14 +36,15 @@ DibRecord makePicture(int w, int h, int bits, const std::function<std::uint32_t(
 
 // An 'F', red on blue, with a green dot at the bottom-right: catches flips and red/blue swaps.
 std::uint32_t letterF(int x, int top, int w, int h) {
-    if (x == w - 1 && top == h - 1)
-        return 0x00FF00;
+    if (x == w - 1 && top == h - 1) return 0x00FF00;
     const bool stem = x == 1 && top >= 1 && top < h - 1;
     const bool bar = (top == 1 || top == h / 2) && x >= 1 && x < w - 1;
     return stem || bar ? 0xFF0000 : 0x0000FF;
 }
 
-QRgb opaque(std::uint32_t rgb) { return 0xFF000000u | rgb; }
+QRgb opaque(std::uint32_t rgb) {
+    return 0xFF000000u | rgb;
+}
 
 struct Screen {
     QImage image;
@@ -86,10 +87,18 @@ TEST(ScaledValue, RoundsHalvesToTheEvenNeighbour) {
         long long a, b, c;
         int result;
     } const cases[] = {
-        {5, 1, 2, 2},   {7, 1, 2, 4},   {3, 1, 2, 2},  {-5, 1, 2, -2}, {8, 3, 4, 6},
-        {20, 8, 10, 16}, {10, 1, 3, 3}, {20, 1, 3, 7}, {1, 1, 3, 0},
+        {5, 1, 2, 2},
+        {7, 1, 2, 4},
+        {3, 1, 2, 2},
+        {-5, 1, 2, -2},
+        {8, 3, 4, 6},
+        {20, 8, 10, 16},
+        {10, 1, 3, 3},
+        {20, 1, 3, 7},
+        {1, 1, 3, 0},
         // A product beyond 32 bits must not wrap: 60000 * 50000 / 60000.
-        {60000, 50000, 60000, 50000}, {50000, 40000, 7, 285714286},
+        {60000, 50000, 60000, 50000},
+        {50000, 40000, 7, 285714286},
     };
     for (const auto& c : cases)
         EXPECT_EQ(ScaledValue(c.a, c.b, c.c), c.result) << c.a << "*" << c.b << "/" << c.c;
@@ -156,7 +165,9 @@ TEST(DrawDib, WholePictureAtOneToOneKeepsOrientationAndColours) {
 // The clipping steps, seen on the device: which destination pixels are drawn and with which
 // source pixels. Each picture pixel has its own colour, so any shift shows.
 TEST(DrawDib, ClipsTheSourceRectangleToThePicture) {
-    auto colour = [](int x, int top) { return std::uint32_t(0x400000 * (x + 1) + 0x000100 * (top * 20 + 10)); };
+    auto colour = [](int x, int top) {
+        return std::uint32_t(0x400000 * (x + 1) + 0x000100 * (top * 20 + 10));
+    };
     struct Case {
         const char* what;
         int picW, picH;
@@ -178,8 +189,8 @@ TEST(DrawDib, ClipsTheSourceRectangleToThePicture) {
         SCOPED_TRACE(c.what);
         DibRecord pic = makePicture(c.picW, c.picH, 24, colour);
         Screen screen(24, 24);
-        DrawDib(screen.dc, c.destX, c.destY, c.destW, c.destH, pic, c.srcX, c.srcY, c.srcW, c.srcH, true, SRCCOPY,
-                true, nullptr);
+        DrawDib(screen.dc, c.destX, c.destY, c.destW, c.destH, pic, c.srcX, c.srcY, c.srcW, c.srcH, true,
+                SRCCOPY, true, nullptr);
         for (int y = 0; y < 24; ++y)
             for (int x = 0; x < 24; ++x) {
                 const bool inside = x >= c.outX && x < c.outX + c.outW && y >= c.outY && y < c.outY + c.outH;
@@ -197,14 +208,16 @@ TEST(DrawDib, ClipsTheSourceRectangleToThePicture) {
 
 TEST(RowStretchers, MapColumnsAndRowsByIntegerDivision) {
     // Enlarging 4 -> 6 columns gives source columns 0, 0, 1, 2, 2, 3; 2 -> 3 rows gives 0, 0, 1.
-    DibRecord pic = makePicture(4, 2, 24, [](int x, int top) { return std::uint32_t(0x10 * (x + 1)) << (top ? 0 : 16); });
+    DibRecord pic =
+        makePicture(4, 2, 24, [](int x, int top) { return std::uint32_t(0x10 * (x + 1)) << (top ? 0 : 16); });
     Screen screen(6, 3);
     StretchDibRows24(screen.dc, 0, 0, 6, 3, pic, 0, 0, 4, 2);
     const int cols[] = {0, 0, 1, 2, 2, 3};
     const int rows[] = {0, 0, 1};
     for (int y = 0; y < 3; ++y)
         for (int x = 0; x < 6; ++x)
-            EXPECT_EQ(screen.at(x, y), opaque(std::uint32_t(0x10 * (cols[x] + 1)) << (rows[y] ? 0 : 16))) << x << "," << y;
+            EXPECT_EQ(screen.at(x, y), opaque(std::uint32_t(0x10 * (cols[x] + 1)) << (rows[y] ? 0 : 16)))
+                << x << "," << y;
     // Shrinking 6 -> 4 columns takes 0, 1, 3, 4.
     DibRecord wide = makePicture(6, 1, 24, [](int x, int) { return std::uint32_t(0x20 * (x + 1)); });
     Screen narrow(4, 1);
@@ -250,7 +263,9 @@ Seen whichMethod(HDC dc, const std::function<QRgb(int, int)>& pixel, int bits, b
         pic = makePicture(8, 8, bits, [](int, int) { return 1u; });
         pic.info->bmiColors[1] = RGBQUAD{0xC8, 0x96, 0x64, 0};
     } else if (bits == 16) {
-        pic = makePicture(8, 8, 16, [](int, int) { return std::uint32_t((0x64 >> 3) << 10 | (0x96 >> 3) << 5 | (0xC8 >> 3)); });
+        pic = makePicture(8, 8, 16, [](int, int) {
+            return std::uint32_t((0x64 >> 3) << 10 | (0x96 >> 3) << 5 | (0xC8 >> 3));
+        });
     } else {
         pic = makePicture(8, 8, bits, [&](int, int) { return c; });
     }
@@ -260,8 +275,7 @@ Seen whichMethod(HDC dc, const std::function<QRgb(int, int)>& pixel, int bits, b
     for (int y = 0; y < 8; ++y)
         for (int x = 0; x < 8; ++x)
             colours.insert(pixel(x, y) & 0xFFFFFF);
-    if (colours.size() > 1)
-        return Seen::Halftone;
+    if (colours.size() > 1) return Seen::Halftone;
     const QRgb only = *colours.begin();
     // Inverted: the red channel is far from the source's 0x64.
     const int red = qRed(only);
@@ -304,11 +318,15 @@ TEST(DrawDib, ChoosesTheMethodByDepthDeviceAndDesktop) {
             QPainter painter(&image);
             HDC dc = CreatePrinterDC(&printer, &painter);
             ASSERT_EQ(GetDeviceCaps(dc, TECHNOLOGY), DT_RASPRINTER);
-            EXPECT_EQ(whichMethod(dc, [&](int x, int y) { return image.pixel(x, y); }, c.bits, c.halftone), c.method);
+            EXPECT_EQ(whichMethod(
+                          dc, [&](int x, int y) { return image.pixel(x, y); }, c.bits, c.halftone),
+                      c.method);
             DeleteDC(dc);
         } else {
             HDC dc = CreateImageDC(&image);
-            EXPECT_EQ(whichMethod(dc, [&](int x, int y) { return image.pixel(x, y); }, c.bits, c.halftone), c.method);
+            EXPECT_EQ(whichMethod(
+                          dc, [&](int x, int y) { return image.pixel(x, y); }, c.bits, c.halftone),
+                      c.method);
             DeleteDC(dc);
         }
     }
@@ -325,13 +343,22 @@ TEST(DrawDib, DirectMethodFallsBackAndReportsDeviceFailures) {
         bool drawn;
     } const cases[] = {
         {"StretchDIBits fails: first fallback", {Call::StretchDIBits}, nullptr, true},
-        {"and SetDIBitsToDevice: second fallback", {Call::StretchDIBits, Call::SetDIBitsToDevice}, nullptr, true},
-        {"and no bitmap", {Call::StretchDIBits, Call::SetDIBitsToDevice, Call::CreateCompatibleBitmap},
-         "Could not create bitmap.", false},
-        {"and SetDIBits", {Call::StretchDIBits, Call::SetDIBitsToDevice, Call::SetDIBits},
-         "The device does not support the Funtkion setdibits!", false},
-        {"and StretchBlt", {Call::StretchDIBits, Call::SetDIBitsToDevice, Call::StretchBlt},
-         "The device does not support the function StretchBlt!", false},
+        {"and SetDIBitsToDevice: second fallback",
+         {Call::StretchDIBits, Call::SetDIBitsToDevice},
+         nullptr,
+         true},
+        {"and no bitmap",
+         {Call::StretchDIBits, Call::SetDIBitsToDevice, Call::CreateCompatibleBitmap},
+         "Could not create bitmap.",
+         false},
+        {"and SetDIBits",
+         {Call::StretchDIBits, Call::SetDIBitsToDevice, Call::SetDIBits},
+         "The device does not support the Funtkion setdibits!",
+         false},
+        {"and StretchBlt",
+         {Call::StretchDIBits, Call::SetDIBitsToDevice, Call::StretchBlt},
+         "The device does not support the function StretchBlt!",
+         false},
     };
     // A 1-bit picture always takes the direct method; 4 x 3 drawn to 6 x 3.
     for (const auto& c : cases) {
@@ -423,8 +450,11 @@ TEST(DrawDib, PutsBackThePaletteTheDCHad) {
         const char* what;
         int bits, desktop;
         bool failDirect;
-    } const cases[] = {{"rows", 24, 32, false},   {"halftone", 24, 8, false}, {"rows8", 8, 32, false},
-                       {"direct", 1, 32, false}, {"fallbacks", 1, 32, true}};
+    } const cases[] = {{"rows", 24, 32, false},
+                       {"halftone", 24, 8, false},
+                       {"rows8", 8, 32, false},
+                       {"direct", 1, 32, false},
+                       {"fallbacks", 1, 32, true}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         DesktopDepth depth(c.desktop);
@@ -463,9 +493,9 @@ TEST(DrawDib, ClippedDrawEqualsTheSamePartOfAFullDraw) {
         int bits, desktop;
         int destW, destH; // picture is 61 x 43
     } const cases[] = {
-        {"1:1 rows", 24, 32, 61, 43},       {"enlarged rows", 24, 32, 150, 97},
-        {"shrunk rows", 24, 32, 29, 20},    {"8-bit rows", 8, 32, 83, 51},
-        {"1:1 halftone", 24, 8, 61, 43},    {"shrunk halftone", 24, 8, 31, 17},
+        {"1:1 rows", 24, 32, 61, 43},          {"enlarged rows", 24, 32, 150, 97},
+        {"shrunk rows", 24, 32, 29, 20},       {"8-bit rows", 8, 32, 83, 51},
+        {"1:1 halftone", 24, 8, 61, 43},       {"shrunk halftone", 24, 8, 31, 17},
         {"enlarged halftone", 24, 8, 140, 90},
     };
     for (const auto& c : cases) {
@@ -495,9 +525,14 @@ TEST(DrawDib, DegenerateArgumentsDrawNothing) {
     struct Case {
         int dx, dy, dw, dh, sx, sy, sw, sh;
     } const cases[] = {
-        {0, 0, 0, 4, 0, 0, 4, 4},   {0, 0, 4, -1, 0, 0, 4, 4}, {0, 0, 4, 4, 0, 0, 0, 4},
-        {0, 0, 4, 4, 0, 0, 4, -2},  {0, 0, 4, 4, 4, 0, 4, 4},  {0, 0, 4, 4, -9, 0, 4, 4},
-        {0, 0, 4, 4, 0, 7, 4, 4},   {0, 0, 4, 4, 0, -5, 4, 4},
+        {0, 0, 0, 4, 0, 0, 4, 4},
+        {0, 0, 4, -1, 0, 0, 4, 4},
+        {0, 0, 4, 4, 0, 0, 0, 4},
+        {0, 0, 4, 4, 0, 0, 4, -2},
+        {0, 0, 4, 4, 4, 0, 4, 4},
+        {0, 0, 4, 4, -9, 0, 4, 4},
+        {0, 0, 4, 4, 0, 7, 4, 4},
+        {0, 0, 4, 4, 0, -5, 4, 4},
         // Cut to one source column, the destination width rounds to 1 * 1 / 9 = 0.
         {0, 0, 1, 1, 3, 3, 9, 9},
     };

@@ -5,10 +5,9 @@
 #include <QFile>
 #include <QImage>
 #include <QTemporaryDir>
-#include <gtest/gtest.h>
-
 #include <csignal>
 #include <cstring>
+#include <gtest/gtest.h>
 #include <sys/resource.h>
 
 using namespace gdi;
@@ -18,8 +17,7 @@ namespace {
 
 // 'F', red on blue, green dot at the bottom-right: any flip or channel swap shows.
 std::uint32_t letterF(int x, int top, int w, int h) {
-    if (x == w - 1 && top == h - 1)
-        return 0x00FF00;
+    if (x == w - 1 && top == h - 1) return 0x00FF00;
     const bool stem = x == 1 && top >= 1 && top < h - 1;
     const bool bar = (top == 1 || top == h / 2) && x >= 1 && x < w - 1;
     return stem || bar ? 0xFF0000 : 0x0000FF;
@@ -41,9 +39,11 @@ TEST(PictureWriter, FormatFollowsTheExtension) {
         const char* name;
         PictureFormat format;
     } const cases[] = {
-        {"page.png", PictureFormat::Png},  {"PAGE.PNG", PictureFormat::Png},   {"a.jpg", PictureFormat::Jpeg},
-        {"a.JpEg", PictureFormat::Jpeg},   {"a.bmp", PictureFormat::Bmp},     {"noextension", PictureFormat::Bmp},
-        {"a.tiff", PictureFormat::Bmp},    {"dir.png/shot", PictureFormat::Bmp}, {"a.png.txt", PictureFormat::Bmp},
+        {"page.png", PictureFormat::Png},  {"PAGE.PNG", PictureFormat::Png},
+        {"a.jpg", PictureFormat::Jpeg},    {"a.JpEg", PictureFormat::Jpeg},
+        {"a.bmp", PictureFormat::Bmp},     {"noextension", PictureFormat::Bmp},
+        {"a.tiff", PictureFormat::Bmp},    {"dir.png/shot", PictureFormat::Bmp},
+        {"a.png.txt", PictureFormat::Bmp},
     };
     for (const auto& c : cases)
         EXPECT_EQ(capture::formatForFileName(QString::fromUtf8(c.name)), c.format) << c.name;
@@ -76,8 +76,7 @@ TEST(PictureWriter, EachFormatReadsBackAsThePicture) {
         for (int y = 0; y < h * cells; ++y)
             for (int x = 0; x < w * cells; ++x) {
                 // JPEG is judged at the cells' centres only.
-                if (c.tolerance > 0 && (x % cells != cells / 2 || y % cells != cells / 2))
-                    continue;
+                if (c.tolerance > 0 && (x % cells != cells / 2 || y % cells != cells / 2)) continue;
                 const QRgb got = image.pixel(x, y);
                 const std::uint32_t want = letterF(x / cells, y / cells, w, h);
                 ASSERT_NEAR(qRed(got), int(want >> 16), c.tolerance) << x << "," << y;
@@ -107,10 +106,10 @@ TEST(PictureWriter, BitmapFileIsTheDibWithAFileHeader) {
 
 // A device that takes some bytes and then fails, as a disk does when it fills up.
 class FillingDevice : public QIODevice {
-public:
+  public:
     explicit FillingDevice(qint64 room) : m_room(room) { open(QIODevice::WriteOnly); }
 
-protected:
+  protected:
     qint64 readData(char*, qint64) override { return -1; }
     qint64 writeData(const char*, qint64 len) override {
         if (m_room <= 0) {
@@ -122,7 +121,7 @@ protected:
         return n;
     }
 
-private:
+  private:
     qint64 m_room;
 };
 

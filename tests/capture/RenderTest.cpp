@@ -1,11 +1,11 @@
 #include "capture/Render.h"
+
 #include "pixolan/DibAllocation.h"
 #include "pixolan/MemoryBudget.h"
 #include "platform/gdi/GdiTesting.h"
 
-#include <gtest/gtest.h>
-
 #include <cstring>
+#include <gtest/gtest.h>
 #include <string>
 #include <vector>
 
@@ -18,13 +18,14 @@ namespace {
 // The colour a seamless picture has at output pixel (x, y): distinct for every pixel of the
 // pictures used here, so that a piece drawn from the wrong place cannot go unnoticed.
 std::uint32_t expected(long long x, long long y) {
-    return std::uint32_t((x * 7 + y * 3) & 0xFF) << 16 | std::uint32_t(x & 0xFF) << 8 | std::uint32_t(y & 0xFF);
+    return std::uint32_t((x * 7 + y * 3) & 0xFF) << 16 | std::uint32_t(x & 0xFF) << 8 |
+           std::uint32_t(y & 0xFF);
 }
 
 // A view drawn at output resolution: the pixel at (px, py) of the DC is expected(px - left,
 // py - top). Like the browser view, it draws only inside the DC's clip box.
 class FakeHost : public capture::RenderHost {
-public:
+  public:
     struct Draw {
         RECT bounds;
         RECT clip;
@@ -36,15 +37,13 @@ public:
     int readDCs = 0;
 
     bool drawView(HDC dc, const RECT& bounds) override {
-        if (viewFails)
-            return false;
+        if (viewFails) return false;
         RECT clip{};
         GetClipBox(dc, &clip);
         draws.push_back({bounds, clip});
         const int x0 = std::max(clip.left, bounds.left), x1 = std::min(clip.right, bounds.right);
         const int y0 = std::max(clip.top, bounds.top), y1 = std::min(clip.bottom, bounds.bottom);
-        if (x0 >= x1 || y0 >= y1)
-            return true;
+        if (x0 >= x1 || y0 >= y1) return true;
         std::vector<std::uint32_t> row(std::size_t(x1 - x0));
         BITMAPINFO info{};
         info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
@@ -89,11 +88,9 @@ struct Previous {
     }
     ~Previous() { deldib(dib); }
     bool untouched() const {
-        if (!dib.bits || dib.info->bmiHeader.biWidth != 3 || !pixolan::isLive(dib))
-            return false;
+        if (!dib.bits || dib.info->bmiHeader.biWidth != 3 || !pixolan::isLive(dib)) return false;
         for (DWORD i = 0; i < dib.info->bmiHeader.biSizeImage; ++i)
-            if (dib.bits[i] != 0x5A)
-                return false;
+            if (dib.bits[i] != 0x5A) return false;
         return true;
     }
 };
@@ -176,8 +173,11 @@ TEST(Render, PicturesAreSeamlessAtEverySizeAndPieceFactor) {
     struct Case {
         long long vw, vh, q;
         double s;
-    } const cases[] = {{800, 1000, 100, 50}, {1234, 567, 10, 50}, {700, 450, 150, 33.33},
-                       {230, 410, 250, 25}, {620, 380, 100, 100}};
+    } const cases[] = {{800, 1000, 100, 50},
+                       {1234, 567, 10, 50},
+                       {700, 450, 150, 33.33},
+                       {230, 410, 250, 25},
+                       {620, 380, 100, 100}};
     for (const auto& c : cases) {
         SCOPED_TRACE(::testing::Message() << c.vw << "x" << c.vh << " at " << c.q << "% s=" << c.s);
         FakeHost host;
@@ -205,8 +205,10 @@ TEST(Render, RefusesOnlyWhenBothSidesExceedTheLimit) {
     Previous previous;
     DibRecord main = previous.dib;
     EXPECT_EQ(capture::Render(settings(10001, 10001), host, &main), RenderOutcome::TooLarge);
-    EXPECT_EQ(host.errors, (std::vector<std::string>{
-                               "With this high quality the resulting bitmap is to large! Please select a lower quality."}));
+    EXPECT_EQ(
+        host.errors,
+        (std::vector<std::string>{
+            "With this high quality the resulting bitmap is to large! Please select a lower quality."}));
     EXPECT_TRUE(host.progress.empty());
     EXPECT_TRUE(host.draws.empty());
     EXPECT_EQ(main.bits, previous.dib.bits);
@@ -247,11 +249,20 @@ TEST(Render, FailuresKeepThePreviousPictureAndFreeEverything) {
         std::vector<int> progress;
     } const cases[] = {
         // 1200 rows: strips at 0, 500, 1000; two columns each (width 600).
-        {"strip bitmap of the third strip", Call::CreateDIBSection, 3,
-         "Could not create bitmap! Please choose a smaller size!", {41, 83, 0}},
-        {"strip DIB of the second strip", Call::newdib, 3, "Could not create bitmap! Please choose a smaller size!",
+        {"strip bitmap of the third strip",
+         Call::CreateDIBSection,
+         3,
+         "Could not create bitmap! Please choose a smaller size!",
+         {41, 83, 0}},
+        {"strip DIB of the second strip",
+         Call::newdib,
+         3,
+         "Could not create bitmap! Please choose a smaller size!",
          {41, 0}},
-        {"read-back of the second piece", Call::GetDIBits, 2, "Could not copy bitmap! Not enough free memory?!",
+        {"read-back of the second piece",
+         Call::GetDIBits,
+         2,
+         "Could not copy bitmap! Not enough free memory?!",
          {41, 0}},
         {"output picture", Call::newdib, 1, "Could not create bitmap! Not enough free memory?!", {}},
     };

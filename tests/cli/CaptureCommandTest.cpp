@@ -8,7 +8,6 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 
 using namespace app::cli;
@@ -31,7 +30,7 @@ struct Outcome {
 };
 
 class CaptureCommand : public ::testing::Test {
-protected:
+  protected:
     QString write(const QString& name, const QByteArray& content) {
         const QString path = dir.filePath(name);
         QFile f(path);
@@ -67,8 +66,11 @@ protected:
         struct Probe {
             int x, y;
             QRgb colour;
-        } const probes[] = {{200, 100, qRgb(255, 0, 0)}, {450, 350, qRgb(0, 0, 255)}, {750, 950, qRgb(0, 255, 0)},
-                            {50, 50, qRgb(255, 255, 255)}, {600, 600, qRgb(255, 255, 255)}};
+        } const probes[] = {{200, 100, qRgb(255, 0, 0)},
+                            {450, 350, qRgb(0, 0, 255)},
+                            {750, 950, qRgb(0, 255, 0)},
+                            {50, 50, qRgb(255, 255, 255)},
+                            {600, 600, qRgb(255, 255, 255)}};
         for (const Probe& p : probes) {
             const QRgb got = image.pixel(p.x * percent / 100, p.y * percent / 100);
             EXPECT_TRUE(near(got, p.colour, tolerance)) << p.x << "," << p.y << ": " << std::hex << got;
@@ -79,8 +81,8 @@ protected:
 };
 
 TEST(CaptureOptions, ReadsOptionsAndRefusesBadOnes) {
-    const ParseResult good =
-        parseArguments({"--width", "1024", "--height=700", "--size", "150", "--full-page", "--quiet", "a.html", "b.png"});
+    const ParseResult good = parseArguments(
+        {"--width", "1024", "--height=700", "--size", "150", "--full-page", "--quiet", "a.html", "b.png"});
     ASSERT_TRUE(good.ok) << good.error.toStdString();
     EXPECT_EQ(good.options.width, 1024);
     EXPECT_EQ(good.options.height, 700);
@@ -91,11 +93,20 @@ TEST(CaptureOptions, ReadsOptionsAndRefusesBadOnes) {
     EXPECT_EQ(good.options.jobs[0].address, "a.html");
 
     const QStringList bad[] = {
-        {"--width", "5", "a", "b"},      {"--width", "20001", "a", "b"}, {"--size", "abc", "a", "b"},
-        {"--size", "9", "a", "b"},       {"--quality", "0", "a", "b"},   {"--timeout", "0", "a", "b"},
-        {"--bogus", "a", "b"},           {"a"},                          {"a", "b", "c"},
-        {"--width"},                     {"--batch"},                    {"--batch", "/nonexistent/list"},
-        {"a", "-", "--batch", "x"},      {"--width", "1e3", "a", "b"},
+        {"--width", "5", "a", "b"},
+        {"--width", "20001", "a", "b"},
+        {"--size", "abc", "a", "b"},
+        {"--size", "9", "a", "b"},
+        {"--quality", "0", "a", "b"},
+        {"--timeout", "0", "a", "b"},
+        {"--bogus", "a", "b"},
+        {"a"},
+        {"a", "b", "c"},
+        {"--width"},
+        {"--batch"},
+        {"--batch", "/nonexistent/list"},
+        {"a", "-", "--batch", "x"},
+        {"--width", "1e3", "a", "b"},
     };
     for (const QStringList& args : bad)
         EXPECT_FALSE(parseArguments(args).ok) << args.join(' ').toStdString();
@@ -104,7 +115,8 @@ TEST(CaptureOptions, ReadsOptionsAndRefusesBadOnes) {
 TEST(CaptureOptions, BatchLinesTakeQuotesAndSkipComments) {
     std::vector<Job> jobs;
     QString error;
-    ASSERT_TRUE(readBatch("# pages\n\nhttp://a.example/ a.png\n\"/tmp/with space.html\"  \"out dir/b.jpg\"\n", &jobs, &error));
+    ASSERT_TRUE(readBatch("# pages\n\nhttp://a.example/ a.png\n\"/tmp/with space.html\"  \"out dir/b.jpg\"\n",
+                          &jobs, &error));
     ASSERT_EQ(jobs.size(), 2u);
     EXPECT_EQ(jobs[1].address, "/tmp/with space.html");
     EXPECT_EQ(jobs[1].output, "out dir/b.jpg");
@@ -117,7 +129,8 @@ TEST_F(CaptureCommand, WritesEachFormatWithThePagesPixels) {
     struct Case {
         const char* output;
         int tolerance;
-    } const cases[] = {{"shot.png", 0}, {"shot.bmp", 0}, {"shot.jpg", 12}, {"shot.jpeg", 12}, {"shot.picture", 0}};
+    } const cases[] = {
+        {"shot.png", 0}, {"shot.bmp", 0}, {"shot.jpg", 12}, {"shot.jpeg", 12}, {"shot.picture", 0}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.output);
         const Outcome r = run({"--quiet", page, path(c.output)});
@@ -138,8 +151,9 @@ TEST_F(CaptureCommand, SizeAndFullPageSetThePicturesSize) {
     expectBlocks(big, 150, 0);
 
     // A page 2600 pixels tall, with a mark at its very end.
-    const QString tall = write("tall.html", "<html><body style='margin:0'><div style='height:2590px;background:#fff'>"
-                                            "</div><div style='height:10px;background:#00f'></div></body></html>");
+    const QString tall =
+        write("tall.html", "<html><body style='margin:0'><div style='height:2590px;background:#fff'>"
+                           "</div><div style='height:10px;background:#00f'></div></body></html>");
     r = run({"--quiet", "--full-page", tall, path("tall.png")});
     ASSERT_EQ(r.status, ExitOk) << r.err.toStdString();
     QImage whole(path("tall.png"));
@@ -181,8 +195,9 @@ TEST_F(CaptureCommand, BatchGoesOnAfterFailuresAndReportsTheFirst) {
 }
 
 TEST_F(CaptureCommand, BadUsageGivesStatusTwoAndTheUsage) {
-    for (const QStringList& args : {QStringList{"--width", "5", "a", "b"}, QStringList{"--size", "x", "a", "b"},
-                                    QStringList{"only-one"}, QStringList{"--what", "a", "b"}}) {
+    for (const QStringList& args :
+         {QStringList{"--width", "5", "a", "b"}, QStringList{"--size", "x", "a", "b"},
+          QStringList{"only-one"}, QStringList{"--what", "a", "b"}}) {
         const Outcome r = run(args);
         EXPECT_EQ(r.status, ExitUsage) << args.join(' ').toStdString();
         EXPECT_TRUE(r.err.contains("Usage:"));

@@ -1,13 +1,13 @@
+#include "pixolan/Pixolan.h"
+
 #include "pixolan/DibAllocation.h"
 #include "pixolan/Halftone.h"
 #include "pixolan/MemoryBudget.h"
-#include "pixolan/Pixolan.h"
 #include "platform/gdi/GdiTesting.h"
-
-#include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstring>
+#include <gtest/gtest.h>
 #include <map>
 #include <vector>
 
@@ -34,9 +34,9 @@ struct LayoutCase {
 // loop) computes on its own; a mismatch shifts every row after the first.
 TEST(NewDib, LayoutFollowsTheDibConvention) {
     const LayoutCase cases[] = {
-        {1, 1, 1, 4},    {32, 1, 1, 4},   {33, 2, 1, 8},  {5, 1, 4, 4},    {9, 3, 4, 8},
-        {3, 2, 8, 4},    {4, 1, 8, 4},    {5, 1, 8, 8},   {3, 1, 16, 8},   {1, 1, 24, 4},
-        {3, 2, 24, 12},  {5, 7, 24, 16},  {800, 3, 24, 2400}, {3, 1, 32, 12},
+        {1, 1, 1, 4},   {32, 1, 1, 4},  {33, 2, 1, 8},      {5, 1, 4, 4},   {9, 3, 4, 8},
+        {3, 2, 8, 4},   {4, 1, 8, 4},   {5, 1, 8, 8},       {3, 1, 16, 8},  {1, 1, 24, 4},
+        {3, 2, 24, 12}, {5, 7, 24, 16}, {800, 3, 24, 2400}, {3, 1, 32, 12},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(::testing::Message() << c.width << "x" << c.height << "x" << c.bits);
@@ -173,7 +173,9 @@ TEST(Pixels, SetAndGetAtEveryDepth) {
         SCOPED_TRACE(c.bits);
         Dib d(5, 3, c.bits);
         ASSERT_NE(d.rec.bits, nullptr);
-        auto value = [&](int x, int y) { return std::uint32_t(0x9E3779B1u * std::uint32_t(x * 7 + y * 13 + 1)) & c.mask; };
+        auto value = [&](int x, int y) {
+            return std::uint32_t(0x9E3779B1u * std::uint32_t(x * 7 + y * 13 + 1)) & c.mask;
+        };
         for (int y = 0; y < 3; ++y)
             for (int x = 0; x < 5; ++x)
                 setpixel(d.rec, x, y, value(x, y));
@@ -241,8 +243,7 @@ TEST(Halftone, PaletteIsACubeAndAGreyRamp) {
     EXPECT_EQ(pal[5 * 36].rgbGreen, 0);
     std::map<int, int> greys;
     for (const auto& q : pal)
-        if (q.rgbRed == q.rgbGreen && q.rgbGreen == q.rgbBlue)
-            greys[q.rgbRed]++;
+        if (q.rgbRed == q.rgbGreen && q.rgbGreen == q.rgbBlue) greys[q.rgbRed]++;
     EXPECT_EQ(greys.size(), 46u) << "six cube greys and forty more, all distinct";
 }
 
@@ -250,8 +251,7 @@ TEST(Halftone, CopyCarriesItsPaletteAndKeepsOrientation) {
     const auto palettesBefore = gdi::testing::LiveObjects().palettes;
     // Top row red, bottom row blue, one green pixel at the top-left: catches flips and swaps.
     DibRecord src = makeRgb(4, 2, [](int x, int top) -> std::uint32_t {
-        if (top == 0)
-            return x == 0 ? 0x00FF00 : 0xFF0000;
+        if (top == 0) return x == 0 ? 0x00FF00 : 0xFF0000;
         return 0x0000FF;
     });
     DibRecord copy;
@@ -334,8 +334,7 @@ TEST(Halftone, GreysStayGrey) {
 TEST(Halftone, ResizedCopyAveragesWhenShrinkingAndRepeatsWhenEnlarging) {
     // Left half red, right half blue, top half of rows bright, bottom half black.
     DibRecord src = makeRgb(8, 4, [](int x, int top) -> std::uint32_t {
-        if (top >= 2)
-            return 0;
+        if (top >= 2) return 0;
         return x < 4 ? 0xFF0000 : 0x0000FF;
     });
     DibRecord small;

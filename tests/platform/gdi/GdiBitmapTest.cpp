@@ -12,7 +12,7 @@ using GdiBitmapTest = GdiTest;
 
 // A memory DC holding a 24-bit DIB section with the 'F' in it.
 class FBitmap {
-public:
+  public:
     FBitmap() {
         TestDib f = makeF24(false);
         m_dc = CreateCompatibleDC(nullptr);
@@ -29,7 +29,7 @@ public:
     HDC dc() const { return m_dc; }
     HBITMAP bitmap() const { return m_bitmap; }
 
-private:
+  private:
     HDC m_dc;
     HBITMAP m_bitmap;
     HGDIOBJ m_previous;
@@ -338,8 +338,7 @@ namespace {
 
 bool allZero(const std::uint8_t* p, std::size_t n) {
     for (std::size_t i = 0; i < n; ++i)
-        if (p[i])
-            return false;
+        if (p[i]) return false;
     return true;
 }
 

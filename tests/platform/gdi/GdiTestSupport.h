@@ -18,7 +18,7 @@ using namespace gdi;
 
 // A DIB with its header, colour table (or masks) and bits in memory.
 class TestDib {
-public:
+  public:
     // height > 0: bottom-up, < 0: top-down. colors: 0x00RRGGBB entries for <= 8 bits.
     TestDib(int width, int height, int bpp, std::vector<std::uint32_t> colors = {},
             DWORD compression = BI_RGB, std::vector<DWORD> masks = {})
@@ -105,7 +105,7 @@ public:
         }
     }
 
-private:
+  private:
     int m_width;
     int m_height;
     bool m_topDown;
@@ -146,7 +146,7 @@ inline TestDib makeF24(bool topDown = false) {
 
 // A memory DC with a 32-bit top-down DIB section selected, every pixel preset to fill.
 class Canvas {
-public:
+  public:
     Canvas(int width, int height, std::uint32_t fill = 0x00808080) : m_width(width), m_height(height) {
         TestDib header(width, -height, 32);
         m_dc = CreateCompatibleDC(nullptr);
@@ -183,7 +183,7 @@ public:
         return rows;
     }
 
-private:
+  private:
     int m_width;
     int m_height;
     HDC m_dc = nullptr;
@@ -196,7 +196,7 @@ using Rows = std::vector<std::string>;
 
 // Every test leaves no failure armed and no object alive.
 class GdiTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { m_before = gdi::testing::LiveObjects(); }
     void TearDown() override {
         gdi::testing::ClearFailures();
@@ -208,7 +208,7 @@ protected:
         EXPECT_EQ(after.pens, m_before.pens) << "pens leaked";
     }
 
-private:
+  private:
     gdi::testing::ObjectCounts m_before;
 };
 

@@ -17,7 +17,7 @@ using GdiWindowTest = GdiTest;
 const QColor kBackground(0, 160, 0);
 
 class Painted : public QWidget {
-public:
+  public:
     explicit Painted(QWidget* parent = nullptr) : QWidget(parent) {
         setAutoFillBackground(true);
         QPalette p = palette();
@@ -28,7 +28,7 @@ public:
     int paints = 0;
     int flushPaints = 0;
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override {
         ++paints;
         if (gdi::IsOverlayFlush(this)) ++flushPaints;

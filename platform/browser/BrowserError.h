@@ -1,0 +1,16 @@
+// The one error type of the browser layer: what went wrong, in words a user can be shown.
+#pragma once
+
+#include <QString>
+#include <stdexcept>
+
+namespace browser {
+
+class BrowserError : public std::runtime_error {
+  public:
+    using runtime_error::runtime_error;
+    explicit BrowserError(const QString& text) : std::runtime_error(text.toStdString()) {}
+    QString text() const { return QString::fromUtf8(what()); }
+};
+
+} // namespace browser
