@@ -89,9 +89,10 @@ QString CaptureRunner::loadPage(browser::BrowserView& view, const QString& addre
     } catch (const browser::BrowserError& e) {
         return e.text();
     }
+    if (timer.isActive()) loop.exec();
+    // The engine's answer to the navigation comes before its error page has loaded.
     if (const QString error = view.navigationError(); !error.isEmpty())
         return QStringLiteral("could not be loaded (%1)").arg(error);
-    if (timer.isActive()) loop.exec();
     if (!complete) return QStringLiteral("did not finish loading within %1 s").arg(m_options.timeoutS);
     return QString();
 }

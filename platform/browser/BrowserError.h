@@ -13,4 +13,10 @@ class BrowserError : public std::runtime_error {
     QString text() const { return QString::fromUtf8(what()); }
 };
 
+// The engine did not answer a call within its time limit.
+class BrowserTimeout : public BrowserError {
+  public:
+    using BrowserError::BrowserError;
+};
+
 } // namespace browser

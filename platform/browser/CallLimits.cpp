@@ -8,8 +8,12 @@ namespace {
 std::atomic<int> callTimeout{30000};
 } // namespace
 
-void setCallTimeoutMs(int ms) { callTimeout.store(std::max(1, ms)); }
+void setCallTimeoutMs(int ms) {
+    callTimeout.store(std::max(1, ms));
+}
 
-int callTimeoutMs() { return callTimeout.load(); }
+int callTimeoutMs() {
+    return callTimeout.load();
+}
 
 } // namespace browser::engine

@@ -106,9 +106,9 @@ Message Connection::wait(std::uint64_t id) {
         if (closedNow)
             throw BrowserError(QStringLiteral("The browser engine stopped while working on %1.")
                                    .arg(QString::fromStdString(method)));
-        throw BrowserError(QStringLiteral("The browser engine did not answer %1 within %2 seconds.")
-                               .arg(QString::fromStdString(method))
-                               .arg(timeoutMs / 1000.0, 0, 'g', 3));
+        throw BrowserTimeout(QStringLiteral("The browser engine did not answer %1 within %2 seconds.")
+                                 .arg(QString::fromStdString(method))
+                                 .arg(timeoutMs / 1000.0, 0, 'g', 3));
     }
     Message answer = std::move(it->second.answer);
     m_pending.erase(it);

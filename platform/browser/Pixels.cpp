@@ -1,5 +1,7 @@
 #include "platform/browser/Pixels.h"
 
+#include "platform/gdi/RowConvert.h"
+
 #include <algorithm>
 #include <array>
 #include <cstdlib>
@@ -8,10 +10,6 @@
 #include <memory>
 #include <new>
 #include <spng.h>
-
-#if defined(__x86_64__)
-#include <immintrin.h>
-#endif
 
 namespace browser {
 
@@ -152,86 +150,8 @@ bool inflate(const std::uint8_t* in, std::size_t inSize, std::uint8_t* out, std:
            produced == outSize;
 }
 
-bool decodeSimplePng(const std::uint8_t* data, std::size_t size, Pixels& out, std::size_t maxPixels,
-                     DecodeScratch& scratch) {
-    SimplePng png;
-    std::vector<std::uint8_t>& compressed = scratch.compressed;
-    compressed.clear();
-    if (!readSimplePng(data, size, maxPixels, png, [&](const std::uint8_t* body, std::uint32_t length) {
-            compressed.insert(compressed.end(), body, body + length);
-        }))
-        return false;
-    const std::size_t width = png.width, height = png.height, bpp = std::size_t(png.bpp);
-    const std::size_t rowBytes = width * bpp;
-    const std::size_t stride = rowBytes + 1;
-    std::vector<std::uint8_t>& raw = scratch.raw;
-    try {
-        raw.resize(stride * height);
-        out.width = int(width);
-        out.height = int(height);
-        out.bgrx.resize(width * height);
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
-    if (!inflate(compressed.data(), compressed.size(), raw.data(), raw.size())) return false;
-    const std::uint8_t* prev = nullptr;
-    for (std::size_t y = 0; y < height; ++y) {
-        std::uint8_t* row = raw.data() + y * stride;
-        if (!unfilter(row[0], row + 1, prev, rowBytes, int(bpp))) return false;
-        const std::uint8_t* src = row + 1;
-        std::uint32_t* dst = out.row(int(y));
-        for (std::size_t x = 0; x < width; ++x, src += bpp)
-            dst[x] = std::uint32_t(src[2]) | std::uint32_t(src[1]) << 8 | std::uint32_t(src[0]) << 16;
-        prev = row + 1;
-    }
-    return true;
-}
-
-// Turns n pixels of RGB (bpp 3) or RGBA (bpp 4) at s into BGR at d, where d <= s: each group
-// of pixels is read before it is written, so the row may be turned in place.
-void toBgrScalar(const std::uint8_t* s, std::uint8_t* d, std::size_t n, int bpp) {
-    for (std::size_t i = 0; i < n; ++i, s += bpp, d += 3) {
-        const std::uint8_t r = s[0], g = s[1], b = s[2];
-        d[0] = b;
-        d[1] = g;
-        d[2] = r;
-    }
-}
-
-#if defined(__x86_64__)
-// Sixteen pixels at a time: four loads, a shuffle each, three stores. Reads up to four bytes
-// past the sixteenth RGB pixel; the caller leaves room for that.
-__attribute__((target("ssse3"))) void toBgrSsse3(const std::uint8_t* s, std::uint8_t* d, std::size_t n,
-                                                 int bpp) {
-    const __m128i swap = bpp == 3 ? _mm_setr_epi8(2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, -1, -1, -1, -1)
-                                  : _mm_setr_epi8(2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1, -1, -1);
-    const std::size_t step = std::size_t(bpp) * 4;
-    std::size_t i = 0;
-    for (; i + 16 <= n; i += 16, s += 4 * step, d += 48) {
-        const __m128i a = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s)), swap);
-        const __m128i b = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s + step)), swap);
-        const __m128i c =
-            _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 2 * step)), swap);
-        const __m128i e =
-            _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 3 * step)), swap);
-        auto* out = reinterpret_cast<__m128i*>(d);
-        _mm_storeu_si128(out, _mm_or_si128(a, _mm_slli_si128(b, 12)));
-        _mm_storeu_si128(out + 1, _mm_or_si128(_mm_srli_si128(b, 4), _mm_slli_si128(c, 8)));
-        _mm_storeu_si128(out + 2, _mm_or_si128(_mm_srli_si128(c, 8), _mm_slli_si128(e, 4)));
-    }
-    toBgrScalar(s, d, n - i, bpp);
-}
-#endif
-
 void toBgr(const std::uint8_t* s, std::uint8_t* d, std::size_t n, int bpp) {
-#if defined(__x86_64__)
-    static const bool ssse3 = __builtin_cpu_supports("ssse3");
-    if (ssse3) {
-        toBgrSsse3(s, d, n, bpp);
-        return;
-    }
-#endif
-    toBgrScalar(s, d, n, bpp);
+    gdi::packRowTo24(s, d, n, bpp, true);
 }
 
 // Room left after a picture for the shuffles' reads past a row's last pixels.
@@ -271,6 +191,49 @@ bool decodeSimplePngBgr24(std::uint8_t* data, std::size_t size, Picture24& out, 
     out.width = int(width);
     out.height = int(height);
     out.stride = dibStride;
+    return true;
+}
+
+// Any PNG the fast path does not take, through the general decoder, into the same layout.
+bool decodeGeneralPng(const std::uint8_t* data, std::size_t size, Picture24& out, QString* error,
+                      std::size_t maxPixels) {
+    auto fail = [&](const QString& why) {
+        if (error) *error = why;
+        return false;
+    };
+    // The engine's own output over a private pipe: checksums would only cost time.
+    std::unique_ptr<spng_ctx, SpngFree> ctx(spng_ctx_new(SPNG_CTX_IGNORE_ADLER32));
+    if (!ctx) return fail(QStringLiteral("out of memory"));
+    spng_set_crc_action(ctx.get(), SPNG_CRC_USE, SPNG_CRC_USE);
+    spng_set_png_buffer(ctx.get(), data, size);
+    spng_ihdr ihdr{};
+    if (int r = spng_get_ihdr(ctx.get(), &ihdr))
+        return fail(QStringLiteral("not a picture (%1)").arg(QString::fromUtf8(spng_strerror(r))));
+    if (ihdr.width == 0 || ihdr.height == 0 || ihdr.width > (1u << 30) / 4 ||
+        std::size_t(ihdr.width) * ihdr.height > maxPixels)
+        return fail(
+            QStringLiteral("picture of %1 x %2 pixels is too large").arg(ihdr.width).arg(ihdr.height));
+    // 8-bit RGB rows are taken as they are; anything else the library turns into RGBA.
+    const bool rgb8 = ihdr.bit_depth == 8 && ihdr.color_type == SPNG_COLOR_TYPE_TRUECOLOR;
+    const int format = rgb8 ? SPNG_FMT_PNG : SPNG_FMT_RGBA8;
+    const std::size_t step = rgb8 ? 3 : 4;
+    if (int r = spng_decode_image(ctx.get(), nullptr, 0, format, SPNG_DECODE_PROGRESSIVE))
+        return fail(
+            QStringLiteral("picture cannot be decoded (%1)").arg(QString::fromUtf8(spng_strerror(r))));
+    if (!out.resize(int(ihdr.width), int(ihdr.height)))
+        return fail(QStringLiteral("not enough memory for a picture of %1 x %2 pixels")
+                        .arg(ihdr.width)
+                        .arg(ihdr.height));
+    std::vector<std::uint8_t> line(std::size_t(ihdr.width) * step + kSlack);
+    spng_row_info info{};
+    for (;;) {
+        if (spng_get_row_info(ctx.get(), &info)) break;
+        const int r = spng_decode_row(ctx.get(), line.data(), std::size_t(ihdr.width) * step);
+        if (r != 0 && r != SPNG_EOI)
+            return fail(QStringLiteral("picture is damaged (%1)").arg(QString::fromUtf8(spng_strerror(r))));
+        toBgr(line.data(), out.row(int(info.row_num)), ihdr.width, int(step));
+        if (r == SPNG_EOI) break;
+    }
     return true;
 }
 
@@ -333,62 +296,6 @@ bool decodeBase64InPlace(std::string& text) {
     return true;
 }
 
-bool decodePng(const std::uint8_t* data, std::size_t size, Pixels& out, QString* error, std::size_t maxPixels,
-               DecodeScratch* scratch) {
-    auto fail = [&](const QString& why) {
-        if (error) *error = why;
-        return false;
-    };
-    DecodeScratch own;
-    if (decodeSimplePng(data, size, out, maxPixels, scratch ? *scratch : own)) return true;
-    // The engine's own output over a private pipe: checksums would only cost time.
-    std::unique_ptr<spng_ctx, SpngFree> ctx(spng_ctx_new(SPNG_CTX_IGNORE_ADLER32));
-    if (!ctx) return fail(QStringLiteral("out of memory"));
-    spng_set_crc_action(ctx.get(), SPNG_CRC_USE, SPNG_CRC_USE);
-    spng_set_png_buffer(ctx.get(), data, size);
-    spng_ihdr ihdr{};
-    if (int r = spng_get_ihdr(ctx.get(), &ihdr))
-        return fail(QStringLiteral("not a picture (%1)").arg(QString::fromUtf8(spng_strerror(r))));
-    if (ihdr.width == 0 || ihdr.height == 0 || std::size_t(ihdr.width) * ihdr.height > maxPixels)
-        return fail(
-            QStringLiteral("picture of %1 x %2 pixels is too large").arg(ihdr.width).arg(ihdr.height));
-    // The engine sends 8-bit RGB (or RGBA); taking its rows as they are and converting them
-    // here is markedly faster than the library's own conversion.
-    const bool rgb8 = ihdr.bit_depth == 8 && ihdr.color_type == SPNG_COLOR_TYPE_TRUECOLOR;
-    const bool rgba8 = ihdr.bit_depth == 8 && ihdr.color_type == SPNG_COLOR_TYPE_TRUECOLOR_ALPHA;
-    const int format = (rgb8 || rgba8) ? SPNG_FMT_PNG : SPNG_FMT_RGBA8;
-    const std::size_t step = rgb8 ? 3 : 4;
-    if (int r = spng_decode_image(ctx.get(), nullptr, 0, format, SPNG_DECODE_PROGRESSIVE))
-        return fail(
-            QStringLiteral("picture cannot be decoded (%1)").arg(QString::fromUtf8(spng_strerror(r))));
-    try {
-        out.width = int(ihdr.width);
-        out.height = int(ihdr.height);
-        out.bgrx.resize(std::size_t(ihdr.width) * ihdr.height);
-    } catch (const std::bad_alloc&) {
-        out = {};
-        return fail(QStringLiteral("not enough memory for a picture of %1 x %2 pixels")
-                        .arg(ihdr.width)
-                        .arg(ihdr.height));
-    }
-    std::vector<std::uint8_t> line(std::size_t(ihdr.width) * step);
-    spng_row_info info{};
-    for (;;) {
-        if (spng_get_row_info(ctx.get(), &info)) break;
-        int r = spng_decode_row(ctx.get(), line.data(), line.size());
-        if (r != 0 && r != SPNG_EOI) {
-            out = {};
-            return fail(QStringLiteral("picture is damaged (%1)").arg(QString::fromUtf8(spng_strerror(r))));
-        }
-        std::uint32_t* dst = out.row(int(info.row_num));
-        const std::uint8_t* src = line.data();
-        for (std::uint32_t x = 0; x < ihdr.width; ++x, src += step)
-            dst[x] = std::uint32_t(src[2]) | std::uint32_t(src[1]) << 8 | std::uint32_t(src[0]) << 16;
-        if (r == SPNG_EOI) break;
-    }
-    return true;
-}
-
 bool Picture24::reserve(std::size_t size) {
     if (capacity >= size && bytes) return true;
     bytes.reset();
@@ -400,31 +307,31 @@ bool Picture24::reserve(std::size_t size) {
     return true;
 }
 
-bool decodePngBgr24(std::uint8_t* data, std::size_t size, Picture24& out, QString* error,
-                    std::size_t maxPixels) {
+bool Picture24::resize(int w, int h) {
+    const std::size_t rowBytes = (std::size_t(w) * 3 + 3) / 4 * 4;
+    if (w <= 0 || h <= 0 || !reserve(rowBytes * std::size_t(h) + kSlack)) return false;
+    width = w;
+    height = h;
+    stride = rowBytes;
+    return true;
+}
+
+bool Picture24::fitTo(int w, int h) {
+    if (w == width && h == height) return true;
+    Picture24 fitted;
+    if (!fitted.resize(w, h)) return false;
+    std::memset(fitted.bytes.get(), 0xFF, fitted.stride * std::size_t(h));
+    for (int y = 0; y < std::min(h, height); ++y)
+        std::memcpy(fitted.row(y), row(y), std::size_t(std::min(w, width)) * 3);
+    *this = std::move(fitted);
+    return true;
+}
+
+bool decodePng(std::uint8_t* data, std::size_t size, Picture24& out, QString* error, std::size_t maxPixels) {
     if (decodeSimplePngBgr24(data, size, out, maxPixels)) return true;
     // Other kinds of picture are told apart by their header, before the fast path moves
     // anything; data it did move belongs to a damaged picture, which fails here too.
-    Pixels pixels;
-    if (!decodePng(data, size, pixels, error, maxPixels)) return false;
-    const std::size_t dibStride = (std::size_t(pixels.width) * 3 + 3) / 4 * 4;
-    if (!out.reserve(dibStride * std::size_t(pixels.height) + kSlack)) {
-        if (error) *error = QStringLiteral("not enough memory for the picture");
-        return false;
-    }
-    out.width = pixels.width;
-    out.height = pixels.height;
-    out.stride = dibStride;
-    for (int y = 0; y < pixels.height; ++y) {
-        std::uint8_t* d = out.row(y);
-        const std::uint32_t* p = pixels.row(y);
-        for (int x = 0; x < pixels.width; ++x, d += 3) {
-            d[0] = std::uint8_t(p[x]);
-            d[1] = std::uint8_t(p[x] >> 8);
-            d[2] = std::uint8_t(p[x] >> 16);
-        }
-    }
-    return true;
+    return decodeGeneralPng(data, size, out, error, maxPixels);
 }
 
 } // namespace browser

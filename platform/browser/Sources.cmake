@@ -1,15 +1,29 @@
 target_sources(platform PRIVATE
-  browser/BrowserView.h
-  browser/BrowserView.cpp
   browser/BrowserError.h
-  browser/CallLimits.h
+  browser/BrowserTesting.cpp
+  browser/BrowserTesting.h
+  browser/BrowserView.cpp
+  browser/BrowserView.h
   browser/CallLimits.cpp
-  browser/Connection.h
+  browser/CallLimits.h
+  browser/CaptureCache.cpp
+  browser/CaptureCache.h
+  browser/CaptureTypes.h
   browser/Connection.cpp
-  browser/Engine.h
+  browser/Connection.h
   browser/Engine.cpp
-  browser/PipeTransport.h
+  browser/Engine.h
+  browser/EventLoopTurn.cpp
+  browser/EventLoopTurn.h
+  browser/InputForwarder.cpp
+  browser/InputForwarder.h
+  browser/PageSession.cpp
+  browser/PageSession.h
+  browser/PageSetup.h
   browser/PipeTransport.cpp
-  browser/Pixels.h
+  browser/PipeTransport.h
   browser/Pixels.cpp
+  browser/Pixels.h
+  browser/TiledCapture.cpp
+  browser/TiledCapture.h
 )

@@ -1,5 +1,7 @@
 #include "platform/gdi/Blit.h"
 
+#include "platform/gdi/RowConvert.h"
+
 #include <QPainter>
 #include <QPrinter>
 #include <algorithm>
@@ -8,9 +10,6 @@
 #include <optional>
 #include <vector>
 
-#if defined(__x86_64__)
-#include <immintrin.h>
-#endif
 
 namespace gdi::detail {
 
@@ -48,106 +47,12 @@ template <typename T> T* sized(std::vector<T>& v, std::size_t n) {
     return v.data();
 }
 
-void rgb24ToRgb32Scalar(const uint8_t* s, uint32_t* d, int n, uint32_t alpha) {
-    int i = 0;
-    // Four pixels from three words: no byte loads in the hot loop.
-    for (; i + 4 <= n; i += 4, s += 12) {
-        uint32_t w0, w1, w2;
-        std::memcpy(&w0, s, 4);
-        std::memcpy(&w1, s + 4, 4);
-        std::memcpy(&w2, s + 8, 4);
-        d[i] = (w0 & 0xFFFFFF) | alpha;
-        d[i + 1] = (w0 >> 24) | ((w1 & 0xFFFF) << 8) | alpha;
-        d[i + 2] = (w1 >> 16) | ((w2 & 0xFF) << 16) | alpha;
-        d[i + 3] = (w2 >> 8) | alpha;
-    }
-    for (; i < n; ++i, s += 3)
-        d[i] = uint32_t(s[0]) | uint32_t(s[1]) << 8 | uint32_t(s[2]) << 16 | alpha;
-}
-
-#if defined(__x86_64__)
-// Sixteen pixels from three 16-byte loads, spread by byte shuffles: the picture's rows are
-// drawn at close to the speed of copying them.
-__attribute__((target("ssse3"))) void rgb24ToRgb32Ssse3(const uint8_t* s, uint32_t* d, int n,
-                                                        uint32_t alpha) {
-    const __m128i spread = _mm_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
-    const __m128i a = _mm_set1_epi32(int(alpha));
-    int i = 0;
-    for (; i + 16 <= n; i += 16, s += 48) {
-        const __m128i in0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
-        const __m128i in1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 16));
-        const __m128i in2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 32));
-        auto* out = reinterpret_cast<__m128i*>(d + i);
-        _mm_storeu_si128(out, _mm_or_si128(_mm_shuffle_epi8(in0, spread), a));
-        _mm_storeu_si128(out + 1, _mm_or_si128(_mm_shuffle_epi8(_mm_alignr_epi8(in1, in0, 12), spread), a));
-        _mm_storeu_si128(out + 2, _mm_or_si128(_mm_shuffle_epi8(_mm_alignr_epi8(in2, in1, 8), spread), a));
-        _mm_storeu_si128(out + 3, _mm_or_si128(_mm_shuffle_epi8(_mm_srli_si128(in2, 4), spread), a));
-    }
-    rgb24ToRgb32Scalar(s, d + i, n - i, alpha);
-}
-#endif
-
-void rgb32ToRgb24Scalar(const uint32_t* s, uint8_t* d, int n) {
-    int i = 0;
-    // Four pixels into three words.
-    for (; i + 4 <= n; i += 4, d += 12) {
-        const uint32_t p0 = s[i], p1 = s[i + 1], p2 = s[i + 2], p3 = s[i + 3];
-        const uint32_t w0 = (p0 & 0xFFFFFF) | p1 << 24;
-        const uint32_t w1 = ((p1 >> 8) & 0xFFFF) | p2 << 16;
-        const uint32_t w2 = ((p2 >> 16) & 0xFF) | p3 << 8;
-        std::memcpy(d, &w0, 4);
-        std::memcpy(d + 4, &w1, 4);
-        std::memcpy(d + 8, &w2, 4);
-    }
-    for (; i < n; ++i, d += 3) {
-        d[0] = uint8_t(s[i]);
-        d[1] = uint8_t(s[i] >> 8);
-        d[2] = uint8_t(s[i] >> 16);
-    }
-}
-
-#if defined(__x86_64__)
-// Sixteen pixels into three 16-byte stores: the browser's pixels go into a 24-bit strip at
-// close to the speed of copying them.
-__attribute__((target("ssse3"))) void rgb32ToRgb24Ssse3(const uint32_t* s, uint8_t* d, int n) {
-    const __m128i pack = _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
-    int i = 0;
-    for (; i + 16 <= n; i += 16, d += 48) {
-        const auto* in = reinterpret_cast<const __m128i*>(s + i);
-        // Each register holds four pixels packed into its low 12 bytes.
-        const __m128i a = _mm_shuffle_epi8(_mm_loadu_si128(in), pack);
-        const __m128i b = _mm_shuffle_epi8(_mm_loadu_si128(in + 1), pack);
-        const __m128i c = _mm_shuffle_epi8(_mm_loadu_si128(in + 2), pack);
-        const __m128i e = _mm_shuffle_epi8(_mm_loadu_si128(in + 3), pack);
-        auto* out = reinterpret_cast<__m128i*>(d);
-        _mm_storeu_si128(out, _mm_or_si128(a, _mm_slli_si128(b, 12)));
-        _mm_storeu_si128(out + 1, _mm_or_si128(_mm_srli_si128(b, 4), _mm_slli_si128(c, 8)));
-        _mm_storeu_si128(out + 2, _mm_or_si128(_mm_srli_si128(c, 8), _mm_slli_si128(e, 4)));
-    }
-    rgb32ToRgb24Scalar(s + i, d, n - i);
-}
-#endif
-
 void rgb32ToRgb24(const uint32_t* s, uint8_t* d, int n) {
-#if defined(__x86_64__)
-    static const bool ssse3 = __builtin_cpu_supports("ssse3");
-    if (ssse3) {
-        rgb32ToRgb24Ssse3(s, d, n);
-        return;
-    }
-#endif
-    rgb32ToRgb24Scalar(s, d, n);
+    packRowTo24(reinterpret_cast<const uint8_t*>(s), d, std::size_t(n), 4, false);
 }
 
 void rgb24ToRgb32(const uint8_t* s, uint32_t* d, int n, uint32_t alpha) {
-#if defined(__x86_64__)
-    static const bool ssse3 = __builtin_cpu_supports("ssse3");
-    if (ssse3) {
-        rgb24ToRgb32Ssse3(s, d, n, alpha);
-        return;
-    }
-#endif
-    rgb24ToRgb32Scalar(s, d, n, alpha);
+    spreadRowTo32(s, d, std::size_t(n), alpha);
 }
 
 void gather24ToRgb32(const uint8_t* row, const int* cols, uint32_t* d, int n, uint32_t alpha) {

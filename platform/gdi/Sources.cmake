@@ -17,4 +17,6 @@ target_sources(platform PRIVATE
   gdi/PixelFormat.h
   gdi/PixelMemory.cpp
   gdi/PixelMemory.h
+  gdi/RowConvert.cpp
+  gdi/RowConvert.h
 )

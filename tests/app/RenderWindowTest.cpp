@@ -210,7 +210,7 @@ TEST_F(RenderWindowTest, PictureEqualsTheEnginesOwnSingleScreenshot) {
             form->web->view(), QStringLiteral("Page.captureScreenshot"),
             R"({"format":"png","clip":{"x":0,"y":0,"width":800,"height":1000,"scale":1}})");
         std::vector<std::uint8_t> png;
-        browser::Pixels reference;
+        browser::Picture24 reference;
         ASSERT_TRUE(browser::decodeBase64(base64.toStdString(), png));
         ASSERT_TRUE(browser::decodePng(png.data(), png.size(), reference, nullptr));
         const DibRecord& picture = form->MainDib;

@@ -13,9 +13,10 @@ struct Encoded {
     std::vector<std::uint8_t> png;
 };
 
-// Encodes w x h pixels given as R, G, B(, A) bytes with one filter for every row.
+// Encodes w x h pixels given as R, G, B(, A) bytes (or one grey byte each) with one filter for
+// every row.
 std::vector<std::uint8_t> encode(const std::vector<std::uint8_t>& pixels, int w, int h, bool alpha,
-                                 int filterChoice) {
+                                 int filterChoice, bool grey = false) {
     spng_ctx* ctx = spng_ctx_new(SPNG_CTX_ENCODER);
     spng_set_option(ctx, SPNG_ENCODE_TO_BUFFER, 1);
     spng_set_option(ctx, SPNG_FILTER_CHOICE, filterChoice);
@@ -23,7 +24,9 @@ std::vector<std::uint8_t> encode(const std::vector<std::uint8_t>& pixels, int w,
     ihdr.width = std::uint32_t(w);
     ihdr.height = std::uint32_t(h);
     ihdr.bit_depth = 8;
-    ihdr.color_type = alpha ? SPNG_COLOR_TYPE_TRUECOLOR_ALPHA : SPNG_COLOR_TYPE_TRUECOLOR;
+    ihdr.color_type = grey ? SPNG_COLOR_TYPE_GRAYSCALE
+                      : alpha ? SPNG_COLOR_TYPE_TRUECOLOR_ALPHA
+                              : SPNG_COLOR_TYPE_TRUECOLOR;
     spng_set_ihdr(ctx, &ihdr);
     EXPECT_EQ(spng_encode_image(ctx, pixels.data(), pixels.size(), SPNG_FMT_PNG, SPNG_ENCODE_FINALIZE), 0);
     size_t size = 0;
@@ -57,8 +60,8 @@ TEST(PngDecoding, EveryFilterAndBothLayoutsComeOutAsEncoded) {
         for (int filter : {SPNG_FILTER_CHOICE_NONE, SPNG_FILTER_CHOICE_SUB, SPNG_FILTER_CHOICE_UP,
                            SPNG_FILTER_CHOICE_AVG, SPNG_FILTER_CHOICE_PAETH, SPNG_FILTER_CHOICE_ALL}) {
             SCOPED_TRACE(::testing::Message() << "alpha " << alpha << " filter " << filter);
-            const std::vector<std::uint8_t> png = encode(pixels, w, h, alpha, filter);
-            browser::Pixels out;
+            std::vector<std::uint8_t> png = encode(pixels, w, h, alpha, filter);
+            browser::Picture24 out;
             QString error;
             ASSERT_TRUE(browser::decodePng(png.data(), png.size(), out, &error)) << error.toStdString();
             ASSERT_EQ(out.width, w);
@@ -90,7 +93,7 @@ TEST(PngDecoding, InPlaceDibRowsMatchTheEncodedPicture) {
                                  << w << " x " << h << " alpha " << alpha << " filter " << filter);
                     std::vector<std::uint8_t> png = encode(pixels, w, h, alpha, filter);
                     QString error;
-                    ASSERT_TRUE(browser::decodePngBgr24(png.data(), png.size(), out, &error))
+                    ASSERT_TRUE(browser::decodePng(png.data(), png.size(), out, &error))
                         << error.toStdString();
                     ASSERT_EQ(out.width, w);
                     ASSERT_EQ(out.height, h);
@@ -120,22 +123,40 @@ TEST(PngDecoding, InPlaceDibRowsMatchTheEncodedPicture) {
 TEST(PngDecoding, DamagedPicturesAreRefused) {
     std::vector<std::uint8_t> pixels(16 * 16 * 3, 0x80);
     std::vector<std::uint8_t> png = encode(pixels, 16, 16, false, SPNG_FILTER_CHOICE_UP);
-    browser::Pixels out;
-    // Cut short, inside the pixel data.
-    EXPECT_FALSE(browser::decodePng(png.data(), png.size() / 2, out, nullptr));
-    // Not a PNG at all.
-    const std::uint8_t text[] = "definitely not a picture, just some text";
-    EXPECT_FALSE(browser::decodePng(text, sizeof text, out, nullptr));
-    // More pixels than allowed.
-    EXPECT_FALSE(browser::decodePng(png.data(), png.size(), out, nullptr, 100));
-    // The same through the 24-bit decoder, which also changes the data it is given.
+    // The decoder changes the data it is given: each try has a copy of its own.
     browser::Picture24 picture;
     std::vector<std::uint8_t> copy = png;
-    EXPECT_FALSE(browser::decodePngBgr24(copy.data(), copy.size() / 2, picture, nullptr));
+    EXPECT_FALSE(browser::decodePng(copy.data(), copy.size() / 2, picture, nullptr));
     copy = png;
-    EXPECT_FALSE(browser::decodePngBgr24(copy.data(), copy.size(), picture, nullptr, 100));
+    EXPECT_FALSE(browser::decodePng(copy.data(), copy.size(), picture, nullptr, 100));
     std::uint8_t notPng[] = "definitely not a picture, just some text";
-    EXPECT_FALSE(browser::decodePngBgr24(notPng, sizeof notPng, picture, nullptr));
+    EXPECT_FALSE(browser::decodePng(notPng, sizeof notPng, picture, nullptr));
+    // A damaged picture of a kind the fast path does not take fails in the general decoder.
+    std::vector<std::uint8_t> greyPixels(16 * 16, 0x40);
+    std::vector<std::uint8_t> grey = encode(greyPixels, 16, 16, false, SPNG_FILTER_CHOICE_UP, true);
+    EXPECT_FALSE(browser::decodePng(grey.data(), grey.size() / 2, picture, nullptr));
+}
+
+// Pictures the engine does not send as plain RGB (grey here) take the general decoder into the
+// same DIB rows, reusing the memory of an earlier picture.
+TEST(PngDecoding, OtherKindsOfPictureComeOutInTheSameRows) {
+    const int w = 21, h = 5;
+    std::vector<std::uint8_t> greyPixels(std::size_t(w * h));
+    for (std::size_t i = 0; i < greyPixels.size(); ++i)
+        greyPixels[i] = std::uint8_t(i * 7);
+    std::vector<std::uint8_t> png = encode(greyPixels, w, h, false, SPNG_FILTER_CHOICE_ALL, true);
+    browser::Picture24 out;
+    ASSERT_TRUE(out.resize(400, 300));
+    QString error;
+    ASSERT_TRUE(browser::decodePng(png.data(), png.size(), out, &error)) << error.toStdString();
+    ASSERT_EQ(out.width, w);
+    ASSERT_EQ(out.height, h);
+    ASSERT_EQ(out.stride, std::size_t((w * 3 + 3) / 4 * 4));
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const std::uint32_t v = greyPixels[std::size_t(y * w + x)];
+            ASSERT_EQ(out.rgb(x, y), v << 16 | v << 8 | v) << x << "," << y;
+        }
 }
 
 } // namespace

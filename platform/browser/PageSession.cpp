@@ -1,0 +1,381 @@
+#include "platform/browser/PageSession.h"
+
+#include "platform/browser/BrowserError.h"
+#include "platform/browser/BrowserTesting.h"
+#include "platform/browser/CallLimits.h"
+#include "platform/browser/Engine.h"
+#include "platform/browser/EventLoopTurn.h"
+#include "platform/browser/Pixels.h"
+
+#include <QDateTime>
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <utility>
+
+namespace browser {
+
+namespace {
+
+std::map<std::string, PageSession*>& sessionsById() {
+    static std::map<std::string, PageSession*> sessions;
+    return sessions;
+}
+
+// What the browser itself reports about targets: a page whose target was detached (closed, or
+// its renderer gone) is of no more use.
+void handleBrowserEvent(const Message& message) {
+    const std::string method = message.json.value("method", std::string());
+    if (method != "Target.detachedFromTarget" && method != "Target.targetCrashed") return;
+    const Json& params = message.json.contains("params") ? message.json["params"] : Json::object();
+    const std::string session = params.value("sessionId", std::string());
+    const std::string target = params.value("targetId", std::string());
+    for (const auto& [id, page] : sessionsById()) {
+        if ((!session.empty() && id == session) ||
+            (!target.empty() && page->mainFrameId().toStdString() == target)) {
+            page->markGoneFromBrowser();
+            return;
+        }
+    }
+}
+
+} // namespace
+
+PageSession::PageSession(Engine& engine, QSize size, const PageSetup& setup, bool live, Events events)
+    : m_engine(&engine), m_generation(engine.generation()), m_events(std::move(events)), m_viewSize(size),
+      m_cookies(setup.cookies) {
+    Connection& c = engine.connection();
+    c.setEventHandler({}, handleBrowserEvent);
+    try {
+        // A context of its own: its own renderer, cookies and storage, and nothing that an
+        // earlier page left running.
+        m_contextId = c.call("Target.createBrowserContext", {{"disposeOnDetach", true}}, {}, quickMs)
+                          .json.value("browserContextId", std::string());
+        m_targetId = c.call("Target.createTarget",
+                            {{"url", "about:blank"}, {"browserContextId", m_contextId}}, {}, quickMs)
+                         .json.value("targetId", std::string());
+        m_sessionId =
+            c.call("Target.attachToTarget", {{"targetId", m_targetId}, {"flatten", true}}, {}, quickMs)
+                .json.value("sessionId", std::string());
+        sessionsById()[m_sessionId] = this;
+        c.setEventHandler(m_sessionId, [this](const Message& m) { handleEvent(m); });
+        // Sent together and waited for together: a fresh blank page answers them at once.
+        std::vector<std::uint64_t> calls;
+        calls.push_back(send("Page.enable", Json::object()));
+        calls.push_back(send("Page.setLifecycleEventsEnabled", {{"enabled", true}}));
+        calls.push_back(send("Emulation.setDeviceMetricsOverride", {{"width", size.width()},
+                                                                    {"height", size.height()},
+                                                                    {"deviceScaleFactor", 1},
+                                                                    {"mobile", false}}));
+        if (!setup.userAgent.isEmpty())
+            calls.push_back(
+                send("Emulation.setUserAgentOverride", {{"userAgent", setup.userAgent.toStdString()}}));
+        if (!setup.headers.empty() || !setup.cookies.empty()) {
+            calls.push_back(send("Network.enable", Json::object()));
+            Json headers = Json::object();
+            for (const auto& [name, value] : setup.headers)
+                headers[name.toStdString()] = value.toStdString();
+            if (!setup.headers.empty())
+                calls.push_back(send("Network.setExtraHTTPHeaders", {{"headers", headers}}));
+        }
+        if (!setup.media.isEmpty() || !setup.colorScheme.isEmpty()) {
+            Json params = {{"media", setup.media.toStdString()}};
+            if (!setup.colorScheme.isEmpty())
+                params["features"] = Json::array(
+                    {{{"name", "prefers-color-scheme"}, {"value", setup.colorScheme.toStdString()}}});
+            calls.push_back(send("Emulation.setEmulatedMedia", params));
+        }
+        for (std::uint64_t id : calls)
+            wait(id, "set up");
+        if (live) setLive(true, size);
+    } catch (...) {
+        close();
+        throw;
+    }
+}
+
+PageSession::~PageSession() {
+    close();
+}
+
+void PageSession::close() noexcept {
+    *m_self = nullptr;
+    if (!m_sessionId.empty()) sessionsById().erase(m_sessionId);
+    Engine* e = Engine::current();
+    if (!e || e->generation() != m_generation) return;
+    Connection& c = e->connection();
+    m_cache.abandonAhead(*this);
+    if (!m_sessionId.empty()) c.removeEventHandler(m_sessionId);
+    if (c.closed()) return;
+    try {
+        // Nobody waits for these: a page that hangs must not hold up the next one. A renderer
+        // stuck in a loop does not end by closing its page alone; crashing it frees its core.
+        if (m_stalled && !m_sessionId.empty()) c.sendWithoutReply("Page.crash", Json::object(), m_sessionId);
+        if (!m_targetId.empty()) c.sendWithoutReply("Target.closeTarget", {{"targetId", m_targetId}}, {});
+        if (!m_contextId.empty())
+            c.sendWithoutReply("Target.disposeBrowserContext", {{"browserContextId", m_contextId}}, {});
+    } catch (...) {
+        // The engine is going; whatever is left of the page goes with it.
+    }
+}
+
+bool PageSession::current() const {
+    Engine* e = Engine::current();
+    return e && e->generation() == m_generation && !e->connection().closed() && !m_gone;
+}
+
+Connection& PageSession::connection() {
+    return m_engine->connection();
+}
+
+int PageSession::limitMs(int wantedMs) const {
+    if (!m_deadline) return wantedMs;
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(*m_deadline - Clock::now()).count();
+    if (left <= 0) throw BrowserTimeout(QStringLiteral("The page ran out of time."));
+    return int(std::min<long long>(wantedMs, left));
+}
+
+std::uint64_t PageSession::send(const std::string& method, Json params, int timeoutMs) {
+    if (!current())
+        throw BrowserError(m_gone ? QStringLiteral("The page has crashed or was closed.")
+                                  : QStringLiteral("The browser engine stopped."));
+    if (m_stalled) throw BrowserTimeout(QStringLiteral("The page does not answer."));
+    try {
+        return connection().send(method, std::move(params), m_sessionId, limitMs(timeoutMs));
+    } catch (const BrowserTimeout&) {
+        throw;
+    } catch (const BrowserError&) {
+        throw BrowserError(QStringLiteral("The browser engine stopped."));
+    }
+}
+
+Message PageSession::wait(std::uint64_t id, const char* doing) {
+    try {
+        return connection().wait(id);
+    } catch (const BrowserTimeout&) {
+        markStalled();
+        throw BrowserTimeout(
+            QStringLiteral("The page stopped answering while being %1.").arg(QLatin1String(doing)));
+    } catch (const BrowserError& e) {
+        if (connection().closed()) throw BrowserError(QStringLiteral("The browser engine stopped."));
+        if (m_gone) throw BrowserError(QStringLiteral("The page has crashed."));
+        // A refusal: the engine's own words, which name what it could not do.
+        throw;
+    }
+}
+
+Message PageSession::call(const std::string& method, Json params, int timeoutMs) {
+    return wait(send(method, std::move(params), timeoutMs));
+}
+
+void PageSession::markStalled() {
+    if (m_stalled || !current()) return;
+    m_stalled = true;
+    if (m_probing) return;
+    m_probing = true;
+    // The page counts as answering again as soon as it answers anything.
+    std::weak_ptr<PageSession*> self = m_self;
+    connection().callAsync("Runtime.evaluate", {{"expression", "0"}}, m_sessionId,
+                           [self](const Message* result, const QString&) {
+                               const auto page = self.lock();
+                               if (!page || !*page) return;
+                               (*page)->m_probing = false;
+                               if (result) (*page)->m_stalled = false;
+                           });
+}
+
+void PageSession::markGoneFromBrowser() {
+    m_gone = true;
+    m_liveFrame = QImage();
+    if (m_events.contentChanged) m_events.contentChanged();
+}
+
+void PageSession::navigate(const QUrl& url) {
+    if (!m_cookies.empty()) {
+        Json cookies = Json::array();
+        for (const auto& [name, value] : m_cookies)
+            cookies.push_back({{"name", name.toStdString()},
+                               {"value", value.toStdString()},
+                               {"url", url.toString(QUrl::FullyEncoded).toStdString()}});
+        call("Network.setCookies", {{"cookies", cookies}});
+    }
+    forgetScroll();
+    m_loaded = false;
+    m_navigationError.clear();
+    const std::uint64_t navigation = ++m_navigation;
+    std::weak_ptr<PageSession*> self = m_self;
+    if (!current()) throw BrowserError(QStringLiteral("The browser engine stopped."));
+    connection().callAsync("Page.navigate", {{"url", url.toString(QUrl::FullyEncoded).toStdString()}},
+                           m_sessionId, [self, navigation](const Message* result, const QString& error) {
+                               const auto page = self.lock();
+                               if (!page || !*page || (*page)->m_navigation != navigation) return;
+                               if (result) {
+                                   (*page)->m_navigationError =
+                                       QString::fromStdString(result->json.value("errorText", std::string()));
+                               } else if (!error.isEmpty() && (*page)->m_navigationError.isEmpty()) {
+                                   (*page)->m_navigationError = error;
+                               }
+                           });
+}
+
+void PageSession::navigateAndWait(const QUrl& url, int timeoutMs) {
+    forgetScroll();
+    m_loaded = false;
+    ++m_navigation;
+    const Message result =
+        call("Page.navigate", {{"url", url.toString(QUrl::FullyEncoded).toStdString()}}, timeoutMs);
+    m_navigationError = QString::fromStdString(result.json.value("errorText", std::string()));
+    // The load is waited for in the page itself: the events that tell of it come through the
+    // event loop, which does not run here.
+    call("Runtime.evaluate",
+         {{"expression", "document.readyState === 'complete' ? 0 : new Promise(r => addEventListener('load', "
+                         "() => r(0), {once: true}))"},
+          {"awaitPromise", true}},
+         timeoutMs);
+    m_loaded = true;
+}
+
+void PageSession::applySize(QSize size) {
+    m_viewSize = size;
+    forgetScroll();
+    if (!current()) return;
+    // Not waited for: a page that does not answer must not hold the window, and the engine
+    // takes the calls of one page in order, so whatever follows sees the new size.
+    connection().callAsync(
+        "Emulation.setDeviceMetricsOverride",
+        {{"width", size.width()}, {"height", size.height()}, {"deviceScaleFactor", 1}, {"mobile", false}},
+        m_sessionId);
+    if (m_live) {
+        // Frames follow the view's size only when the screencast starts.
+        m_live = false;
+        connection().sendWithoutReply("Page.stopScreencast", Json::object(), m_sessionId);
+        setLive(true, size);
+    }
+}
+
+void PageSession::setLive(bool live, QSize size) {
+    if (live == m_live || !current()) return;
+    m_live = live;
+    if (live) {
+        // Frames as large as the view: the live view shows them 1:1. The engine sends the next
+        // frame only after the last one was acknowledged, which happens when it is delivered,
+        // so a busy UI thread is never flooded.
+        connection().callAsync("Page.startScreencast",
+                               {{"format", "png"},
+                                {"maxWidth", size.width()},
+                                {"maxHeight", size.height()},
+                                {"everyNthFrame", 1}},
+                               m_sessionId);
+    } else {
+        connection().sendWithoutReply("Page.stopScreencast", Json::object(), m_sessionId);
+        m_liveFrame = QImage();
+    }
+}
+
+ScrollQuery PageSession::scrollQuery() {
+    ScrollQuery query;
+    query.guess = m_scroll;
+    query.generation = eventLoopGeneration();
+    query.known = query.generation == m_scrollGeneration;
+    return query;
+}
+
+void PageSession::askScroll(ScrollQuery& query) {
+    if (!query.known && !query.id) query.id = send("Page.getLayoutMetrics", Json::object());
+}
+
+QPointF PageSession::settleScroll(ScrollQuery& query) {
+    if (query.known) return m_scroll;
+    askScroll(query);
+    const Json metrics = wait(std::exchange(query.id, 0), "measured").json;
+    const Json viewport = metrics.value("cssVisualViewport", Json::object());
+    m_scroll = QPointF(viewport.value("pageX", 0.0), viewport.value("pageY", 0.0));
+    m_scrollGeneration = query.generation;
+    query.known = true;
+    return m_scroll;
+}
+
+void PageSession::abandonScroll(ScrollQuery& query) {
+    if (query.id && current()) connection().abandon(std::exchange(query.id, 0));
+}
+
+void PageSession::forgetScroll() {
+    m_scrollGeneration = ~std::uint64_t(0);
+    m_cache.forget();
+}
+
+std::uint64_t PageSession::sendCapture(const CaptureRegion& r, double scale, QPointF scroll) {
+    // Clip in document coordinates; dividing the device position by the scale, and nothing
+    // else, keeps captures that meet exactly adjacent.
+    const Json clip = {{"x", scroll.x() + double(r.x0) / scale},
+                       {"y", scroll.y() + double(r.y0) / scale},
+                       {"width", double(r.width()) / scale},
+                       {"height", double(r.height()) / scale},
+                       {"scale", scale}};
+    engine::countScreenshot();
+    return send("Page.captureScreenshot", {{"format", "png"}, {"clip", clip}, {"optimizeForSpeed", true}},
+                captureLimitMs(r.width() * r.height()));
+}
+
+int PageSession::captureLimitMs(std::int64_t pixels) const {
+    // The engine draws some ten million pixels a second here even on a busy machine; a page
+    // that takes many times that does not answer.
+    const std::int64_t ms = 1000 + pixels / 2000;
+    return int(std::min<std::int64_t>(ms, engine::callTimeoutMs()));
+}
+
+void PageSession::handleEvent(const Message& message) {
+    const std::string method = message.json.value("method", std::string());
+    const Json& params = message.json.contains("params") ? message.json["params"] : Json::object();
+    if (method == "Page.frameNavigated") {
+        const Json& frame = params.value("frame", Json::object());
+        // An error page stands for the address that failed, as the user typed it.
+        std::string url = frame.value("unreachableUrl", std::string());
+        if (url.empty()) url = frame.value("url", std::string()) + frame.value("urlFragment", std::string());
+        m_frameUrls[frame.value("id", std::string())] = QString::fromStdString(url);
+        forgetScroll();
+    } else if (method == "Page.frameStoppedLoading") {
+        // Frames whose navigation we did not see (the blank page a page starts with) are not
+        // reported.
+        const std::string frameId = params.value("frameId", std::string());
+        auto it = m_frameUrls.find(frameId);
+        if (it == m_frameUrls.end()) return;
+        if (frameId == m_targetId) m_loaded = true;
+        const QString url = it->second;
+        // A receiver may delete the view, and this page with it.
+        std::weak_ptr<PageSession*> self = m_self;
+        const bool live = m_live;
+        if (m_events.documentComplete) m_events.documentComplete(QString::fromStdString(frameId), url);
+        const auto alive = self.lock();
+        if (alive && *alive && !live && m_events.contentChanged) m_events.contentChanged();
+    } else if (method == "Page.frameDetached") {
+        m_frameUrls.erase(params.value("frameId", std::string()));
+    } else if (method == "Inspector.targetCrashed" || method == "Inspector.detached") {
+        markGoneFromBrowser();
+    } else if (method == "Page.screencastFrame") {
+        connection().sendWithoutReply("Page.screencastFrameAck",
+                                      {{"sessionId", params.value("sessionId", 0)}}, m_sessionId);
+        if (!m_live) return;
+        std::string data = message.data.empty() ? params.value("data", std::string()) : message.data;
+        Picture24 pixels;
+        if (!decodeBase64InPlace(data) ||
+            !decodePng(reinterpret_cast<std::uint8_t*>(data.data()), data.size(), pixels, nullptr))
+            return;
+        // Right after a resize the engine may still send the old layout squeezed to the new
+        // size; only a picture of the view as it is, 1:1, is shown.
+        if (QSize(pixels.width, pixels.height) != m_viewSize) return;
+        QImage frame(pixels.width, pixels.height, QImage::Format_RGB32);
+        if (frame.isNull()) return;
+        for (int y = 0; y < pixels.height; ++y) {
+            const std::uint8_t* s = pixels.row(y);
+            auto* d = reinterpret_cast<std::uint32_t*>(frame.scanLine(y));
+            for (int x = 0; x < pixels.width; ++x, s += 3)
+                d[x] = 0xFF000000u | std::uint32_t(s[2]) << 16 | std::uint32_t(s[1]) << 8 | s[0];
+        }
+        m_liveFrame = std::move(frame);
+        if (m_events.contentChanged) m_events.contentChanged();
+    }
+}
+
+} // namespace browser

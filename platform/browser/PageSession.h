@@ -1,0 +1,129 @@
+// One page of the engine: a target in a browser context of its own, so that whatever an earlier
+// page did (hung, looped, crashed its renderer, filled its memory) cannot reach it. A view makes
+// a new one for each navigation and closes the old one without waiting for it.
+#pragma once
+
+#include "platform/browser/CaptureCache.h"
+#include "platform/browser/CaptureTypes.h"
+#include "platform/browser/Connection.h"
+#include "platform/browser/PageSetup.h"
+
+#include <QImage>
+#include <QPointF>
+#include <QSize>
+#include <QString>
+#include <QUrl>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+
+namespace browser {
+
+class Engine;
+
+class PageSession {
+  public:
+    using Clock = std::chrono::steady_clock;
+    struct Events {
+        std::function<void(const QString& frameId, const QString& url)> documentComplete;
+        std::function<void()> contentChanged;
+    };
+
+    // How long an ordinary call may keep the UI thread waiting: a page that takes longer is
+    // taken as not answering, and the window stays responsive.
+    static constexpr int quickMs = 1500;
+
+    // Makes the page (about:blank) at size, with setup applied. Throws BrowserError.
+    PageSession(Engine& engine, QSize size, const PageSetup& setup, bool live, Events events);
+    ~PageSession();
+    PageSession(const PageSession&) = delete;
+    PageSession& operator=(const PageSession&) = delete;
+
+    // On the running engine, attached, and its renderer neither crashed nor closed.
+    bool current() const;
+    // The renderer crashed or the page was closed.
+    bool gone() const { return m_gone; }
+    // A call ran out of time and no answer has come since: calls fail at once until one does.
+    bool stalled() const { return m_stalled; }
+    Connection& connection();
+    const std::string& id() const { return m_sessionId; }
+    // The main frame's id: the target's own.
+    QString mainFrameId() const { return QString::fromStdString(m_targetId); }
+
+    // Every call after this ends by the deadline at the latest (a page's whole time limit).
+    void setDeadline(std::optional<Clock::time_point> deadline) { m_deadline = deadline; }
+    // wantedMs, shortened to what is left before the deadline; throws when nothing is left.
+    int limitMs(int wantedMs) const;
+    // A call on the page, answered within limit; throws BrowserError in plain words.
+    Message call(const std::string& method, Json params = Json::object(), int timeoutMs = quickMs);
+    // Sends a call to be waited for later, with the same limits.
+    std::uint64_t send(const std::string& method, Json params, int timeoutMs = quickMs);
+    // Waits for a call sent earlier; doing says what the page was doing ("captured", "loaded"),
+    // for the message when it does not answer.
+    Message wait(std::uint64_t id, const char* doing = "asked");
+
+    // Hands the address over; the answer and the load arrive through the event loop.
+    void navigate(const QUrl& url);
+    // Navigates and waits (without the event loop) until the document has loaded.
+    void navigateAndWait(const QUrl& url, int timeoutMs);
+    // The engine's reason when the last navigation could not load (its own error page shows).
+    QString navigationError() const { return m_navigationError; }
+    // The main frame has stopped loading since the last navigation.
+    bool loaded() const { return m_loaded; }
+
+    void applySize(QSize size); // without waiting for the engine
+    void setLive(bool live, QSize size);
+    QImage liveFrame() const { return m_liveFrame; }
+
+    // The scroll offset, read once per event-loop turn (see ScrollQuery).
+    ScrollQuery scrollQuery();
+    void askScroll(ScrollQuery& query);
+    QPointF settleScroll(ScrollQuery& query);
+    void abandonScroll(ScrollQuery& query);
+    void forgetScroll();
+
+    // Asks for a capture of region (at scale, the page scrolled to scroll); returns the call.
+    std::uint64_t sendCapture(const CaptureRegion& region, double scale, QPointF scroll);
+    // How long a capture of so many pixels may take before the page counts as not answering:
+    // a second, and more for a large picture, which the engine draws first.
+    int captureLimitMs(std::int64_t pixels) const;
+
+    CaptureCache& cache() { return m_cache; }
+
+    // The browser reports the page's target gone.
+    void markGoneFromBrowser();
+
+  private:
+    void handleEvent(const Message& message);
+    void markStalled();
+    void close() noexcept;
+
+    Engine* m_engine;
+    int m_generation;
+    Events m_events;
+    QSize m_viewSize;
+    std::string m_contextId;
+    std::string m_targetId;
+    std::string m_sessionId;
+    bool m_gone = false;
+    bool m_stalled = false;
+    bool m_probing = false;
+    bool m_live = false;
+    bool m_loaded = false;
+    std::uint64_t m_navigation = 0; // counts navigations; answers to older ones are dropped
+    QString m_navigationError;
+    std::optional<Clock::time_point> m_deadline;
+    std::vector<std::pair<QString, QString>> m_cookies;
+    std::map<std::string, QString> m_frameUrls;
+    std::uint64_t m_scrollGeneration = ~std::uint64_t(0);
+    QPointF m_scroll;
+    QImage m_liveFrame;
+    CaptureCache m_cache;
+    // Lets answers that arrive after the page has gone find that out.
+    std::shared_ptr<PageSession*> m_self = std::make_shared<PageSession*>(this);
+};
+
+} // namespace browser
