@@ -257,20 +257,53 @@ void PageSession::applySize(QSize size) {
 void PageSession::setLive(bool live, QSize size) {
     if (live == m_live || !current()) return;
     m_live = live;
-    if (live) {
-        // Frames as large as the view: the live view shows them 1:1. The engine sends the next
-        // frame only after the last one was acknowledged, which happens when it is delivered,
-        // so a busy UI thread is never flooded.
-        connection().callAsync("Page.startScreencast",
-                               {{"format", "png"},
-                                {"maxWidth", size.width()},
-                                {"maxHeight", size.height()},
-                                {"everyNthFrame", 1}},
-                               m_sessionId);
-    } else {
+    if (!live) {
         connection().sendWithoutReply("Page.stopScreencast", Json::object(), m_sessionId);
         m_liveFrame = QImage();
+        return;
     }
+    // Frames as large as the view: the live view shows them 1:1. The engine sends the next
+    // frame only after the last one was acknowledged, which happens when it is delivered, so a
+    // busy UI thread is never flooded.
+    connection().callAsync(
+        "Page.startScreencast",
+        {{"format", "png"}, {"maxWidth", size.width()}, {"maxHeight", size.height()}, {"everyNthFrame", 1}},
+        m_sessionId);
+    // A page that has finished drawing sends no frame until something changes on it: the
+    // first picture is asked for, unless a frame comes first.
+    const std::uint64_t frames = m_liveFrames;
+    std::weak_ptr<PageSession*> self = m_self;
+    connection().callAsync("Page.captureScreenshot", {{"format", "png"}, {"optimizeForSpeed", true}},
+                           m_sessionId, [self, frames](const Message* result, const QString&) {
+                               const auto page = self.lock();
+                               if (!result || !page || !*page) return;
+                               PageSession& s = **page;
+                               if (!s.m_live || s.m_liveFrames != frames) return;
+                               std::string data = result->data.empty()
+                                                      ? result->json.value("data", std::string())
+                                                      : result->data;
+                               s.showLiveFrame(data);
+                           });
+}
+
+void PageSession::showLiveFrame(std::string& data) {
+    Picture24 pixels;
+    if (!decodeBase64InPlace(data) ||
+        !decodePng(reinterpret_cast<std::uint8_t*>(data.data()), data.size(), pixels, nullptr))
+        return;
+    // Right after a resize the engine may still send the old layout squeezed to the new size;
+    // only a picture of the view as it is, 1:1, is shown.
+    if (QSize(pixels.width, pixels.height) != m_viewSize) return;
+    QImage frame(pixels.width, pixels.height, QImage::Format_RGB32);
+    if (frame.isNull()) return;
+    for (int y = 0; y < pixels.height; ++y) {
+        const std::uint8_t* s = pixels.row(y);
+        auto* d = reinterpret_cast<std::uint32_t*>(frame.scanLine(y));
+        for (int x = 0; x < pixels.width; ++x, s += 3)
+            d[x] = 0xFF000000u | std::uint32_t(s[2]) << 16 | std::uint32_t(s[1]) << 8 | s[0];
+    }
+    m_liveFrame = std::move(frame);
+    if (m_events.contentChanged) m_events.contentChanged();
 }
 
 ScrollQuery PageSession::scrollQuery() {
@@ -357,24 +390,9 @@ void PageSession::handleEvent(const Message& message) {
         connection().sendWithoutReply("Page.screencastFrameAck",
                                       {{"sessionId", params.value("sessionId", 0)}}, m_sessionId);
         if (!m_live) return;
+        ++m_liveFrames;
         std::string data = message.data.empty() ? params.value("data", std::string()) : message.data;
-        Picture24 pixels;
-        if (!decodeBase64InPlace(data) ||
-            !decodePng(reinterpret_cast<std::uint8_t*>(data.data()), data.size(), pixels, nullptr))
-            return;
-        // Right after a resize the engine may still send the old layout squeezed to the new
-        // size; only a picture of the view as it is, 1:1, is shown.
-        if (QSize(pixels.width, pixels.height) != m_viewSize) return;
-        QImage frame(pixels.width, pixels.height, QImage::Format_RGB32);
-        if (frame.isNull()) return;
-        for (int y = 0; y < pixels.height; ++y) {
-            const std::uint8_t* s = pixels.row(y);
-            auto* d = reinterpret_cast<std::uint32_t*>(frame.scanLine(y));
-            for (int x = 0; x < pixels.width; ++x, s += 3)
-                d[x] = 0xFF000000u | std::uint32_t(s[2]) << 16 | std::uint32_t(s[1]) << 8 | s[0];
-        }
-        m_liveFrame = std::move(frame);
-        if (m_events.contentChanged) m_events.contentChanged();
+        showLiveFrame(data);
     }
 }
 

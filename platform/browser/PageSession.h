@@ -99,6 +99,7 @@ class PageSession {
   private:
     void handleEvent(const Message& message);
     void markStalled();
+    void showLiveFrame(std::string& base64Png);
     void close() noexcept;
 
     Engine* m_engine;
@@ -121,6 +122,7 @@ class PageSession {
     std::uint64_t m_scrollGeneration = ~std::uint64_t(0);
     QPointF m_scroll;
     QImage m_liveFrame;
+    std::uint64_t m_liveFrames = 0; // screencast frames shown so far
     CaptureCache m_cache;
     // Lets answers that arrive after the page has gone find that out.
     std::shared_ptr<PageSession*> m_self = std::make_shared<PageSession*>(this);

@@ -112,6 +112,35 @@ TEST_F(TWebBrowserLive, ClicksFollowLinksAndWheelAndKeysReachThePage) {
         waitFor([&] { return !urls.isEmpty() && urls.last().endsWith(QStringLiteral("target.html")); }));
 }
 
+// A page opened while the view is hidden (opened from another page of the window) shows as soon
+// as the view is shown, although the finished page sends no new frame by itself.
+TEST_F(TWebBrowserLive, APageLoadedWhileHiddenShowsWhenTheViewIsShown) {
+    web.hide();
+    const QString path = pages.write(QStringLiteral("hidden.html"),
+                                     "<html><body style='margin:0;background:#f00'></body></html>");
+    const int before = urls.size();
+    web.Navigate(path);
+    ASSERT_TRUE(waitFor([&] { return urls.size() > before; }));
+    web.show();
+    EXPECT_TRUE(waitFor([&] { return near(shown(200, 150), red); }));
+    // And again after leaving the page and coming back.
+    web.hide();
+    web.show();
+    EXPECT_TRUE(waitFor([&] { return near(shown(200, 150), red); }));
+}
+
+// Mouse moves far faster than the page takes them: each chain of moves ends when its last
+// answer is in, and nothing keeps itself alive (the sanitizer run checks for leaks at exit).
+TEST_F(TWebBrowserLive, MouseMovesLeaveNothingBehind) {
+    open(pages.write(QStringLiteral("moves.html"),
+                     "<html><body style='margin:0' onmousemove='window.moves=(window.moves||0)+1'>"
+                     "</body></html>"));
+    for (int i = 0; i < 500; ++i)
+        QTest::mouseMove(&web, QPoint(10 + i % 300, 10 + i % 200));
+    EXPECT_TRUE(waitFor([&] { return browser::InputForwarder::movesInFlight() == 0; }));
+    EXPECT_NE(evaluate(*web.view(), QStringLiteral("window.moves || 0")), "[0]");
+}
+
 TEST(TWebBrowserOleDraw, DrawsTheHostedView) {
     Pages pages;
     TWebBrowser web;
