@@ -2,6 +2,7 @@
 
 #include "pixolan/Halftone.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QIODevice>
 #include <QSaveFile>
@@ -13,7 +14,9 @@
 #include <jpeglib.h>
 #include <memory>
 #include <spng.h>
+#include <sys/stat.h>
 #include <vector>
+#include <webp/encode.h>
 
 using namespace gdi;
 
@@ -235,49 +238,203 @@ bool writeJpeg(const DibRecord& dib, QIODevice* device, QString* error, int qual
     return true;
 }
 
+// --- WebP ----------------------------------------------------------------------------------
+
+struct WebpStream {
+    QIODevice* device;
+    QString* error;
+    bool failed = false;
+};
+
+int webpWrite(const std::uint8_t* data, size_t size, const WebPPicture* picture) {
+    auto* s = static_cast<WebpStream*>(picture->custom_ptr);
+    if (!s->failed && !writeAll(s->device, data, qint64(size), s->error)) s->failed = true;
+    return s->failed ? 0 : 1;
+}
+
+// Owns the encoder's picture.
+struct WebpPicture {
+    WebPPicture picture;
+    WebpPicture() { WebPPictureInit(&picture); }
+    ~WebpPicture() { WebPPictureFree(&picture); }
+    WebpPicture(const WebpPicture&) = delete;
+    WebpPicture& operator=(const WebpPicture&) = delete;
+};
+
+bool writeWebp(const DibRecord& dib, QIODevice* device, QString* error, int quality) {
+    const int width = dib.info->bmiHeader.biWidth;
+    const int height = pictureHeight(dib);
+    if (width > WEBP_MAX_DIMENSION || height > WEBP_MAX_DIMENSION) {
+        *error = QStringLiteral("WebP pictures can be at most %1 pixels wide and high; this one is %2 x %3. "
+                                "Save it as PNG instead.")
+                     .arg(WEBP_MAX_DIMENSION)
+                     .arg(width)
+                     .arg(height);
+        return false;
+    }
+    WebPConfig config;
+    if (!WebPConfigInit(&config)) {
+        *error = QStringLiteral("The WebP encoder does not match its library.");
+        return false;
+    }
+    // At 100 the picture is kept exactly; the effort is kept low there, since pages, with their
+    // large even areas, compress well without it and a large lossless picture is slow otherwise.
+    if (quality >= 100) {
+        WebPConfigLosslessPreset(&config, 1);
+    } else {
+        config.quality = float(std::clamp(quality, 1, 99));
+        config.method = 2;
+    }
+    WebpPicture pic;
+    pic.picture.use_argb = 1;
+    pic.picture.width = width;
+    pic.picture.height = height;
+    if (!WebPPictureAlloc(&pic.picture)) {
+        *error = QStringLiteral("Not enough memory to write the WebP file.");
+        return false;
+    }
+    std::vector<std::uint8_t> row(std::size_t(width) * 3);
+    for (int top = 0; top < height; ++top) {
+        pixolan::readRowBgr(dib, storageRow(dib, top), 0, width, row.data());
+        std::uint32_t* argb = pic.picture.argb + std::ptrdiff_t(top) * pic.picture.argb_stride;
+        for (int x = 0; x < width; ++x) {
+            const std::uint8_t* bgr = &row[std::size_t(x) * 3];
+            argb[x] = 0xFF000000u | std::uint32_t(bgr[2]) << 16 | std::uint32_t(bgr[1]) << 8 | bgr[0];
+        }
+    }
+    WebpStream stream{device, error};
+    pic.picture.writer = webpWrite;
+    pic.picture.custom_ptr = &stream;
+    if (!WebPEncode(&config, &pic.picture)) {
+        if (stream.failed) return false;
+        *error = pic.picture.error_code == VP8_ENC_ERROR_OUT_OF_MEMORY
+                     ? QStringLiteral("Not enough memory to write the WebP file.")
+                     : QStringLiteral("The WebP file could not be written (encoder error %1).")
+                           .arg(int(pic.picture.error_code));
+        return false;
+    }
+    return true;
+}
+
+// Counts what goes through to the device, which for a pipe cannot be asked afterwards.
+class CountingDevice : public QIODevice {
+  public:
+    explicit CountingDevice(QIODevice* target) : m_target(target) {
+        open(QIODevice::WriteOnly | QIODevice::Unbuffered);
+    }
+    qint64 count() const { return m_count; }
+    bool isSequential() const override { return true; }
+
+  protected:
+    qint64 readData(char*, qint64) override { return -1; }
+    qint64 writeData(const char* data, qint64 size) override {
+        const qint64 n = m_target->write(data, size);
+        if (n < 0)
+            setErrorString(m_target->errorString());
+        else
+            m_count += n;
+        return n;
+    }
+
+  private:
+    QIODevice* m_target;
+    qint64 m_count = 0;
+};
+
+QString kindOf(mode_t mode) {
+    if (S_ISDIR(mode)) return QStringLiteral("a folder");
+    if (S_ISFIFO(mode)) return QStringLiteral("a named pipe");
+    if (S_ISCHR(mode) || S_ISBLK(mode)) return QStringLiteral("a device");
+    if (S_ISSOCK(mode)) return QStringLiteral("a socket");
+    return QStringLiteral("not a regular file");
+}
+
 } // namespace
 
 PictureFormat formatForFileName(const QString& fileName) {
     const QString suffix = QFileInfo(fileName).suffix().toLower();
     if (suffix == QLatin1String("png")) return PictureFormat::Png;
     if (suffix == QLatin1String("jpg") || suffix == QLatin1String("jpeg")) return PictureFormat::Jpeg;
+    if (suffix == QLatin1String("webp")) return PictureFormat::Webp;
     return PictureFormat::Bmp;
 }
 
 bool WritePictureTo(const DibRecord& dib, QIODevice* device, PictureFormat format, QString* error,
-                    int jpegQuality) {
+                    int quality, qint64* bytesWritten) {
     QString ignored;
     if (!error) error = &ignored;
     if (!dib.bits || !dib.info || dib.info->bmiHeader.biWidth <= 0 || dib.info->bmiHeader.biHeight == 0) {
         *error = QStringLiteral("There is no picture to save.");
         return false;
     }
+    CountingDevice counted(device);
+    bool ok = false;
     switch (format) {
     case PictureFormat::Png:
-        return writePng(dib, device, error);
+        ok = writePng(dib, &counted, error);
+        break;
     case PictureFormat::Jpeg:
-        return writeJpeg(dib, device, error, jpegQuality);
+        ok = writeJpeg(dib, &counted, error, quality);
+        break;
+    case PictureFormat::Webp:
+        ok = writeWebp(dib, &counted, error, quality);
+        break;
     case PictureFormat::Bmp:
     default:
-        return writeBmp(dib, device, error);
+        ok = writeBmp(dib, &counted, error);
+        break;
     }
+    if (bytesWritten) *bytesWritten = counted.count();
+    return ok;
+}
+
+QString pictureTarget(const QString& fileName, QString* error) {
+    const QByteArray name = QFile::encodeName(fileName);
+    struct stat link {};
+    if (::lstat(name.constData(), &link) != 0) return fileName; // nothing there yet: a new file
+    if (S_ISREG(link.st_mode)) return fileName;
+    if (S_ISLNK(link.st_mode)) {
+        const QFileInfo info(fileName);
+        struct stat target {};
+        if (::stat(name.constData(), &target) != 0) {
+            // A link to nothing yet: the picture becomes the file it names.
+            QString pointee = info.symLinkTarget();
+            if (pointee.isEmpty()) pointee = fileName;
+            return pointee;
+        }
+        if (S_ISREG(target.st_mode)) return info.canonicalFilePath();
+        *error =
+            QStringLiteral("Could not save \"%1\": it is a link to %2, not to a regular file; pictures are "
+                           "written only to regular files.")
+                .arg(fileName, kindOf(target.st_mode));
+        return QString();
+    }
+    *error =
+        QStringLiteral("Could not save \"%1\": it is %2, not a regular file; pictures are written only to "
+                       "regular files.")
+            .arg(fileName, kindOf(link.st_mode));
+    return QString();
 }
 
 bool WritePicture(const DibRecord& dib, const QString& fileName, PictureFormat format, QString* error,
-                  int jpegQuality) {
+                  int quality, qint64* bytesWritten) {
     QString ignored;
     if (!error) error = &ignored;
     if (!dib.bits || !dib.info) {
         *error = QStringLiteral("There is no picture to save.");
         return false;
     }
-    QSaveFile file(fileName);
+    const QString target = pictureTarget(fileName, error);
+    if (target.isEmpty()) return false;
+    // The temporary file goes beside the target, so that the rename stays on one file system and
+    // replaces the target, not the link that leads to it.
+    QSaveFile file(target);
     if (!file.open(QIODevice::WriteOnly)) {
         *error = QStringLiteral("Could not save \"%1\": %2").arg(fileName, file.errorString());
         return false;
     }
     QString reason;
-    if (!WritePictureTo(dib, &file, format, &reason, jpegQuality)) {
+    if (!WritePictureTo(dib, &file, format, &reason, quality, bytesWritten)) {
         file.cancelWriting();
         *error = QStringLiteral("Could not save \"%1\": %2").arg(fileName, reason);
         return false;

@@ -1,8 +1,12 @@
-// Writing a picture to a file: Windows bitmap, PNG or JPEG, chosen by the file name.
+// Writing a picture to a file: Windows bitmap, PNG, JPEG or WebP, chosen by the file name.
 //
 // Rows are streamed from the DIB one at a time, so saving a picture of hundreds of megabytes
-// needs no second copy of it. Files are written under a temporary name in the target folder and
-// renamed into place only when complete: a failed save leaves any existing file as it was.
+// needs no second copy of it (WebP excepted: its encoder takes the whole picture at once). Files
+// are written under a temporary name beside the file they replace and renamed onto it only when
+// complete: a failed save leaves any existing file as it was. A symbolic link stays a link, and
+// its target gets the picture. Anything else that is there and is not a regular file (a folder,
+// a named pipe, a device) is refused and left alone: a rename would replace it, and writing
+// into it would not make a picture file.
 #pragma once
 
 #include "pixolan/Pixolan.h"
@@ -13,21 +17,27 @@ class QIODevice;
 
 namespace capture {
 
-enum class PictureFormat { Bmp, Png, Jpeg };
+enum class PictureFormat { Bmp, Png, Jpeg, Webp };
 
-// .png and .jpg/.jpeg (any letter case) choose their formats; any other name, with or
+// .png, .jpg/.jpeg and .webp (any letter case) choose their formats; any other name, with or
 // without an extension, a Windows bitmap.
 PictureFormat formatForFileName(const QString& fileName);
 
+// JPEG's and WebP's quality, 1..100; WebP at 100 is lossless.
 constexpr int kDefaultJpegQuality = 90;
 
 // Writes dib to fileName. On failure returns false, sets *error to a message for the user, and
-// leaves fileName as it was.
+// leaves fileName as it was. *bytesWritten, when given, gets the file's size.
 bool WritePicture(const DibRecord& dib, const QString& fileName, PictureFormat format, QString* error,
-                  int jpegQuality = kDefaultJpegQuality);
+                  int quality = kDefaultJpegQuality, qint64* bytesWritten = nullptr);
 
 // Writes dib to an open device (standard output, a buffer).
 bool WritePictureTo(const DibRecord& dib, QIODevice* device, PictureFormat format, QString* error,
-                    int jpegQuality = kDefaultJpegQuality);
+                    int quality = kDefaultJpegQuality, qint64* bytesWritten = nullptr);
+
+// The file that saving to fileName writes: fileName itself, or the file a symbolic link at
+// fileName leads to. Empty, with *error set, when fileName is there and is neither a regular
+// file nor a link to one (or to nothing yet).
+QString pictureTarget(const QString& fileName, QString* error);
 
 } // namespace capture

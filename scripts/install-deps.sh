@@ -7,7 +7,7 @@ packages=(
   g++ cmake ninja-build pkgconf make
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
   chromium
-  nlohmann-json3-dev libspng-dev libdeflate-dev libpng-dev libjpeg62-turbo-dev
+  nlohmann-json3-dev libspng-dev libdeflate-dev libpng-dev libjpeg62-turbo-dev libwebp-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-dejavu-core fonts-liberation xauth xvfb
 )

@@ -1,6 +1,10 @@
 // The command line of velmora-capture.
 #pragma once
 
+#include "app/cli/Batch.h"
+#include "platform/browser/PageSetup.h"
+
+#include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
 #include <vector>
@@ -15,11 +19,6 @@ enum ExitStatus {
     ExitWrite = 5,    // an output could not be written
 };
 
-struct Job {
-    QString address;
-    QString output; // "-" writes PNG to standard output
-};
-
 struct CaptureOptions {
     int width = 800;
     int height = 1000;
@@ -28,10 +27,21 @@ struct CaptureOptions {
     int waitMs = 0;
     int timeoutS = 60;
     int quality = 90;
+    int parallel = 1; // --jobs: engines a batch is spread over
     bool quiet = false;
     bool help = false;
+    bool skipExisting = false;
+    QString reportFile; // "-" is standard output
+    QString javascript; // from --javascript or --javascript-file
+    QString waitFor;
+    QStringList hide;
+    QString selector;
+    browser::PageSetup setup;
     QString batchFile;
-    std::vector<Job> jobs; // from the command line, or read from the batch file
+    Shard shard;
+    bool worker = false;   // the hidden mode of a batch's helper processes: pages come over a pipe
+    std::vector<Job> jobs; // from the command line, or read from the batch file (this shard's)
+    int batchPages = 0;    // pages in the whole batch file, before sharding
 };
 
 struct ParseResult {
@@ -40,13 +50,19 @@ struct ParseResult {
     CaptureOptions options;
 };
 
-// Parses the arguments after the program name. Numbers must be whole and in range; options take
-// their value as the next argument or after "=".
-ParseResult parseArguments(const QStringList& arguments);
+// The option that makes a process one of a batch's helpers; not for users.
+inline constexpr char kWorkerOption[] = "--worker-process";
 
-// Reads the jobs of a batch file: one "ADDRESS OUTPUT" per line, either part in double quotes
-// when it holds blanks; empty lines and lines starting with '#' are skipped.
-bool readBatch(const QString& text, std::vector<Job>* jobs, QString* error);
+// The engines a batch gets unless --jobs says otherwise: one per core, at most four (each
+// engine takes several hundred megabytes and a core of its own while it draws).
+int defaultParallel();
+
+// Parses the arguments after the program name. Numbers must be whole and in range; options take
+// their value as the next argument or after "=". environment is read only for the shard a
+// cluster scheduler chooses (JOB_COMPLETION_INDEX, SLURM_ARRAY_TASK_*), and only when no
+// --shard is given.
+ParseResult parseArguments(const QStringList& arguments,
+                           const QProcessEnvironment& environment = QProcessEnvironment());
 
 QString usageText();
 

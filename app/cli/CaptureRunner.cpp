@@ -1,14 +1,19 @@
 #include "app/cli/CaptureRunner.h"
 
-#include "capture/PictureWriter.h"
+#include "app/cli/PageAddress.h"
+#include "app/cli/PageScripts.h"
+#include "app/cli/StdinPage.h"
 #include "capture/Render.h"
 #include "platform/browser/BrowserView.h"
 
+#include <QDir>
+#include <QElapsedTimer>
 #include <QEventLoop>
-#include <QFile>
 #include <QTimer>
 #include <algorithm>
-#include <cstring>
+#include <climits>
+#include <cmath>
+#include <cstdint>
 #include <functional>
 
 using namespace gdi;
@@ -17,15 +22,24 @@ namespace app::cli {
 namespace {
 
 // Render's surroundings in the command-line tool: the view, the desktop's DC for reading back,
-// progress to the runner, and Render's own messages kept for the page's report.
+// progress to the runner, and Render's own messages kept for the page's report. The picture may
+// show a part of the view only (--selector): the view is then drawn shifted by that part's
+// corner, at the full view's output size.
 class CliRenderHost : public capture::RenderHost {
   public:
-    CliRenderHost(browser::BrowserView& view, std::function<void(int)> progress)
-        : m_view(view), m_progress(std::move(progress)) {}
+    CliRenderHost(browser::BrowserView& view, QPoint shift, QSize drawn, std::function<void(int)> progress)
+        : m_view(view), m_shift(shift), m_drawn(drawn), m_progress(std::move(progress)) {}
 
     bool drawView(HDC dc, const RECT& bounds) override {
-        return browser::OleDraw(&m_view, browser::DVASPECT_CONTENT, dc, &bounds) == browser::S_OK;
+        const RECT shifted{LONG(bounds.left - m_shift.x()), LONG(bounds.top - m_shift.y()),
+                           LONG(bounds.left - m_shift.x() + m_drawn.width()),
+                           LONG(bounds.top - m_shift.y() + m_drawn.height())};
+        if (browser::OleDraw(&m_view, browser::DVASPECT_CONTENT, dc, &shifted) == browser::S_OK) return true;
+        m_drawError = m_view.lastDrawError();
+        return false;
     }
+    // Why the view could not be drawn, in the view's words.
+    const QString& drawError() const { return m_drawError; }
     HDC acquireReadDC() override { return GetDC(nullptr); }
     void releaseReadDC(HDC dc) override { ReleaseDC(nullptr, dc); }
     void setProStatus(int percent) override { m_progress(percent); }
@@ -34,8 +48,11 @@ class CliRenderHost : public capture::RenderHost {
 
   private:
     browser::BrowserView& m_view;
+    QPoint m_shift;
+    QSize m_drawn;
     std::function<void(int)> m_progress;
     QString m_message;
+    QString m_drawError;
 };
 
 void spin(int ms) {
@@ -44,33 +61,150 @@ void spin(int ms) {
     loop.exec();
 }
 
-} // namespace
+constexpr std::uint64_t kMaxPictureBytes = 0xFFFFFFFFull; // a DIB's 32-bit image size
 
-CaptureRunner::CaptureRunner(const CaptureOptions& options, std::FILE* err, bool errIsTerminal)
-    : m_options(options), m_err(err), m_terminal(errIsTerminal) {}
-
-int CaptureRunner::run() {
-    browser::BrowserView view;
-    int firstFailure = ExitOk;
-    for (std::size_t i = 0; i < m_options.jobs.size(); ++i) {
-        const Job& job = m_options.jobs[i];
-        const Outcome outcome = captureOne(view, job, int(i));
-        finishLine(int(i), job, outcome);
-        if (outcome.status != ExitOk && firstFailure == ExitOk) firstFailure = outcome.status;
-    }
-    return firstFailure;
+std::uint64_t pictureBytes(long long width, long long height) {
+    return std::uint64_t((width * 3 + 3) / 4 * 4) * std::uint64_t(height);
 }
 
-QString CaptureRunner::loadPage(browser::BrowserView& view, const QString& address) {
-    const int timeoutMs = m_options.timeoutS * 1000;
-    // No single engine call may outlast the page's own time limit.
-    const int previousCallLimit = browser::engine::callTimeoutMs();
-    browser::engine::setCallTimeoutMs(std::min(previousCallLimit, timeoutMs));
-    struct RestoreLimit {
-        int ms;
-        ~RestoreLimit() { browser::engine::setCallTimeoutMs(ms); }
-    } restore{previousCallLimit};
+// Milliseconds since the last lap.
+class Laps {
+  public:
+    Laps() { m_clock.start(); }
+    qint64 lap() {
+        const qint64 now = m_clock.elapsed();
+        const qint64 lap = now - m_last;
+        m_last = now;
+        return lap;
+    }
+    const QElapsedTimer& clock() const { return m_clock; }
 
+  private:
+    QElapsedTimer m_clock;
+    qint64 m_last = 0;
+};
+
+} // namespace
+
+QString pictureSizeError(long long width, long long height) {
+    if (width > capture::kMaxSide && height > capture::kMaxSide)
+        return QStringLiteral(
+                   "the picture would be %1 x %2 pixels, and a picture may not have both sides above "
+                   "%3 pixels; make --width, --height or --size smaller")
+            .arg(width)
+            .arg(height)
+            .arg(capture::kMaxSide);
+    if (pictureBytes(width, height) > kMaxPictureBytes)
+        return QStringLiteral(
+                   "the picture would be %1 x %2 pixels, %3 GiB of pixels, and one picture holds at "
+                   "most 4 GiB; make --width, --height or --size smaller")
+            .arg(width)
+            .arg(height)
+            .arg(double(pictureBytes(width, height)) / double(1ull << 30), 0, 'f', 1);
+    if (width < 1 || height < 1)
+        return QStringLiteral("the picture would be %1 x %2 pixels: nothing to draw").arg(width).arg(height);
+    return QString();
+}
+
+CaptureRunner::CaptureRunner(const CaptureOptions& options, PageSink& sink)
+    : m_options(options), m_sink(sink), m_view(std::make_unique<browser::BrowserView>()) {
+    m_view->setPageSetup(options.setup);
+}
+
+CaptureRunner::~CaptureRunner() {
+    m_writer.wait();
+}
+
+void CaptureRunner::run(JobSource& source) {
+    while (const std::optional<Job> job = source.next())
+        capturePage(*job);
+    m_writer.wait();
+}
+
+QString CaptureRunner::ranOut(const QString& doing) const {
+    return QStringLiteral("stopped answering while %1 (time limit %2 s)").arg(doing).arg(m_options.timeoutS);
+}
+
+void CaptureRunner::capturePage(const Job& job) {
+    Laps laps;
+    PageResult result = resultFor(job);
+    auto fail = [&](int status, const QString& message) {
+        result.status = status;
+        result.message = message;
+        result.ms = laps.clock().elapsed();
+        m_sink.pageFinished(result);
+    };
+    // A picture of a fixed size that cannot be made is refused before any loading.
+    if (!m_options.fullPage && m_options.selector.isEmpty()) {
+        const QString error =
+            pictureSizeError(capture::outputWidth({m_options.width, m_options.height, m_options.size}),
+                             capture::outputHeight({m_options.width, m_options.height, m_options.size}));
+        if (!error.isEmpty()) return fail(ExitTooLarge, error);
+    }
+    // The page's time limit holds for everything done for it: loading, waiting, scripts,
+    // measuring and capturing. Every engine call ends by then, whatever the page does.
+    const Deadline deadline = Clock::now() + std::chrono::seconds(m_options.timeoutS);
+    m_view->setDeadline(deadline);
+    struct ClearDeadline {
+        browser::BrowserView& view;
+        ~ClearDeadline() { view.setDeadline(std::nullopt); }
+    } clearDeadline{*m_view};
+
+    // 1. Navigate.
+    StdinPage stdinPage;
+    QString address;
+    if (job.address == QLatin1String("-")) {
+        QString error;
+        if (!stdinPage.create(QDir::currentPath(), &error)) return fail(ExitLoad, error);
+        address = stdinPage.address();
+    } else {
+        const ResolvedAddress resolved = resolveAddress(job.address, QDir::currentPath());
+        if (!resolved.error.isEmpty()) return fail(ExitLoad, resolved.error);
+        address = resolved.address;
+    }
+    Frame frame;
+    QString doing = QStringLiteral("loading");
+    try {
+        m_view->resize(m_options.width, m_options.height);
+        if (const QString error = loadPage(address, deadline); !error.isEmpty()) return fail(ExitLoad, error);
+        result.loadMs = laps.lap();
+        // 2. Wait, and the page's scripts.
+        if (const QString error = preparePage(deadline, &doing); !error.isEmpty())
+            return fail(ExitLoad, error);
+        // 3. Measure.
+        doing = QStringLiteral("being measured");
+        if (const QString error = measure(&frame, deadline); !error.isEmpty()) return fail(ExitLoad, error);
+        result.prepareMs = laps.lap();
+    } catch (const browser::BrowserTimeout&) {
+        return fail(ExitLoad, ranOut(doing));
+    } catch (const browser::BrowserError& e) {
+        return fail(ExitLoad, e.text());
+    }
+
+    // 4. Render. The last page's picture is written and freed first: one picture at a time.
+    const capture::RenderSettings settings{frame.part.width(), frame.part.height(), m_options.size};
+    if (const QString error =
+            pictureSizeError(capture::outputWidth(settings), capture::outputHeight(settings));
+        !error.isEmpty())
+        return fail(ExitTooLarge, error);
+    m_writer.wait();
+    pixolan::DibOwner picture;
+    QString message;
+    if (const int status = render(job, frame, &picture, &message); status != ExitOk)
+        return fail(status, message);
+    result.renderMs = laps.lap();
+
+    // 5. Write, on the writer's thread while the next page loads.
+    m_writer.start(std::move(picture), job.output, m_options.quality, result,
+                   [this, clock = laps.clock()](const PageResult& written) {
+                       PageResult r = written;
+                       r.ms = clock.elapsed();
+                       m_sink.pageFinished(r);
+                   });
+}
+
+QString CaptureRunner::loadPage(const QString& address, Deadline deadline) {
+    browser::BrowserView& view = *m_view;
     QEventLoop loop;
     bool complete = false;
     QObject::connect(&view, &browser::BrowserView::documentComplete, &loop,
@@ -80,16 +214,19 @@ QString CaptureRunner::loadPage(browser::BrowserView& view, const QString& addre
                              loop.quit();
                          }
                      });
-    QTimer timer;
-    timer.setSingleShot(true);
-    QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
-    timer.start(timeoutMs);
     try {
         view.navigate(address);
     } catch (const browser::BrowserError& e) {
         return e.text();
     }
-    if (timer.isActive()) loop.exec();
+    QTimer timer;
+    timer.setSingleShot(true);
+    QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (left > 0 && !complete) {
+        timer.start(int(left));
+        loop.exec();
+    }
     // The engine's answer to the navigation comes before its error page has loaded.
     if (const QString error = view.navigationError(); !error.isEmpty())
         return QStringLiteral("could not be loaded (%1)").arg(error);
@@ -97,97 +234,116 @@ QString CaptureRunner::loadPage(browser::BrowserView& view, const QString& addre
     return QString();
 }
 
-CaptureRunner::Outcome CaptureRunner::captureOne(browser::BrowserView& view, const Job& job, int index) {
-    Outcome out;
-    showProgress(index, 0);
-    try {
-        view.resize(m_options.width, m_options.height);
-        if (const QString error = loadPage(view, job.address); !error.isEmpty()) {
-            out.status = ExitLoad;
-            out.message = error;
-            return out;
-        }
-        if (m_options.waitMs > 0) spin(m_options.waitMs);
-        if (m_options.fullPage) {
-            const QSize document = view.documentSize();
-            const int height = std::clamp(document.height(), 10, browser::BrowserView::maxDimension);
-            if (height != view.size().height()) view.resize(m_options.width, height);
-        }
-    } catch (const browser::BrowserError& e) {
-        out.status = ExitLoad;
-        out.message = e.text();
-        return out;
+QString CaptureRunner::preparePage(Deadline deadline, QString* doing) {
+    if (!m_options.waitFor.isEmpty()) {
+        *doing = QStringLiteral("waiting for \"%1\"").arg(m_options.waitFor);
+        if (!waitForElement(*m_view, m_options.waitFor, deadline))
+            return QStringLiteral("no element matched \"%1\" within the time limit of %2 s")
+                .arg(m_options.waitFor)
+                .arg(m_options.timeoutS);
     }
+    if (m_options.waitMs > 0) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        spin(int(std::min<long long>(m_options.waitMs, std::max<long long>(0, left))));
+    }
+    if (!m_options.javascript.isEmpty()) {
+        *doing = QStringLiteral("running the script");
+        runScript(*m_view, m_options.javascript, deadline);
+    }
+    if (!m_options.hide.isEmpty()) {
+        *doing = QStringLiteral("hiding elements");
+        hideElements(*m_view, m_options.hide, deadline);
+    }
+    return QString();
+}
 
-    capture::RenderSettings settings;
-    settings.viewWidth = view.size().width();
-    settings.viewHeight = view.size().height();
-    settings.quality = m_options.size;
-    CliRenderHost host(view, [&](int percent) { showProgress(index, percent); });
-    DibRecord picture{};
-    capture::RenderOutcome result;
+QString CaptureRunner::measure(Frame* frame, Deadline deadline) {
+    browser::BrowserView& view = *m_view;
+    constexpr int kMax = browser::BrowserView::maxDimension;
+    if (m_options.fullPage) {
+        const QSize document = view.documentSize();
+        const int height = std::clamp(document.height(), 10, kMax);
+        if (height != view.size().height()) view.resize(m_options.width, height);
+    }
+    frame->view = view.size();
+    frame->part = QRect(QPoint(0, 0), view.size());
+    if (m_options.selector.isEmpty()) return QString();
+
+    const QString& css = m_options.selector;
+    const QString none = QStringLiteral("no element matches \"%1\"").arg(css);
+    ElementBox element = elementBox(view, css, deadline);
+    if (!element.found) return none;
+    if (element.box.top() < 0 || element.box.bottom() > view.size().height()) {
+        // Outside the visible area: the view grows, as for --full-page, until it holds the
+        // element with the page at its top.
+        const double bottom = element.scrollY + element.box.bottom();
+        const int height = int(std::clamp(std::ceil(bottom), double(view.size().height()), double(kMax)));
+        scrollToTop(view, deadline);
+        if (height != view.size().height()) view.resize(m_options.width, height);
+        element = elementBox(view, css, deadline);
+        if (!element.found) return none;
+    }
+    // Whole pixels that hold the box, within the view.
+    const QRectF& b = element.box;
+    const QRect part = QRect(QPoint(int(std::floor(b.left())), int(std::floor(b.top()))),
+                             QPoint(int(std::ceil(b.right())) - 1, int(std::ceil(b.bottom())) - 1))
+                           .intersected(QRect(QPoint(0, 0), view.size()));
+    if (part.isEmpty() || b.width() <= 0 || b.height() <= 0)
+        return QStringLiteral("the element that matches \"%1\" has no box that can be drawn").arg(css);
+    frame->view = view.size();
+    frame->part = part;
+    return QString();
+}
+
+int CaptureRunner::render(const Job& job, const Frame& frame, pixolan::DibOwner* picture, QString* message) {
+    const long long percent = m_options.size;
+    const capture::RenderSettings settings{frame.part.width(), frame.part.height(), percent};
+    const long long width = capture::outputWidth(settings);
+    const long long height = capture::outputHeight(settings);
+    const QPoint shift(int(frame.part.x() * percent / 100), int(frame.part.y() * percent / 100));
+    const QSize drawn(int(frame.view.width() * percent / 100), int(frame.view.height() * percent / 100));
+    CliRenderHost host(*m_view, shift, drawn, [&](int done) { m_sink.pageProgress(job, done); });
+    DibRecord made{};
+    capture::RenderOutcome outcome;
     try {
-        result = capture::Render(settings, host, &picture);
+        outcome = capture::Render(settings, host, &made);
+    } catch (const capture::RenderError& e) {
+        const QString why = host.drawError();
+        if (why.contains(QLatin1String("stopped answering")) ||
+            why.contains(QLatin1String("ran out of time")))
+            *message = ranOut(QStringLiteral("being captured"));
+        else if (!why.isEmpty())
+            *message = QStringLiteral("could not be captured: %1").arg(why);
+        else
+            *message = QString::fromUtf8(e.what());
+        return ExitLoad;
     } catch (const std::exception& e) {
-        out.status = ExitLoad;
-        out.message = QString::fromUtf8(e.what());
-        return out;
+        *message = QString::fromUtf8(e.what());
+        return ExitLoad;
     }
-    if (result != capture::RenderOutcome::Done) {
-        out.status = ExitTooLarge;
-        out.message = host.message();
-        return out;
+    switch (outcome) {
+    case capture::RenderOutcome::Done:
+        picture->reset(made);
+        return ExitOk;
+    case capture::RenderOutcome::TooLarge:
+        *message = pictureSizeError(width, height);
+        return ExitTooLarge;
+    case capture::RenderOutcome::NoMemory:
+        *message = QStringLiteral("not enough memory for a picture of %1 x %2 pixels (%3 MiB)")
+                       .arg(width)
+                       .arg(height)
+                       .arg(pictureBytes(width, height) >> 20);
+        return ExitTooLarge;
+    case capture::RenderOutcome::Failed:
+    default:
+        *message =
+            QStringLiteral("the picture of %1 x %2 pixels could not be drawn: not enough memory for its "
+                           "pieces")
+                .arg(width)
+                .arg(height);
+        return ExitTooLarge;
     }
-    struct FreePicture {
-        DibRecord& dib;
-        ~FreePicture() { deldib(dib); }
-    } freePicture{picture};
-    out.width = picture.info->bmiHeader.biWidth;
-    out.height = picture.info->bmiHeader.biHeight;
-
-    QString error;
-    bool written;
-    if (job.output == QLatin1String("-")) {
-        QFile stdoutFile;
-        written = stdoutFile.open(stdout, QIODevice::WriteOnly) &&
-                  capture::WritePictureTo(picture, &stdoutFile, capture::PictureFormat::Png, &error);
-        stdoutFile.flush();
-    } else {
-        written = capture::WritePicture(picture, job.output, capture::formatForFileName(job.output), &error,
-                                        m_options.quality);
-    }
-    if (!written) {
-        out.status = ExitWrite;
-        out.message = error;
-    }
-    return out;
-}
-
-void CaptureRunner::showProgress(int index, int percent) {
-    if (m_options.quiet || !m_terminal) return;
-    constexpr int kBar = 30;
-    const int filled = std::clamp(percent, 0, 100) * kBar / 100;
-    char bar[kBar + 1];
-    std::memset(bar, '#', std::size_t(filled));
-    std::memset(bar + filled, '-', std::size_t(kBar - filled));
-    bar[kBar] = 0;
-    std::fprintf(m_err, "\r[%s] %3d%%  page %d/%zu", bar, std::clamp(percent, 0, 100), index + 1,
-                 m_options.jobs.size());
-    std::fflush(m_err);
-}
-
-void CaptureRunner::finishLine(int index, const Job& job, const Outcome& outcome) {
-    if (m_terminal && !m_options.quiet) std::fprintf(m_err, "\r\033[K");
-    if (outcome.status != ExitOk) {
-        // Failures are reported even when quiet: they are the answer, not progress.
-        std::fprintf(m_err, "velmora-capture: %s: %s\n", job.address.toLocal8Bit().constData(),
-                     outcome.message.toLocal8Bit().constData());
-    } else if (!m_options.quiet) {
-        std::fprintf(m_err, "%d/%zu %s -> %s (%d x %d)\n", index + 1, m_options.jobs.size(),
-                     job.address.toLocal8Bit().constData(), job.output.toLocal8Bit().constData(),
-                     outcome.width, outcome.height);
-    }
-    std::fflush(m_err);
 }
 
 } // namespace app::cli

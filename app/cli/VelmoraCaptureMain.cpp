@@ -1,11 +1,16 @@
 // velmora-capture: the window's capture from the command line, for scripts and machines without
 // a desktop.
+#include "app/cli/BatchOutput.h"
 #include "app/cli/CaptureOptions.h"
 #include "app/cli/CaptureRunner.h"
+#include "app/cli/JobList.h"
+#include "app/cli/WorkerProcess.h"
 
 #include <QGuiApplication>
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
+#include <memory>
 #include <unistd.h>
 #include <vector>
 
@@ -16,6 +21,15 @@ namespace {
 void quietQtMessages(QtMsgType type, const QMessageLogContext&, const QString& text) {
     if (type == QtCriticalMsg || type == QtFatalMsg)
         std::fprintf(stderr, "velmora-capture: %s\n", text.toLocal8Bit().constData());
+}
+
+// Pictures are made off screen: no display is needed, whatever the environment says.
+std::unique_ptr<QGuiApplication> offscreenApplication(char* program) {
+    static char platformOption[] = "-platform";
+    static char offscreen[] = "offscreen";
+    static std::vector<char*> qtArguments{program, platformOption, offscreen, nullptr};
+    static int qtArgc = 3;
+    return std::make_unique<QGuiApplication>(qtArgc, qtArguments.data());
 }
 
 } // namespace
@@ -29,24 +43,38 @@ int main(int argc, char** argv) {
     QStringList arguments;
     for (int i = 1; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
-    const ParseResult parsed = parseArguments(arguments);
+    const ParseResult parsed = parseArguments(arguments, QProcessEnvironment::systemEnvironment());
     if (!parsed.ok) {
         std::fprintf(stderr, "velmora-capture: %s\n\n%s", parsed.error.toLocal8Bit().constData(),
                      usageText().toLocal8Bit().constData());
         return ExitUsage;
     }
-    if (parsed.options.help) {
+    const CaptureOptions& options = parsed.options;
+    if (options.help) {
         std::fputs(usageText().toLocal8Bit().constData(), stdout);
         return ExitOk;
     }
+    if (options.worker) {
+        const auto app = offscreenApplication(argv[0]);
+        return runWorker(options);
+    }
 
-    // Pictures are made off screen: no display is needed, whatever the environment says.
-    char platformOption[] = "-platform";
-    char offscreen[] = "offscreen";
-    std::vector<char*> qtArguments{argv[0], platformOption, offscreen, nullptr};
-    int qtArgc = 3;
-    QGuiApplication app(qtArgc, qtArguments.data());
-
-    CaptureRunner runner(parsed.options, stderr, isatty(STDERR_FILENO) == 1);
-    return runner.run();
+    BatchOutput output(options, stderr, isatty(STDERR_FILENO) == 1);
+    QString error;
+    if (!output.openReport(&error)) {
+        std::fprintf(stderr, "velmora-capture: %s\n", error.toLocal8Bit().constData());
+        return ExitWrite;
+    }
+    JobList jobs(options, output);
+    const int engines = std::min(options.parallel, int(options.jobs.size()));
+    if (engines > 1) {
+        // A helper that has died shows as a failed write to its pipe, not as the tool's end.
+        std::signal(SIGPIPE, SIG_IGN);
+        runWorkerPool(arguments, engines, jobs, output);
+    } else {
+        const auto app = offscreenApplication(argv[0]);
+        CaptureRunner runner(options, output);
+        runner.run(jobs);
+    }
+    return output.exitStatus();
 }

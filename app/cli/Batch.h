@@ -1,0 +1,43 @@
+// Which pages a run takes: the lines of a batch file, and the share of them that one of several
+// runs (a cluster's tasks) takes.
+#pragma once
+
+#include <QProcessEnvironment>
+#include <QString>
+#include <vector>
+
+namespace app::cli {
+
+struct Job {
+    QString address; // "-" reads the page's HTML from standard input
+    QString output;  // "-" writes PNG to standard output
+    int index = 0;   // position among the batch's pages as read, from 0
+};
+
+struct Shard {
+    int index = 0; // K: this run takes the pages whose index modulo count is K
+    int count = 1; // N
+};
+
+inline constexpr int kMaxShards = 100000;
+
+// Reads the jobs of a batch file: one "ADDRESS OUTPUT" per line, either part in double quotes
+// when it holds blanks; empty lines and lines starting with '#' are skipped. Each job's index
+// counts the pages read, from 0.
+bool readBatch(const QString& text, std::vector<Job>* jobs, QString* error);
+
+// Parses "K/N" (0 <= K < N <= kMaxShards).
+bool parseShard(const QString& text, Shard* shard, QString* error);
+
+// The shard a cluster scheduler gives this process when the command line names none: a
+// Kubernetes Indexed Job's JOB_COMPLETION_INDEX together with shardCount (Kubernetes does not
+// tell its pods the completion count), or a Slurm job array's task, counted from the array's
+// first task id in its steps. Returns false with *error set when such variables are there but
+// cannot be used; true with *found false when there are none.
+bool shardFromEnvironment(const QProcessEnvironment& environment, int shardCount, Shard* shard, bool* found,
+                          QString* error);
+
+// The jobs of one shard: those whose index modulo count is the shard's.
+std::vector<Job> selectShard(const std::vector<Job>& jobs, const Shard& shard);
+
+} // namespace app::cli

@@ -1,0 +1,94 @@
+#include "app/cli/BatchOutput.h"
+
+#include <QFile>
+#include <algorithm>
+#include <cstring>
+
+namespace app::cli {
+
+BatchOutput::BatchOutput(const CaptureOptions& options, std::FILE* err, bool errIsTerminal)
+    : m_options(options), m_err(err), m_terminal(errIsTerminal && !options.quiet) {}
+
+BatchOutput::~BatchOutput() {
+    if (m_ownsReport) std::fclose(m_report);
+}
+
+bool BatchOutput::openReport(QString* error) {
+    if (m_options.reportFile.isEmpty()) return true;
+    if (m_options.reportFile == QLatin1String("-")) {
+        m_report = stdout;
+        return true;
+    }
+    m_report = std::fopen(QFile::encodeName(m_options.reportFile).constData(), "w");
+    if (!m_report) {
+        *error = QStringLiteral("cannot write the report %1: %2")
+                     .arg(m_options.reportFile, QString::fromLocal8Bit(std::strerror(errno)));
+        return false;
+    }
+    m_ownsReport = true;
+    return true;
+}
+
+void BatchOutput::pageFinished(const PageResult& result) {
+    std::lock_guard lock(m_mutex);
+    ++m_done;
+    if (result.status != 0) m_failures.emplace_back(result.index, result.status);
+    if (m_report) {
+        // Flushed line by line: whoever follows the report sees each page as it ends.
+        const QByteArray line = toJsonLine(result) + '\n';
+        std::fwrite(line.constData(), 1, std::size_t(line.size()), m_report);
+        std::fflush(m_report);
+    }
+    if (m_terminal) std::fputs("\r\033[K", m_err);
+    const QByteArray address = result.address.toLocal8Bit();
+    const int total = int(m_options.jobs.size());
+    if (result.status != 0) {
+        // Failures are reported even when quiet: they are the answer, not progress.
+        std::fprintf(m_err, "velmora-capture: %s: %s\n", address.constData(),
+                     result.message.toLocal8Bit().constData());
+    } else if (!m_options.quiet) {
+        const QByteArray output = result.output.toLocal8Bit();
+        if (result.skipped)
+            std::fprintf(m_err, "%d/%d %s -> %s (skipped: it exists)\n", m_done, total, address.constData(),
+                         output.constData());
+        else
+            std::fprintf(m_err, "%d/%d %s -> %s (%d x %d)\n", m_done, total, address.constData(),
+                         output.constData(), result.width, result.height);
+    }
+    if (m_terminal && m_done < total) drawBar(-1);
+    std::fflush(m_err);
+}
+
+void BatchOutput::pageProgress(const Job&, int percent) {
+    if (!m_terminal) return;
+    std::lock_guard lock(m_mutex);
+    drawBar(std::clamp(percent, 0, 100));
+}
+
+void BatchOutput::drawBar(int percent) {
+    constexpr int kBar = 30;
+    const int total = std::max<int>(1, int(m_options.jobs.size()));
+    const int filled = m_done * kBar / total;
+    char bar[kBar + 1];
+    std::memset(bar, '#', std::size_t(filled));
+    std::memset(bar + filled, '-', std::size_t(kBar - filled));
+    bar[kBar] = 0;
+    if (percent >= 0)
+        std::fprintf(m_err, "\r[%s] %d/%d pages done, drawing %3d%%", bar, m_done, total, percent);
+    else
+        std::fprintf(m_err, "\r[%s] %d/%d pages done", bar, m_done, total);
+    std::fflush(m_err);
+}
+
+int BatchOutput::pagesDone() const {
+    std::lock_guard lock(m_mutex);
+    return m_done;
+}
+
+int BatchOutput::exitStatus() const {
+    std::lock_guard lock(m_mutex);
+    const auto first = std::min_element(m_failures.begin(), m_failures.end());
+    return first == m_failures.end() ? 0 : first->second;
+}
+
+} // namespace app::cli

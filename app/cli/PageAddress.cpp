@@ -1,0 +1,47 @@
+#include "app/cli/PageAddress.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QUrl>
+
+namespace app::cli {
+namespace {
+
+bool looksLikeFileName(const QString& name) {
+    static const QRegularExpression page(QStringLiteral("\\.(html?|svg|xhtml)$"),
+                                         QRegularExpression::CaseInsensitiveOption);
+    return name.contains(QLatin1Char('/')) || page.match(name).hasMatch();
+}
+
+} // namespace
+
+ResolvedAddress resolveAddress(const QString& address, const QString& folder) {
+    const QString trimmed = address.trimmed();
+    static const QRegularExpression scheme(QStringLiteral("^[A-Za-z][A-Za-z0-9+.-]*:"));
+    // host:port looks like a scheme but is a web address without one.
+    static const QRegularExpression hostPort(QStringLiteral("^[A-Za-z0-9.-]+:\\d+(/|$)"));
+    if (scheme.match(trimmed).hasMatch() || hostPort.match(trimmed).hasMatch()) return {address, {}};
+
+    QString path = trimmed;
+    if (path.startsWith(QLatin1String("~/"))) path = QDir::homePath() + path.mid(1);
+    auto absolute = [&](const QString& p) { return QFileInfo(QDir(folder), p).absoluteFilePath(); };
+
+    // A file whose own name holds '#' wins over reading the '#' as a fragment.
+    if (QFileInfo(absolute(path)).isFile())
+        return {QUrl::fromLocalFile(absolute(path)).toString(QUrl::FullyEncoded), {}};
+    QString fragment;
+    if (const int hash = path.indexOf(QLatin1Char('#')); hash >= 0) {
+        fragment = path.mid(hash + 1);
+        path = path.left(hash);
+    }
+    if (!looksLikeFileName(path)) return {address, {}};
+    const QFileInfo file(absolute(path));
+    if (!file.exists()) return {{}, QStringLiteral("no such file: %1").arg(file.absoluteFilePath())};
+    if (file.isDir()) return {{}, QStringLiteral("%1 is a folder, not a page").arg(file.absoluteFilePath())};
+    QUrl url = QUrl::fromLocalFile(file.absoluteFilePath());
+    if (!fragment.isNull()) url.setFragment(fragment);
+    return {url.toString(QUrl::FullyEncoded), {}};
+}
+
+} // namespace app::cli

@@ -1,0 +1,122 @@
+#include "app/cli/PageScripts.h"
+
+#include "platform/browser/BrowserView.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <algorithm>
+
+namespace app::cli {
+namespace {
+
+int msLeft(Deadline deadline) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    return int(std::clamp<long long>(left.count(), 1, 86400000));
+}
+
+QJsonValue evaluateJson(browser::BrowserView& view, const QString& expression, Deadline deadline) {
+    const QByteArray text = view.evaluate(expression, msLeft(deadline)).toUtf8();
+    // The value comes as JSON text; wrapped, so that a bare string or number parses too.
+    const QJsonDocument document = QJsonDocument::fromJson("[" + text + "]");
+    return document.array().at(0);
+}
+
+// A selector the engine refuses shows as a SyntaxError inside the page; the user gets it in
+// plain words, naming the option.
+[[noreturn]] void invalidSelector(const char* option, const QString& css) {
+    throw browser::BrowserError(
+        QStringLiteral("%1: \"%2\" is not a valid CSS selector").arg(QLatin1String(option), css));
+}
+
+} // namespace
+
+QString jsString(const QString& text) {
+    const QByteArray array = QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact);
+    return QString::fromUtf8(array.mid(1, array.size() - 2));
+}
+
+bool waitForElement(browser::BrowserView& view, const QString& css, Deadline deadline) {
+    // Mutations cover elements that scripts add; the slow poll covers matches that change with
+    // no mutation at all (:checked, a property set by script). The page gives up a little before
+    // the deadline, so that its answer still arrives in time.
+    const int pageMs = std::max(0, msLeft(deadline) - 300);
+    const QString script = QStringLiteral(R"((() => {
+  const css = %1;
+  try { document.querySelector(css); } catch (e) { return "invalid"; }
+  const found = () => document.querySelector(css) !== null;
+  if (found()) return "found";
+  return new Promise(resolve => {
+    const done = answer => { observer.disconnect(); clearInterval(poll); clearTimeout(limit); resolve(answer); };
+    const check = () => { if (found()) done("found"); };
+    const observer = new MutationObserver(check);
+    observer.observe(document, {subtree: true, childList: true, attributes: true, characterData: true});
+    const poll = setInterval(check, 100);
+    const limit = setTimeout(() => done(found() ? "found" : "none"), %2);
+  });
+})())")
+                               .arg(jsString(css))
+                               .arg(pageMs);
+    const QString answer = evaluateJson(view, script, deadline).toString();
+    if (answer == QLatin1String("invalid")) invalidSelector("--wait-for", css);
+    return answer == QLatin1String("found");
+}
+
+void runScript(browser::BrowserView& view, const QString& code, Deadline deadline) {
+    try {
+        view.evaluate(code, msLeft(deadline));
+    } catch (const browser::BrowserError& e) {
+        throw browser::BrowserError(QStringLiteral("--javascript: %1").arg(e.text()));
+    }
+}
+
+void hideElements(browser::BrowserView& view, const QStringList& selectors, Deadline deadline) {
+    QJsonArray list;
+    for (const QString& css : selectors)
+        list.append(css);
+    // A style rule also hides what is added later; the inline style on what matches now holds
+    // even where the page's content security policy refuses style elements.
+    const QString script = QStringLiteral(R"((() => {
+  const list = %1;
+  for (const css of list) { try { document.querySelectorAll(css); } catch (e) { return css; } }
+  const style = document.createElement("style");
+  style.textContent = list.map(css => css + " { visibility: hidden !important; }").join("\n");
+  (document.head || document.documentElement).appendChild(style);
+  for (const css of list)
+    for (const element of document.querySelectorAll(css))
+      if (element.style) element.style.setProperty("visibility", "hidden", "important");
+  return "";
+})())")
+                               .arg(QString::fromUtf8(QJsonDocument(list).toJson(QJsonDocument::Compact)));
+    const QString refused = evaluateJson(view, script, deadline).toString();
+    if (!refused.isEmpty()) invalidSelector("--hide", refused);
+}
+
+ElementBox elementBox(browser::BrowserView& view, const QString& css, Deadline deadline) {
+    const QString script = QStringLiteral(R"((() => {
+  let element;
+  try { element = document.querySelector(%1); } catch (e) { return "invalid"; }
+  if (!element) return null;
+  const r = element.getBoundingClientRect();
+  return {x: r.left, y: r.top, width: r.width, height: r.height, scrollY: window.scrollY};
+})())")
+                               .arg(jsString(css));
+    const QJsonValue value = evaluateJson(view, script, deadline);
+    if (value.toString() == QLatin1String("invalid")) invalidSelector("--selector", css);
+    ElementBox result;
+    if (!value.isObject()) return result;
+    const QJsonObject o = value.toObject();
+    result.found = true;
+    result.box =
+        QRectF(o.value(QLatin1String("x")).toDouble(), o.value(QLatin1String("y")).toDouble(),
+               o.value(QLatin1String("width")).toDouble(), o.value(QLatin1String("height")).toDouble());
+    result.scrollY = o.value(QLatin1String("scrollY")).toDouble();
+    return result;
+}
+
+void scrollToTop(browser::BrowserView& view, Deadline deadline) {
+    view.evaluate(QStringLiteral("window.scrollTo(0, 0)"), msLeft(deadline));
+}
+
+} // namespace app::cli

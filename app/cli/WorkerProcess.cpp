@@ -1,0 +1,285 @@
+#include "app/cli/WorkerProcess.h"
+
+#include "platform/browser/PipeTransport.h"
+
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <deque>
+#include <fcntl.h>
+#include <memory>
+#include <mutex>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace app::cli {
+namespace {
+
+using browser::UniqueFd;
+
+bool writeLine(int fd, const QByteArray& line) {
+    const QByteArray data = line + '\n';
+    const char* p = data.constData();
+    qsizetype left = data.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, p, std::size_t(left));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        p += n;
+        left -= n;
+    }
+    return true;
+}
+
+// Cuts lines out of what a pipe delivers.
+class LineReader {
+  public:
+    // Appends what one read gives; false at the end of the stream or on an error.
+    bool fill(int fd) {
+        char buffer[16384];
+        for (;;) {
+            const ssize_t n = ::read(fd, buffer, sizeof buffer);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) return false;
+            m_pending.append(buffer, n);
+            return true;
+        }
+    }
+    std::optional<QByteArray> take() {
+        const qsizetype end = m_pending.indexOf('\n');
+        if (end < 0) return std::nullopt;
+        QByteArray line = m_pending.left(end);
+        m_pending.remove(0, end + 1);
+        return line;
+    }
+
+  private:
+    QByteArray m_pending;
+};
+
+QByteArray jobLine(const Job& job) {
+    return QJsonDocument(QJsonObject{{"index", job.index}, {"address", job.address}, {"output", job.output}})
+        .toJson(QJsonDocument::Compact);
+}
+
+// The helper's end of the pipes: pages in, results out.
+class WorkerChannel : public JobSource, public PageSink {
+  public:
+    std::optional<Job> next() override {
+        if (m_taken > 0 && !send(QByteArrayLiteral("{\"ready\":true}"))) return std::nullopt;
+        for (;;) {
+            if (const std::optional<QByteArray> line = m_reader.take()) {
+                const QJsonObject o = QJsonDocument::fromJson(*line).object();
+                ++m_taken;
+                return Job{o.value(QLatin1String("address")).toString(),
+                           o.value(QLatin1String("output")).toString(),
+                           o.value(QLatin1String("index")).toInt()};
+            }
+            if (!m_reader.fill(kWorkerJobsFd)) return std::nullopt;
+        }
+    }
+    void pageFinished(const PageResult& result) override { send(toJsonLine(result)); }
+
+  private:
+    // Results come from the writer thread, readiness from the runner's: one line at a time.
+    bool send(const QByteArray& line) {
+        std::lock_guard lock(m_mutex);
+        return writeLine(kWorkerResultsFd, line);
+    }
+
+    LineReader m_reader;
+    std::mutex m_mutex;
+    int m_taken = 0;
+};
+
+QString describeEnd(int status) {
+    if (WIFSIGNALED(status))
+        return QStringLiteral("was killed by signal %1 (%2)")
+            .arg(WTERMSIG(status))
+            .arg(QString::fromLocal8Bit(strsignal(WTERMSIG(status))));
+    if (WIFEXITED(status)) return QStringLiteral("exited with status %1").arg(WEXITSTATUS(status));
+    return QStringLiteral("ended");
+}
+
+// One helper process, as the tool sees it.
+struct Worker {
+    pid_t pid = -1;
+    UniqueFd jobs;    // the tool writes pages here; closing it tells the helper to finish
+    UniqueFd results; // and reads results here
+    LineReader reader;
+    std::deque<Job> held; // pages handed over and not yet finished
+    bool ready = true;    // it can take a page now
+
+    ~Worker() {
+        jobs.reset();
+        results.reset();
+        if (pid > 0) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+        }
+    }
+};
+
+// Starts a helper. Its pipe ends go to descriptors 3 and 4; they are first moved above 10, so
+// that putting one in place cannot overwrite the other.
+std::unique_ptr<Worker> startWorker(const QStringList& arguments, QString* error) {
+    int jobsPipe[2], resultsPipe[2];
+    if (::pipe2(jobsPipe, O_CLOEXEC) != 0) {
+        *error = QString::fromLocal8Bit(std::strerror(errno));
+        return nullptr;
+    }
+    UniqueFd jobsRead(jobsPipe[0]), jobsWrite(jobsPipe[1]);
+    if (::pipe2(resultsPipe, O_CLOEXEC) != 0) {
+        *error = QString::fromLocal8Bit(std::strerror(errno));
+        return nullptr;
+    }
+    UniqueFd resultsRead(resultsPipe[0]), resultsWrite(resultsPipe[1]);
+    UniqueFd childJobs(::fcntl(jobsRead.get(), F_DUPFD_CLOEXEC, 10));
+    UniqueFd childResults(::fcntl(resultsWrite.get(), F_DUPFD_CLOEXEC, 10));
+    if (!childJobs.valid() || !childResults.valid()) {
+        *error = QString::fromLocal8Bit(std::strerror(errno));
+        return nullptr;
+    }
+
+    std::vector<QByteArray> storage{QByteArrayLiteral("velmora-capture"), QByteArray(kWorkerOption)};
+    for (const QString& argument : arguments)
+        storage.push_back(argument.toLocal8Bit());
+    std::vector<char*> argv;
+    for (QByteArray& a : storage)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, childJobs.get(), kWorkerJobsFd);
+    posix_spawn_file_actions_adddup2(&actions, childResults.get(), kWorkerResultsFd);
+    pid_t pid = -1;
+    const int rc = ::posix_spawn(&pid, "/proc/self/exe", &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0) {
+        *error = QString::fromLocal8Bit(std::strerror(rc));
+        return nullptr;
+    }
+    auto worker = std::make_unique<Worker>();
+    worker->pid = pid;
+    worker->jobs = std::move(jobsWrite);
+    worker->results = std::move(resultsRead);
+    return worker;
+}
+
+} // namespace
+
+int runWorker(const CaptureOptions& options) {
+    // The engine this helper starts must not hold the pipes open after the helper has gone.
+    ::fcntl(kWorkerJobsFd, F_SETFD, FD_CLOEXEC);
+    ::fcntl(kWorkerResultsFd, F_SETFD, FD_CLOEXEC);
+    // A helper has nothing to do once the tool is gone (its engine follows it the same way).
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+    // A tool that has gone shows as a write error on the results pipe, not as a signal.
+    std::signal(SIGPIPE, SIG_IGN);
+    WorkerChannel channel;
+    CaptureRunner runner(options, channel);
+    runner.run(channel);
+    return ExitOk;
+}
+
+void runWorkerPool(const QStringList& arguments, int engines, JobSource& source, PageSink& sink) {
+    std::vector<std::unique_ptr<Worker>> workers;
+    std::optional<Job> pending;
+    bool sourceDone = false;
+    auto failPage = [&](const Job& job, const QString& message) {
+        PageResult r = resultFor(job);
+        r.status = ExitLoad;
+        r.message = message;
+        sink.pageFinished(r);
+    };
+
+    for (;;) {
+        // Hand out pages while a helper is free or another may be started.
+        while (!sourceDone) {
+            Worker* free = nullptr;
+            for (auto& w : workers)
+                if (w->ready && w->jobs.valid()) free = w.get();
+            if (!free && int(workers.size()) >= engines) break;
+            if (!pending) pending = source.next();
+            if (!pending) {
+                sourceDone = true;
+                break;
+            }
+            if (!free) {
+                QString error;
+                std::unique_ptr<Worker> started = startWorker(arguments, &error);
+                if (!started) {
+                    failPage(*pending, QStringLiteral("no capture process could be started: %1").arg(error));
+                    pending.reset();
+                    continue;
+                }
+                free = started.get();
+                workers.push_back(std::move(started));
+            }
+            // Held before it is sent: should the helper be gone already, the page fails with it.
+            free->held.push_back(*pending);
+            free->ready = false;
+            writeLine(free->jobs.get(), jobLine(*pending));
+            pending.reset();
+        }
+        // No more pages: a free helper is told to finish by the end of its pipe.
+        if (sourceDone)
+            for (auto& w : workers)
+                if (w->ready) w->jobs.reset();
+        if (workers.empty()) return;
+
+        std::vector<pollfd> fds;
+        for (auto& w : workers)
+            fds.push_back(pollfd{w->results.get(), POLLIN, 0});
+        if (::poll(fds.data(), fds.size(), -1) < 0) {
+            if (errno == EINTR) continue;
+            return;
+        }
+        for (std::size_t i = fds.size(); i-- > 0;) {
+            if (fds[i].revents == 0) continue;
+            Worker& w = *workers[i];
+            const bool open = w.reader.fill(w.results.get());
+            while (const std::optional<QByteArray> line = w.reader.take()) {
+                if (line->startsWith("{\"ready\"")) {
+                    w.ready = true;
+                    continue;
+                }
+                const std::optional<PageResult> result = fromJsonLine(*line);
+                if (!result) continue;
+                for (auto it = w.held.begin(); it != w.held.end(); ++it)
+                    if (it->index == result->index) {
+                        w.held.erase(it);
+                        break;
+                    }
+                sink.pageFinished(*result);
+            }
+            if (open) continue;
+            // The helper has ended: normally once its pipe was closed and its pages were done;
+            // any page it still held died with it.
+            w.jobs.reset();
+            w.results.reset();
+            int status = 0;
+            ::waitpid(w.pid, &status, 0);
+            const QString how = describeEnd(status);
+            w.pid = -1;
+            for (const Job& job : w.held)
+                failPage(job,
+                         QStringLiteral("the capture process working on this page %1; the batch goes on with "
+                                        "a new one")
+                             .arg(how));
+            workers.erase(workers.begin() + std::ptrdiff_t(i));
+        }
+    }
+}
+
+} // namespace app::cli

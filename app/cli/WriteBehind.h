@@ -1,0 +1,36 @@
+// Writes a page's picture on a thread of its own, so that encoding it (PNG, JPEG, WebP) overlaps
+// the loading of the next page. One write at a time: the next picture is only made once the
+// last one is written and freed, so a run holds at most one picture.
+#pragma once
+
+#include "app/cli/PageResult.h"
+#include "pixolan/DibOwner.h"
+
+#include <functional>
+#include <thread>
+
+namespace app::cli {
+
+// Writes picture to output ("-": PNG to standard output) and fills in the result's status,
+// message, size, bytes and write time.
+void writeOutput(const DibRecord& picture, const QString& output, int quality, PageResult* result);
+
+class WriteBehind {
+  public:
+    WriteBehind() = default;
+    ~WriteBehind() { wait(); }
+    WriteBehind(const WriteBehind&) = delete;
+    WriteBehind& operator=(const WriteBehind&) = delete;
+
+    // Waits for the write under way, then writes picture on the writer thread and calls done
+    // there with the result; the picture is freed before done is called.
+    void start(pixolan::DibOwner picture, const QString& output, int quality, PageResult result,
+               std::function<void(const PageResult&)> done);
+    // Returns once the write under way, if any, has ended.
+    void wait();
+
+  private:
+    std::thread m_thread;
+};
+
+} // namespace app::cli
