@@ -7,6 +7,7 @@
 // name as its objectName, so tests and tools can find it.
 #pragma once
 
+#include "app/ResultView.h"
 #include "document/chooser/LocalDocumentChooser.h"
 #include "pixolan/Pixolan.h"
 #include "platform/gdi/Gdi.h"
@@ -206,6 +207,7 @@ class TMainForm : public QWidget, public document::LocalDocumentChooserHost {
     void keyPressEvent(QKeyEvent* event) override;
 
   private:
+    // Creating and placing the controls, in MainUnitLayout.cpp.
     void buildLayout();
     QWidget* buildPage(const QString& caption, int icon, const QString& header, const QString& sideTitle,
                        const QString& picture, QWidget** sidePicture);
@@ -222,6 +224,8 @@ class TMainForm : public QWidget, public document::LocalDocumentChooserHost {
     std::unique_ptr<widgets::FileDialog> m_saveDialog;
     std::unique_ptr<platform::X11UserMessageFilter> m_x11Filter;
     bool m_shownOnce = false;
+    app::ResultViewDrag m_paintBox2Drag{PaintBox2Drag, PaintBox2DragX, PaintBox2DragY};
+    app::ResultViewDrag m_ergDrag{ErgDrag, ErgDragX, ErgDragY};
 };
 
 // The main window while it exists.

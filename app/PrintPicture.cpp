@@ -1,6 +1,7 @@
 #include "app/PrintPicture.h"
 
 #include "capture/DrawDib.h"
+#include "platform/gdi/GdiOwners.h"
 #include "platform/gdi/GdiQt.h"
 
 #include <QPainter>
@@ -16,21 +17,6 @@ PrintDialogRunner& runner() {
     static PrintDialogRunner current;
     return current;
 }
-
-// A printer DC for the painter's page, deleted when the scope ends.
-class PrinterDC {
-  public:
-    PrinterDC(QPrinter* printer, QPainter* painter) : m_dc(gdi::CreatePrinterDC(printer, painter)) {}
-    ~PrinterDC() {
-        if (m_dc) gdi::DeleteDC(m_dc);
-    }
-    PrinterDC(const PrinterDC&) = delete;
-    PrinterDC& operator=(const PrinterDC&) = delete;
-    gdi::HDC get() const { return m_dc; }
-
-  private:
-    gdi::HDC m_dc;
-};
 
 } // namespace
 
@@ -80,7 +66,8 @@ bool PrintPicture(const DibRecord& dib, QPrinter& printer, QString* error) {
         return false;
     }
     {
-        PrinterDC dc(&printer, &painter);
+        // Deleted before the painter ends the page.
+        const gdi::DcOwner dc(gdi::CreatePrinterDC(&printer, &painter));
         if (!dc.get()) {
             painter.end();
             *error =

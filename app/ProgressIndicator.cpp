@@ -1,5 +1,7 @@
 #include "app/ProgressIndicator.h"
 
+#include "platform/gdi/GdiOwners.h"
+
 #include <algorithm>
 
 namespace app {
@@ -11,42 +13,15 @@ gdi::RECT progressBarRect(const gdi::RECT& panel, std::int32_t percent) {
     return gdi::RECT{panel.left, panel.top, gdi::LONG(panel.left + width), panel.bottom};
 }
 
-namespace {
-
-// Selects a pen and a brush into a DC for one drawing and puts back what the DC had.
-class NavyTools {
-  public:
-    explicit NavyTools(gdi::HDC dc)
-        : m_dc(dc), m_pen(gdi::CreatePen(gdi::PS_SOLID, 1, kProgressColour)),
-          m_brush(gdi::CreateSolidBrush(kProgressColour)) {
-        if (m_pen) m_oldPen = gdi::SelectObject(m_dc, m_pen);
-        if (m_brush) m_oldBrush = gdi::SelectObject(m_dc, m_brush);
-    }
-    ~NavyTools() {
-        if (m_oldBrush) gdi::SelectObject(m_dc, m_oldBrush);
-        if (m_oldPen) gdi::SelectObject(m_dc, m_oldPen);
-        if (m_brush) gdi::DeleteObject(m_brush);
-        if (m_pen) gdi::DeleteObject(m_pen);
-    }
-    NavyTools(const NavyTools&) = delete;
-    NavyTools& operator=(const NavyTools&) = delete;
-
-    bool ready() const { return m_oldPen && m_oldBrush; }
-
-  private:
-    gdi::HDC m_dc;
-    gdi::HPEN m_pen;
-    gdi::HBRUSH m_brush;
-    gdi::HGDIOBJ m_oldPen = nullptr;
-    gdi::HGDIOBJ m_oldBrush = nullptr;
-};
-
-} // namespace
-
 void drawProgressBar(gdi::HDC dc, const gdi::RECT& panel, std::int32_t percent) {
     if (!dc) return;
-    NavyTools tools(dc);
-    if (!tools.ready()) return;
+    // In this order, so that the DC gets its own brush and pen back before they are deleted.
+    const gdi::PenOwner pen(gdi::CreatePen(gdi::PS_SOLID, 1, kProgressColour));
+    const gdi::BrushOwner brush(gdi::CreateSolidBrush(kProgressColour));
+    // A pen or brush that could not be made is not selected: SelectObject fails on a null handle.
+    const gdi::SelectionGuard penSelection(dc, pen.get());
+    const gdi::SelectionGuard brushSelection(dc, brush.get());
+    if (!penSelection.selected() || !brushSelection.selected()) return;
     const gdi::RECT bar = progressBarRect(panel, percent);
     gdi::Rectangle(dc, bar.left, bar.top, bar.right, bar.bottom);
 }

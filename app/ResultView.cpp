@@ -51,4 +51,19 @@ void dragScroll(QScrollArea* box, int pressedX, int pressedY, int x, int y) {
     vertical->setValue(targetY);
 }
 
+void ResultViewDrag::press(int x, int y) {
+    m_dragging = true;
+    m_pressedX = x;
+    m_pressedY = y;
+}
+
+void ResultViewDrag::move(QScrollArea* box, int x, int y) {
+    if (!m_dragging) return;
+    dragScroll(box, m_pressedX, m_pressedY, x, y);
+}
+
+void ResultViewDrag::release() {
+    m_dragging = false;
+}
+
 } // namespace app

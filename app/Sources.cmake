@@ -10,6 +10,7 @@ target_sources(app PRIVATE
   Application.cpp
   MainUnit.h
   MainUnit.cpp
+  MainUnitLayout.cpp
   PrintPicture.h
   PrintPicture.cpp
   ProgressIndicator.h

@@ -1,7 +1,9 @@
 #include "capture/DrawDib.h"
 
+#include "pixolan/DibOwner.h"
 #include "pixolan/Halftone.h"
 #include "platform/MessageBox.h"
+#include "platform/gdi/GdiOwners.h"
 
 #include <algorithm>
 #include <climits>
@@ -92,17 +94,15 @@ void stretchRows(HDC DC, int DestX, int DestY, int DestWidth, int DestHeight, co
     Span cols{}, rows{};
     if (!visibleSpans(DC, DestX, DestY, DestWidth, DestHeight, &cols, &rows)) return;
 
-    DibRecord row;
+    pixolan::DibOwner rowOwner;
     if (BytesPerPixel == 3)
-        newdib(&row, DestWidth, 1, 24, nullptr, 0);
+        newdib(rowOwner.out(), DestWidth, 1, 24, nullptr, 0);
     else
-        newdib(&row, DestWidth, 1, 8, Dib.info, 256);
-    if (!row.bits) return;
+        newdib(rowOwner.out(), DestWidth, 1, 8, Dib.info, 256);
+    if (rowOwner.empty()) return;
+    const DibRecord& row = rowOwner.get();
     std::unique_ptr<int[]> table(new (std::nothrow) int[std::size_t(DestWidth)]);
-    if (!table) {
-        deldib(row);
-        return;
-    }
+    if (!table) return;
 
     // Column table: the byte offset of each destination column's source pixel within a row.
     // The mapping never decreases, so the valid entries form one run, first..last.
@@ -159,7 +159,6 @@ void stretchRows(HDC DC, int DestX, int DestY, int DestWidth, int DestHeight, co
         SetDIBitsToDevice(DC, DestX + cols.begin, DestY + r, DWORD(sendWidth), 1, cols.begin, 0, 0, 1,
                           row.bits, row.info, DIB_RGB_COLORS);
     }
-    deldib(row);
 }
 
 void halftoneMethod(HDC DC, int DestX, int DestY, int DestWidth, int DestHeight, const DibRecord& Dib,
@@ -190,19 +189,18 @@ void halftoneMethod(HDC DC, int DestX, int DestY, int DestWidth, int DestHeight,
     const long long ct0 = srcTop + (long long)rows.begin * hs / DestHeight - 1;
     const long long ct1 = srcTop + ((long long)rows.end * hs + DestHeight - 1) / DestHeight + 1;
 
-    DibRecord copy;
-    if (!pixolan::halftoneAllocate(&copy, copyWidth, copyHeight)) return;
-    pixolan::halftoneFill(copy, Dib, int(std::clamp(cx0, 0LL, (long long)copyWidth)),
+    pixolan::DibOwner copy;
+    if (!pixolan::halftoneAllocate(copy.out(), copyWidth, copyHeight)) return;
+    pixolan::halftoneFill(copy.get(), Dib, int(std::clamp(cx0, 0LL, (long long)copyWidth)),
                           int(std::clamp(ct0, 0LL, (long long)copyHeight)),
                           int(std::clamp(cx1, 0LL, (long long)copyWidth)),
                           int(std::clamp(ct1, 0LL, (long long)copyHeight)));
 
-    const HPALETTE saved = SelectPalette(DC, chosen, FALSE);
+    // Declared after the copy, so the DC's palette is back before the copy goes.
+    const PaletteSelection palette(DC, chosen);
     RealizePalette(DC);
-    StretchDIBits(DC, DestX, DestY, DestWidth, DestHeight, xs, ys, ws, hs, copy.bits, copy.info,
+    StretchDIBits(DC, DestX, DestY, DestWidth, DestHeight, xs, ys, ws, hs, copy.get().bits, copy.get().info,
                   DIB_RGB_COLORS, Rop);
-    if (saved) SelectPalette(DC, saved, FALSE);
-    deldib(copy);
 }
 
 // Builds a nearest-neighbour copy at the destination's size and sends it whole; for devices
@@ -211,9 +209,10 @@ bool firstFallback(HDC DC, int DestX, int DestY, int DestWidth, int DestHeight, 
                    int SrcX, int SrcY, int SrcWidth, int SrcHeight) {
     const int bits = int(DibBitCount(Dib));
     const int colors = DibColorCount(Dib);
-    DibRecord copy;
-    newdib(&copy, DestWidth, DestHeight, bits, Dib.info, colors <= 256 ? colors : 0);
-    if (!copy.bits) return false;
+    pixolan::DibOwner copyOwner;
+    newdib(copyOwner.out(), DestWidth, DestHeight, bits, Dib.info, colors <= 256 ? colors : 0);
+    if (copyOwner.empty()) return false;
+    const DibRecord& copy = copyOwner.get();
 
     // The first and last destination columns and rows take the first and last of the source;
     // a destination one pixel wide or high takes the first.
@@ -250,10 +249,8 @@ bool firstFallback(HDC DC, int DestX, int DestY, int DestWidth, int DestHeight, 
             }
         }
     }
-    const int result = SetDIBitsToDevice(DC, DestX, DestY, DWORD(DestWidth), DWORD(DestHeight), 0, 0, 0,
-                                         UINT(DestHeight), copy.bits, copy.info, DIB_RGB_COLORS);
-    deldib(copy);
-    return result != 0;
+    return SetDIBitsToDevice(DC, DestX, DestY, DWORD(DestWidth), DWORD(DestHeight), 0, 0, 0, UINT(DestHeight),
+                             copy.bits, copy.info, DIB_RGB_COLORS) != 0;
 }
 
 // Goes through a device-dependent bitmap, for devices that take no DIBs at all.
@@ -261,29 +258,24 @@ void secondFallback(HDC DC, int DestX, int DestY, int DestWidth, int DestHeight,
                     int SrcX, int SrcY, int SrcWidth, int SrcHeight, DWORD Rop) {
     const int W = DibWidth(Dib);
     const int H = DibHeight(Dib);
-    const HBITMAP bmp = CreateCompatibleBitmap(DC, W, H);
+    // In this order, so that they go in reverse: the selection, the memory DC, the bitmap.
+    const BitmapOwner bmp(CreateCompatibleBitmap(DC, W, H));
     if (!bmp) {
         showDeviceMessage("Could not create bitmap.");
         return;
     }
-    const HDC mem = CreateCompatibleDC(DC);
-    if (!mem) {
-        DeleteObject(bmp);
+    const DcOwner mem(CreateCompatibleDC(DC));
+    if (!mem) return;
+    if (SetDIBits(mem.get(), bmp.get(), 0, UINT(H), Dib.bits, Dib.info, DIB_RGB_COLORS) == 0) {
+        showDeviceMessage("The device does not support the Funtkion setdibits!");
         return;
     }
-    if (SetDIBits(mem, bmp, 0, UINT(H), Dib.bits, Dib.info, DIB_RGB_COLORS) == 0) {
-        showDeviceMessage("The device does not support the Funtkion setdibits!");
-    } else {
-        const HGDIOBJ previous = SelectObject(mem, bmp);
-        // StretchBlt counts source rows from the top of the bitmap; convert, so that this path
-        // draws the same rows as every other one.
-        if (!StretchBlt(DC, DestX, DestY, DestWidth, DestHeight, mem, SrcX, H - SrcY - SrcHeight, SrcWidth,
-                        SrcHeight, Rop))
-            showDeviceMessage("The device does not support the function StretchBlt!");
-        SelectObject(mem, previous);
-    }
-    DeleteDC(mem);
-    DeleteObject(bmp);
+    const SelectionGuard selected(mem.get(), bmp.get());
+    // StretchBlt counts source rows from the top of the bitmap; convert, so that this path draws
+    // the same rows as every other one.
+    if (!StretchBlt(DC, DestX, DestY, DestWidth, DestHeight, mem.get(), SrcX, H - SrcY - SrcHeight, SrcWidth,
+                    SrcHeight, Rop))
+        showDeviceMessage("The device does not support the function StretchBlt!");
 }
 
 void directMethod(HDC DC, int DestX, int DestY, int DestWidth, int DestHeight, const DibRecord& Dib, int SrcX,
@@ -340,17 +332,14 @@ int DibColorCount(const DibRecord& Dib) {
 }
 
 int ScreenBitsPerPixel() {
-    const HWND desktop = GetDesktopWindow();
-    const HDC dc = GetDC(desktop);
+    const WindowDcOwner dc(GetDesktopWindow());
     int bits = 0;
-    if (const HBITMAP probe = CreateCompatibleBitmap(dc, 1, 1)) {
+    if (const BitmapOwner probe(CreateCompatibleBitmap(dc.get(), 1, 1)); probe) {
         BITMAP bm{};
-        if (GetObjectA(probe, int(sizeof bm), &bm) != 0) bits = bm.bmBitsPixel;
-        DeleteObject(probe);
+        if (GetObjectA(probe.get(), int(sizeof bm), &bm) != 0) bits = bm.bmBitsPixel;
     }
     if (bits == 0) // no probe bitmap: ask the device itself
-        bits = GetDeviceCaps(dc, BITSPIXEL);
-    ReleaseDC(desktop, dc);
+        bits = GetDeviceCaps(dc.get(), BITSPIXEL);
     return bits;
 }
 
@@ -419,9 +408,10 @@ void DrawDib(HDC DC, int DestX, int DestY, int DestWidth, int DestHeight, DibRec
     SrcHeight = int(sh);
 
     const HPALETTE chosen = UseDibPalette ? Dib.palette : Palette;
-    HPALETTE saved = nullptr;
+    // The DC's own palette is back when DrawDib returns, after whatever the methods select.
+    PaletteSelection palette;
     if (Dib.usePalette == 1) {
-        saved = SelectPalette(DC, chosen, FALSE);
+        palette = PaletteSelection(DC, chosen);
         RealizePalette(DC);
     }
 
@@ -436,8 +426,6 @@ void DrawDib(HDC DC, int DestX, int DestY, int DestWidth, int DestHeight, DibRec
         StretchDibRows8(DC, DestX, DestY, DestWidth, DestHeight, Dib, SrcX, srcTop, SrcWidth, SrcHeight);
     else
         directMethod(DC, DestX, DestY, DestWidth, DestHeight, Dib, SrcX, SrcY, SrcWidth, SrcHeight, Rop);
-
-    if (Dib.usePalette == 1 && saved) SelectPalette(DC, saved, FALSE);
 }
 
 } // namespace capture

@@ -1,5 +1,8 @@
 #include "capture/Render.h"
 
+#include "pixolan/DibOwner.h"
+#include "platform/gdi/GdiOwners.h"
+
 #include <algorithm>
 #include <climits>
 #include <cstring>
@@ -16,34 +19,10 @@ constexpr const char* kNoMemory = "Could not create bitmap! Not enough free memo
 constexpr const char* kNoStrip = "Could not create bitmap! Please choose a smaller size!";
 constexpr const char* kNoCopy = "Could not copy bitmap! Not enough free memory?!";
 
-// Owns a DIB from newdib until released or handed on.
-class OwnedDib {
-  public:
-    OwnedDib() { std::memset(&m_rec, 0, sizeof m_rec); }
-    ~OwnedDib() { deldib(m_rec); }
-    OwnedDib(const OwnedDib&) = delete;
-    OwnedDib& operator=(const OwnedDib&) = delete;
-
-    DibRecord* out() { return &m_rec; }
-    const DibRecord& get() const { return m_rec; }
-    DibRecord release() {
-        DibRecord r = m_rec;
-        std::memset(&m_rec, 0, sizeof m_rec);
-        return r;
-    }
-
-  private:
-    DibRecord m_rec;
-};
-
-// The off-screen strip bitmap: a 24-bit DIB section selected into a memory DC of its own.
+// The off-screen strip bitmap: a 24-bit DIB section selected into a memory DC of its own. The
+// members go in reverse order: the selection is put back, the DC deleted, then the bitmap.
 class StripBitmap {
   public:
-    StripBitmap() = default;
-    ~StripBitmap() { reset(); }
-    StripBitmap(const StripBitmap&) = delete;
-    StripBitmap& operator=(const StripBitmap&) = delete;
-
     // False when the bitmap cannot be made; whatever was made is released again. A bitmap
     // that is made but cannot get a device context of its own is not a matter of size: that
     // raises a RenderError.
@@ -56,41 +35,26 @@ class StripBitmap {
         info.bmiHeader.biBitCount = 24;
         info.bmiHeader.biCompression = BI_RGB;
         void* bits = nullptr;
-        m_bitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-        if (!m_bitmap || !bits) {
-            reset();
-            return false;
-        }
-        m_dc = CreateCompatibleDC(nullptr);
-        if (!m_dc) {
-            reset();
-            throw RenderError("Could not get a device context for drawing the page.");
-        }
-        m_previous = SelectObject(m_dc, m_bitmap);
+        BitmapOwner bitmap(CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+        if (!bitmap || !bits) return false;
+        DcOwner dc(CreateCompatibleDC(nullptr));
+        if (!dc) throw RenderError("Could not get a device context for drawing the page.");
+        m_bitmap = std::move(bitmap);
+        m_dc = std::move(dc);
+        m_selection = SelectionGuard(m_dc.get(), m_bitmap.get());
         // A new off-screen bitmap starts white, so a view that draws nothing leaves white.
         const std::size_t stride = (std::size_t(width) * 24 + 31) / 32 * 4;
         std::memset(bits, 0xFF, stride * std::size_t(height));
         return true;
     }
 
-    HDC dc() const { return m_dc; }
-    HBITMAP bitmap() const { return m_bitmap; }
-
-    void reset() {
-        if (m_dc) {
-            if (m_previous) SelectObject(m_dc, m_previous);
-            DeleteDC(m_dc);
-        }
-        if (m_bitmap) DeleteObject(m_bitmap);
-        m_dc = nullptr;
-        m_bitmap = nullptr;
-        m_previous = nullptr;
-    }
+    HDC dc() const { return m_dc.get(); }
+    HBITMAP bitmap() const { return m_bitmap.get(); }
 
   private:
-    HBITMAP m_bitmap = nullptr;
-    HDC m_dc = nullptr;
-    HGDIOBJ m_previous = nullptr;
+    BitmapOwner m_bitmap;
+    DcOwner m_dc;
+    SelectionGuard m_selection;
 };
 
 class ReadDC {
@@ -126,9 +90,6 @@ long long outputWidth(const RenderSettings& s) {
 long long outputHeight(const RenderSettings& s) {
     return s.viewHeight * s.quality / 100;
 }
-long long pieceOffset(long long pos, const RenderSettings&) {
-    return pos;
-}
 
 RenderOutcome Render(const RenderSettings& settings, RenderHost& host, DibRecord* mainDib) {
     const long long W = outputWidth(settings);
@@ -139,9 +100,9 @@ RenderOutcome Render(const RenderSettings& settings, RenderHost& host, DibRecord
         return RenderOutcome::TooLarge;
     }
 
-    OwnedDib output;
+    pixolan::DibOwner output;
     if (W > 0 && H > 0 && W <= INT_MAX && H <= INT_MAX) newdib(output.out(), int(W), int(H), 24, nullptr, 0);
-    if (!output.get().bits) {
+    if (output.empty()) {
         host.showError(kNoMemory);
         return RenderOutcome::NoMemory;
     }
@@ -162,9 +123,9 @@ RenderOutcome Render(const RenderSettings& settings, RenderHost& host, DibRecord
                 host.showError(kNoStrip);
                 break;
             }
-            OwnedDib stripDib;
+            pixolan::DibOwner stripDib;
             newdib(stripDib.out(), width, h, 24, nullptr, 0);
-            if (!stripDib.get().bits) {
+            if (stripDib.empty()) {
                 run = false;
                 host.showError(kNoStrip);
                 break;
@@ -173,9 +134,9 @@ RenderOutcome Render(const RenderSettings& settings, RenderHost& host, DibRecord
             int x = 0;
             do {
                 const int cw = std::min(kPieceSize, width - x);
-                const long long ox = pieceOffset(x, settings);
-                const long long oy = pieceOffset(y, settings);
-                const RECT bounds{LONG(-ox), LONG(-oy), LONG(W - ox), LONG(H - oy)};
+                // The view scales its whole content into bounds, so the piece is drawn at its
+                // own output position: any other shift would show another part of the page.
+                const RECT bounds{LONG(-x), LONG(-y), LONG(W - x), LONG(H - y)};
                 // Only the piece's own columns are read back, so the view is asked for just
                 // those: it captures what lies inside the clip box.
                 SelectClipRgn(strip.dc(), nullptr);

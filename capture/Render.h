@@ -39,17 +39,11 @@ struct RenderSettings {
     long long viewWidth = 0;  // Vw
     long long viewHeight = 0; // Vh
     long long quality = 100;  // q, output size in percent of the view
-    double pieceFactor = 50;  // s; kept for the page's edit, see pieceOffset
 };
 
 // W and H: the view's size times q percent, truncated toward zero, in 64 bits.
 long long outputWidth(const RenderSettings& s);
 long long outputHeight(const RenderSettings& s);
-
-// The shift of the piece at output position pos. Pieces are drawn at their own output position:
-// the view scales its whole content into the bounds rectangle, so any other shift would show a
-// different part of the page than the piece stands for.
-long long pieceOffset(long long pos, const RenderSettings& s);
 
 // Thrown when the view cannot draw (its engine died mid-run); the run made nothing that
 // outlives it, and the previous picture stays.

@@ -1,6 +1,7 @@
 #include "pixolan/Halftone.h"
 
 #include "pixolan/DibAllocation.h"
+#include "platform/gdi/GdiOwners.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -179,7 +180,7 @@ bool halftoneAllocate(DibRecord* out, int width, int height) {
     for (int i = 0; i < 256; ++i)
         lp->palPalEntry[i] = PALETTEENTRY{pal[std::size_t(i)].rgbRed, pal[std::size_t(i)].rgbGreen,
                                           pal[std::size_t(i)].rgbBlue, 0};
-    HPALETTE palette = CreatePalette(lp);
+    PaletteOwner palette(CreatePalette(lp));
 
     // A colour source carrying the halftone table.
     std::vector<std::uint8_t> src(sizeof(BITMAPINFOHEADER) + 256 * sizeof(RGBQUAD));
@@ -188,11 +189,11 @@ bool halftoneAllocate(DibRecord* out, int width, int height) {
     srcInfo->bmiHeader.biBitCount = 8;
     std::memcpy(srcInfo->bmiColors, pal.data(), 256 * sizeof(RGBQUAD));
 
-    if (!createDib(out, width, height, 8, srcInfo, 256, palette)) {
-        if (palette) DeleteObject(palette);
+    if (!createDib(out, width, height, 8, srcInfo, 256, palette.get())) {
         std::memset(out, 0, sizeof *out);
         return false;
     }
+    palette.release(); // the record owns it now: deldib deletes it
     // Without a palette handle the copy still draws correctly through its colour table.
     out->usePalette = 1;
     return true;

@@ -11,6 +11,7 @@ target_sources(platform PRIVATE
   gdi/Drawing.cpp
   gdi/GdiObjects.cpp
   gdi/GdiObjects.h
+  gdi/GdiOwners.h
   gdi/GdiQt.cpp
   gdi/GdiTesting.cpp
   gdi/PixelFormat.cpp

@@ -4,12 +4,14 @@
 #include "app/ProgressIndicator.h"
 
 #include "platform/AppEvents.h"
+#include "platform/gdi/GdiOwners.h"
 #include "platform/gdi/GdiQt.h"
 #include "platform/widgets/StatusBar.h"
 #include "tests/app/WindowTestSupport.h"
 
 #include <QPaintEvent>
 #include <thread>
+#include <utility>
 #include <vector>
 
 using namespace windowtest;
@@ -93,6 +95,29 @@ TEST(ProgressBar, GeometryFollowsThePanelAndKeepsWithinIt) {
         EXPECT_EQ(bar.bottom, row.panel.bottom);
         EXPECT_EQ(bar.right, row.right) << row.percent << "% of " << row.panel.right - row.panel.left;
     }
+}
+
+// A capture draws the bar once per strip: each draw gives the DC its own pen and brush back
+// and keeps no pen or brush of its own alive.
+TEST(ProgressBar, DrawingLeavesTheDcsPenAndBrushAndKeepsNone) {
+    QImage image(40, 6, QImage::Format_RGB32);
+    image.fill(Qt::white);
+    const gdi::DcOwner dc(gdi::CreateImageDC(&image));
+    const gdi::BrushOwner probeBrush(gdi::CreateSolidBrush(gdi::RGB(1, 1, 1)));
+    const gdi::PenOwner probePen(gdi::CreatePen(gdi::PS_SOLID, 1, gdi::RGB(1, 1, 1)));
+    auto selected = [&] {
+        const gdi::SelectionGuard brush(dc.get(), probeBrush.get());
+        const gdi::SelectionGuard pen(dc.get(), probePen.get());
+        return std::make_pair(brush.previous(), pen.previous());
+    };
+    const auto before = selected();
+    const auto objects = gdi::testing::LiveObjects();
+    for (int percent : {25, 50, 100})
+        app::drawProgressBar(dc.get(), gdi::RECT{0, 0, 40, 6}, percent);
+    EXPECT_EQ(rgbOf(image.pixel(39, 3)), kNavy) << "the bar was drawn";
+    EXPECT_EQ(selected(), before);
+    EXPECT_EQ(gdi::testing::LiveObjects().brushes, objects.brushes);
+    EXPECT_EQ(gdi::testing::LiveObjects().pens, objects.pens);
 }
 
 class ProgressIndicatorTest : public WindowTest {};

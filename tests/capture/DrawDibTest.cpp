@@ -130,6 +130,13 @@ TEST(ScreenBitsPerPixel, AsksTheDesktopEachTime) {
         EXPECT_EQ(ScreenBitsPerPixel(), 16);
     }
     EXPECT_GE(ScreenBitsPerPixel(), 16);
+    {
+        // Without a probe bitmap the desktop's DC answers, and is given back all the same.
+        DesktopDepth depth(8);
+        gdi::testing::FailureScope scope;
+        gdi::testing::FailAlways(gdi::testing::Call::CreateCompatibleBitmap);
+        EXPECT_EQ(ScreenBitsPerPixel(), 8);
+    }
     base.expectNothingLeft();
 }
 

@@ -70,12 +70,11 @@ class FakeHost : public capture::RenderHost {
     void showError(const char* text) override { errors.emplace_back(text); }
 };
 
-RenderSettings settings(long long w, long long h, long long q = 100, double s = 50) {
+RenderSettings settings(long long w, long long h, long long q = 100) {
     RenderSettings r;
     r.viewWidth = w;
     r.viewHeight = h;
     r.quality = q;
-    r.pieceFactor = s;
     return r;
 }
 
@@ -167,23 +166,18 @@ TEST(Render, CutsThePictureIntoPieces) {
     }
 }
 
-// Pieces at their own positions make one seamless picture at every size, whatever the piece
-// factor says; shifting by x * s / q instead would repeat parts of the page.
-TEST(Render, PicturesAreSeamlessAtEverySizeAndPieceFactor) {
+// Pieces at their own positions make one seamless picture at every size; a piece drawn from
+// anywhere else would repeat or leave out parts of the page.
+TEST(Render, PicturesAreSeamlessAtEverySize) {
     struct Case {
         long long vw, vh, q;
-        double s;
-    } const cases[] = {{800, 1000, 100, 50},
-                       {1234, 567, 10, 50},
-                       {700, 450, 150, 33.33},
-                       {230, 410, 250, 25},
-                       {620, 380, 100, 100}};
+    } const cases[] = {{800, 1000, 100}, {1234, 567, 10}, {700, 450, 150}, {230, 410, 250}, {620, 380, 100}};
     for (const auto& c : cases) {
-        SCOPED_TRACE(::testing::Message() << c.vw << "x" << c.vh << " at " << c.q << "% s=" << c.s);
+        SCOPED_TRACE(::testing::Message() << c.vw << "x" << c.vh << " at " << c.q << "%");
         FakeHost host;
         Previous previous;
         DibRecord main = previous.dib;
-        ASSERT_EQ(capture::Render(settings(c.vw, c.vh, c.q, c.s), host, &main), RenderOutcome::Done);
+        ASSERT_EQ(capture::Render(settings(c.vw, c.vh, c.q), host, &main), RenderOutcome::Done);
         previous.dib = main;
         expectSeamless(main);
     }

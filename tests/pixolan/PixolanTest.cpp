@@ -1,6 +1,7 @@
 #include "pixolan/Pixolan.h"
 
 #include "pixolan/DibAllocation.h"
+#include "pixolan/DibOwner.h"
 #include "pixolan/Halftone.h"
 #include "pixolan/MemoryBudget.h"
 #include "platform/gdi/GdiTesting.h"
@@ -421,6 +422,87 @@ TEST(Halftone, FailuresGiveNullBitsAndLeakNothing) {
     DIBHalftoneDIB(&copy, none);
     EXPECT_EQ(copy.bits, nullptr);
     deldib(src);
+    EXPECT_EQ(gdi::testing::LiveObjects().palettes, palettesBefore);
+    EXPECT_EQ(pixolan::liveDibCount(), dibsBefore);
+}
+
+// The owner frees its picture when the last owner goes and never a picture it handed on: a
+// second deldib of a stale record could free a new picture that got the same memory.
+TEST(DibOwner, FreesOnceAndMovesLeaveTheSourceEmpty) {
+    using pixolan::DibOwner;
+    const auto before = pixolan::liveDibCount();
+    {
+        DibOwner first;
+        EXPECT_TRUE(first.empty());
+        newdib(first.out(), 3, 2, 24, nullptr, 0);
+        ASSERT_FALSE(first.empty());
+        const DibRecord rec = first.get();
+
+        DibOwner second(std::move(first));
+        EXPECT_TRUE(first.empty()) << "a moved-from owner is empty";
+        EXPECT_EQ(second.get().bits, rec.bits);
+        {
+            const DibOwner last(std::move(second));
+            EXPECT_TRUE(second.empty());
+        }
+        EXPECT_FALSE(pixolan::isLive(rec)) << "freed when the last owner went";
+        EXPECT_EQ(pixolan::liveDibCount(), before);
+
+        // Assigning over an owner frees its picture and keeps the one moved in.
+        DibOwner target;
+        newdib(target.out(), 2, 2, 8, nullptr, 0);
+        DibOwner source;
+        newdib(source.out(), 4, 4, 24, nullptr, 0);
+        const DibRecord old = target.get();
+        const DibRecord kept = source.get();
+        target = std::move(source);
+        EXPECT_FALSE(pixolan::isLive(old));
+        EXPECT_TRUE(pixolan::isLive(kept));
+        EXPECT_TRUE(source.empty());
+        EXPECT_EQ(target.get().bits, kept.bits);
+
+        // A new picture made through out() replaces the one held.
+        newdib(target.out(), 1, 1, 24, nullptr, 0);
+        EXPECT_FALSE(pixolan::isLive(kept));
+        EXPECT_EQ(pixolan::liveDibCount(), before + 1);
+
+        // release() hands the picture on: it outlives the owner.
+        DibOwner handing;
+        newdib(handing.out(), 5, 5, 24, nullptr, 0);
+        const DibRecord handed = handing.release();
+        EXPECT_TRUE(handing.empty());
+        EXPECT_TRUE(pixolan::isLive(handed));
+        deldib(handed);
+    }
+    EXPECT_EQ(pixolan::liveDibCount(), before);
+}
+
+// A picture that could not be made leaves an empty owner; a halftoned copy's palette goes with
+// its owner.
+TEST(DibOwner, FailedPicturesAreEmptyAndPalettesGoWithTheirPicture) {
+    using pixolan::DibOwner;
+    const auto palettesBefore = gdi::testing::LiveObjects().palettes;
+    const auto dibsBefore = pixolan::liveDibCount();
+    {
+        DibOwner failed;
+        {
+            gdi::testing::FailureScope scope;
+            gdi::testing::FailNthCall(gdi::testing::Call::newdib);
+            newdib(failed.out(), 3, 3, 24, nullptr, 0);
+        }
+        EXPECT_TRUE(failed.empty());
+        EXPECT_FALSE(failed);
+
+        DibOwner source;
+        newdib(source.out(), 4, 4, 24, nullptr, 0);
+        DibOwner copy;
+        DIBHalftoneDIB(copy.out(), source.get());
+        ASSERT_FALSE(copy.empty());
+        EXPECT_EQ(gdi::testing::LiveObjects().palettes, palettesBefore + 1);
+        DibOwner moved(std::move(copy));
+        EXPECT_TRUE(copy.empty());
+        EXPECT_EQ(gdi::testing::LiveObjects().palettes, palettesBefore + 1) << "the move frees nothing";
+    }
     EXPECT_EQ(gdi::testing::LiveObjects().palettes, palettesBefore);
     EXPECT_EQ(pixolan::liveDibCount(), dibsBefore);
 }
