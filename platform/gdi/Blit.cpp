@@ -455,6 +455,9 @@ bool blitToPrinter(DeviceContext* dc, const Surface* src, const BlitSpec& spec) 
     painter->setClipRect(clipRect, Qt::IntersectClip);
     painter->setRenderHint(QPainter::SmoothPixmapTransform, false);
     painter->setRenderHint(QPainter::Antialiasing, false);
+    // A printed or PDF page holds the picture exactly: without this the PDF writer stores it
+    // as JPEG.
+    painter->setRenderHint(QPainter::LosslessImageRendering, true);
     bool ok = true;
     for (int64_t bandLo = rowLo; bandLo < rowHi && ok; bandLo += bandRows) {
         const int64_t bandHi = std::min(rowHi, bandLo + bandRows);

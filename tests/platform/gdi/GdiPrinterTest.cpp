@@ -67,6 +67,38 @@ TEST_F(GdiPrinterTest, PrintsAPictureToPdf) {
     EXPECT_TRUE(pdf.trimmed().endsWith("%%EOF"));
 }
 
+// A picture on a PDF page is stored as it is: a photo-like picture is where a writer would reach
+// for JPEG, and a printed screenshot must keep every pixel.
+TEST_F(GdiPrinterTest, PicturesGoIntoAPdfWithoutLossyCompression) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString path = dir.filePath("photo.pdf");
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(path);
+    QPainter painter;
+    ASSERT_TRUE(painter.begin(&printer));
+    HDC dc = CreatePrinterDC(&printer, &painter);
+    ASSERT_NE(dc, nullptr);
+    TestDib noise(300, 200, 24);
+    std::uint32_t seed = 12345;
+    for (int y = 0; y < 200; ++y)
+        for (int x = 0; x < 300; ++x) {
+            seed = seed * 1664525u + 1013904223u;
+            noise.set(x, y, (seed >> 8) & 0xFFFFFF);
+        }
+    EXPECT_EQ(StretchDIBits(dc, 0, 0, 3000, 2000, 0, 0, 300, 200, noise.bits(), noise.info(), DIB_RGB_COLORS,
+                            SRCCOPY),
+              200);
+    DeleteDC(dc);
+    painter.end();
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray pdf = file.readAll();
+    EXPECT_TRUE(pdf.contains("/Image"));
+    EXPECT_FALSE(pdf.contains("/DCTDecode")) << "the picture was stored as JPEG";
+}
+
 // What the printer DC asks of its painter, seen on an image instead of a PDF page: exact device
 // rectangles, no smoothing, mirroring and clipping as on any DC.
 TEST_F(GdiPrinterTest, DrawsAtTheDeviceRectangleWithoutSmoothing) {
