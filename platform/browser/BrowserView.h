@@ -76,6 +76,12 @@ class BrowserView : public QObject {
     // time limit in the command-line tool); none when not set.
     void setDeadline(std::optional<std::chrono::steady_clock::time_point> deadline);
 
+    // Waits, running the event loop, until the page has settled: loaded, no request under way
+    // for quietMs, web fonts loaded, the images in the view decoded and two frames drawn. A
+    // page whose network never goes quiet is taken as it is at networkBy. Throws BrowserError
+    // (BrowserTimeout past the deadline) when the page does not answer.
+    void settle(std::chrono::steady_clock::time_point networkBy, int quietMs = 500);
+
     // Draws the whole view scaled into bounds on dc; only what falls inside the DC's clip box
     // is captured and written. Returns false when nothing could be drawn (engine failure; the
     // reason is in lastDrawError). An empty view (nothing navigated yet) draws white without

@@ -70,8 +70,10 @@ PageSession::PageSession(Engine& engine, QSize size, const PageSetup& setup, boo
         if (!setup.userAgent.isEmpty())
             calls.push_back(
                 send("Emulation.setUserAgentOverride", {{"userAgent", setup.userAgent.toStdString()}}));
-        if (!setup.headers.empty() || !setup.cookies.empty()) {
-            calls.push_back(send("Network.enable", Json::object()));
+        // Requests are followed for every page: a picture waits until none has been under way
+        // for a while.
+        calls.push_back(send("Network.enable", Json::object()));
+        {
             Json headers = Json::object();
             for (const auto& [name, value] : setup.headers)
                 headers[name.toStdString()] = value.toStdString();
@@ -382,6 +384,12 @@ void PageSession::handleEvent(const Message& message) {
         if (m_events.documentComplete) m_events.documentComplete(QString::fromStdString(frameId), url);
         const auto alive = self.lock();
         if (alive && *alive && !live && m_events.contentChanged) m_events.contentChanged();
+    } else if (method == "Network.requestWillBeSent") {
+        m_requests.insert(params.value("requestId", std::string()));
+        m_networkChanged = Clock::now();
+    } else if (method == "Network.loadingFinished" || method == "Network.loadingFailed") {
+        m_requests.erase(params.value("requestId", std::string()));
+        m_networkChanged = Clock::now();
     } else if (method == "Page.frameDetached") {
         m_frameUrls.erase(params.value("frameId", std::string()));
     } else if (method == "Inspector.targetCrashed" || method == "Inspector.detached") {

@@ -18,6 +18,7 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 
 namespace browser {
@@ -74,6 +75,11 @@ class PageSession {
     // The main frame has stopped loading since the last navigation.
     bool loaded() const { return m_loaded; }
 
+    // Requests of the page under way now, and when that last changed (as far as the event loop
+    // has delivered the engine's reports).
+    std::size_t requestsUnderWay() const { return m_requests.size(); }
+    Clock::time_point networkChanged() const { return m_networkChanged; }
+
     void applySize(QSize size); // without waiting for the engine
     void setLive(bool live, QSize size);
     QImage liveFrame() const { return m_liveFrame; }
@@ -119,6 +125,8 @@ class PageSession {
     std::optional<Clock::time_point> m_deadline;
     std::vector<std::pair<QString, QString>> m_cookies;
     std::map<std::string, QString> m_frameUrls;
+    std::set<std::string> m_requests;
+    Clock::time_point m_networkChanged = Clock::now();
     std::uint64_t m_scrollGeneration = ~std::uint64_t(0);
     QPointF m_scroll;
     QImage m_liveFrame;

@@ -19,6 +19,7 @@ target_sources(platform PRIVATE
   browser/InputForwarder.h
   browser/PageSession.cpp
   browser/PageSession.h
+  browser/PageSettle.cpp
   browser/PageSetup.h
   browser/PipeTransport.cpp
   browser/PipeTransport.h

@@ -1,0 +1,58 @@
+// Letting a page settle before it is captured: the parts of a page that arrive after its load
+// event (late requests, web fonts, images decoded off the main thread, lazy images brought into
+// the view) are in the picture, not half of them.
+#include "platform/browser/BrowserView.h"
+#include "platform/browser/PageSession.h"
+
+#include <QEventLoop>
+#include <QTimer>
+#include <algorithm>
+
+namespace browser {
+
+namespace {
+
+// Runs in the page: fonts, then every image that lies (partly) in the view decoded, then two
+// frames, so that what was decoded has been drawn too. An image that fails counts as done.
+constexpr const char* settleScript = R"JS(
+(async () => {
+  if (document.fonts) await document.fonts.ready;
+  const w = innerWidth, h = innerHeight;
+  const seen = [...document.images].filter(i => {
+    const r = i.getBoundingClientRect();
+    return r.bottom > 0 && r.right > 0 && r.top < h && r.left < w;
+  });
+  await Promise.all(seen.map(i => i.decode().catch(() => 0)));
+  await new Promise(r => requestAnimationFrame(() => requestAnimationFrame(r)));
+  return seen.length;
+})()
+)JS";
+
+// Runs the event loop for ms at most, or until the deadline.
+void spinFor(int ms) {
+    QEventLoop loop;
+    QTimer::singleShot(std::max(0, ms), &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+} // namespace
+
+void BrowserView::settle(std::chrono::steady_clock::time_point networkBy, int quietMs) {
+    using Clock = std::chrono::steady_clock;
+    PageSession& s = page();
+    // The engine reports requests through the event loop; quiet means none under way and none
+    // begun or ended for quietMs.
+    for (;;) {
+        const Clock::time_point now = Clock::now();
+        if (now >= networkBy) break;
+        const auto quietFor =
+            std::chrono::duration_cast<std::chrono::milliseconds>(now - s.networkChanged()).count();
+        if (s.requestsUnderWay() == 0 && quietFor >= quietMs && s.loaded()) break;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(networkBy - now).count();
+        spinFor(int(std::min<long long>({50, left, std::max<long long>(1, quietMs - quietFor)})));
+        if (!s.current()) throw BrowserError(QStringLiteral("The page has crashed."));
+    }
+    evaluate(QString::fromLatin1(settleScript), engine::callTimeoutMs());
+}
+
+} // namespace browser
