@@ -39,16 +39,21 @@ bool extractBulkData(std::string& text, std::string& data) {
 }
 
 Connection::Connection(UniqueFd readFd, UniqueFd writeFd, ReaderHook hook)
-    : m_hook(std::move(hook)), m_context(std::make_unique<QObject>()) {
-    m_transport = std::make_unique<PipeTransport>(
-        std::move(readFd), std::move(writeFd),
-        PipeTransport::Handlers{[this](std::string&& text) { onMessage(std::move(text)); },
-                                [this] { onClosed(); }});
+    : m_hook(std::move(hook)), m_context(std::make_unique<QObject>()),
+      m_transport(std::make_unique<PipeTransport>(
+          std::move(readFd), std::move(writeFd),
+          PipeTransport::Handlers{[this](std::string&& text) { onMessage(std::move(text)); },
+                                  [this] { onClosed(); }})) {
+    // Only now: the engine may send at once, and the hook answers through m_transport.
+    m_transport->start();
 }
 
 Connection::~Connection() {
-    // The reader must be gone before the state it writes to.
-    m_transport.reset();
+    // The reader may be inside the hook, writing an answer through the transport, or queueing
+    // an event: it is stopped and joined while the transport, the hook, the queue and the
+    // delivery receiver are all whole. Only then do they go, the receiver first (taking any
+    // delivery it had been posted with it), then the members in reverse order.
+    m_transport->stop();
     m_context.reset();
 }
 
@@ -168,11 +173,18 @@ void Connection::sendWithoutReply(const std::string& method, Json params, const 
 }
 
 void Connection::setEventHandler(const std::string& sessionId, EventHandler handler) {
+    std::lock_guard lock(m_mutex);
     m_handlers[sessionId] = std::move(handler);
 }
 
 void Connection::removeEventHandler(const std::string& sessionId) {
+    std::lock_guard lock(m_mutex);
     m_handlers.erase(sessionId);
+}
+
+void Connection::setClosedHandler(std::function<void()> handler) {
+    std::lock_guard lock(m_mutex);
+    m_closedHandler = std::move(handler);
 }
 
 int Connection::defaultTimeoutMs() const {
@@ -279,33 +291,35 @@ void Connection::deliver() {
         if (alive.expired()) return;
         Queued item;
         bool got = false;
-        bool reportClose = false;
+        std::function<void()> closedHandler;
+        EventHandler handler;
         {
             std::lock_guard lock(m_mutex);
             if (m_queue.empty()) {
-                reportClose = m_closed && !m_closedReported;
-                m_closedReported = m_closedReported || reportClose;
+                if (m_closed && !m_closedReported) {
+                    m_closedReported = true;
+                    closedHandler = m_closedHandler;
+                }
             } else {
                 item = std::move(m_queue.front());
                 m_queue.pop_front();
                 got = true;
+                if (item.kind == Queued::Event) {
+                    auto it = m_handlers.find(item.message.json.value("sessionId", std::string()));
+                    // A copy: a handler may remove itself while it runs.
+                    if (it != m_handlers.end()) handler = it->second;
+                }
             }
         }
-        if (reportClose) {
-            if (m_closedHandler) m_closedHandler();
+        if (closedHandler) {
+            closedHandler();
             return;
         }
         if (!got) return;
         switch (item.kind) {
-        case Queued::Event: {
-            const std::string session = item.message.json.value("sessionId", std::string());
-            auto it = m_handlers.find(session);
-            if (it != m_handlers.end()) {
-                EventHandler handler = it->second; // may remove itself while running
-                handler(item.message);
-            }
+        case Queued::Event:
+            if (handler) handler(item.message);
             break;
-        }
         case Queued::Answer: {
             Json& json = item.message.json;
             if (json.contains("error")) {

@@ -68,11 +68,12 @@ class Connection {
     // Sends a call whose answer nobody wants; safe from any thread.
     void sendWithoutReply(const std::string& method, Json params, const std::string& sessionId);
 
-    // Events of one session ("" = the browser's own) go to its handler only.
+    // Events of one session ("" = the browser's own) go to its handler only. Handlers run on
+    // the UI thread; setting them is safe from any thread.
     void setEventHandler(const std::string& sessionId, EventHandler handler);
     void removeEventHandler(const std::string& sessionId);
     // Told once, on the UI thread, after the connection has closed.
-    void setClosedHandler(std::function<void()> handler) { m_closedHandler = std::move(handler); }
+    void setClosedHandler(std::function<void()> handler);
 
     // Fails every pending call and stops the transport.
     void close();
@@ -112,13 +113,17 @@ class Connection {
     void expireAsync();  // with m_mutex held
     static QString errorText(const std::string& method, const Json& error);
 
+    // What the reader thread reads lock-free: atomics, and the hook that is set before the
+    // reader starts and kept until it has been joined.
     std::atomic<std::uint64_t> m_nextId{1};
     std::atomic<int> m_defaultTimeoutMs{0};
-    ReaderHook m_hook;
+    const ReaderHook m_hook;
+
+    // Everything below, up to m_alive, is shared with the reader thread or may be set from
+    // any thread: under m_mutex.
+    mutable std::mutex m_mutex;
     std::function<void()> m_closedHandler;
     std::map<std::string, EventHandler> m_handlers;
-
-    mutable std::mutex m_mutex;
     std::condition_variable m_answered;
     std::map<std::uint64_t, Pending> m_pending;
     std::deque<Queued> m_queue;
@@ -129,7 +134,9 @@ class Connection {
     // Lets deliver() notice that a handler has destroyed the connection.
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
     std::unique_ptr<QObject> m_context; // the UI thread's receiver of queued deliveries
-    std::unique_ptr<PipeTransport> m_transport;
+    // Last, so that it is made after and goes before everything its reader reaches; the
+    // destructor stops the reader before any of that goes.
+    const std::unique_ptr<PipeTransport> m_transport;
 };
 
 } // namespace browser

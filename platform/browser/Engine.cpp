@@ -114,10 +114,9 @@ void shutdownAtExit() {
     Engine::shutdown();
 }
 
-// A page's script dialog (alert, confirm, beforeunload) stops the page until it is answered;
-// nobody is there to answer it, and the UI thread may be waiting on that page, so the reader
-// accepts it on the spot.
-void answerDialogs(Connection& connection, const Json& event) {
+} // namespace
+
+void Engine::answerDialog(Connection& connection, const Json& event) {
     if (event.value("method", std::string()) != "Page.javascriptDialogOpening") return;
     const std::string session = event.value("sessionId", std::string());
     Json params = {{"accept", true}};
@@ -126,8 +125,6 @@ void answerDialogs(Connection& connection, const Json& event) {
         params["promptText"] = p.value("defaultPrompt", std::string());
     connection.sendWithoutReply("Page.handleJavaScriptDialog", params, session);
 }
-
-} // namespace
 
 QString Engine::findExecutable() {
     const QStringList names = {QStringLiteral("chromium"), QStringLiteral("chromium-browser"),
@@ -249,7 +246,7 @@ void Engine::start() {
     theirs.reset();
 
     UniqueFd readEnd(::fcntl(ours.get(), F_DUPFD_CLOEXEC, 0));
-    m_connection = std::make_unique<Connection>(std::move(readEnd), std::move(ours), answerDialogs);
+    m_connection = std::make_unique<Connection>(std::move(readEnd), std::move(ours), answerDialog);
     try {
         m_connection->call("Browser.getVersion");
         m_connection->call("Browser.setDownloadBehavior", {{"behavior", "deny"}});

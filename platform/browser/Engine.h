@@ -76,6 +76,10 @@ class Engine {
     // The engine's file on PATH, or empty.
     static QString findExecutable();
     static QStringList arguments(const QString& profile);
+    // The connection's reader hook: accepts a page's script dialog (alert, confirm, prompt with
+    // its default text, beforeunload) on the spot. Nobody is there to answer it, and the UI
+    // thread may be waiting on that very page.
+    static void answerDialog(Connection& connection, const Json& event);
 
   private:
     Engine(int generation); // throws BrowserError

@@ -54,24 +54,40 @@ PipeTransport::PipeTransport(UniqueFd readFd, UniqueFd writeFd, Handlers handler
     // Writes wait in poll() with a deadline rather than in write(): an engine that stops
     // reading must not hang the UI thread.
     if (m_writeFd.valid()) ::fcntl(m_writeFd.get(), F_SETFL, ::fcntl(m_writeFd.get(), F_GETFL) | O_NONBLOCK);
-    m_reader = std::thread([this] { readLoop(); });
 }
 
 PipeTransport::~PipeTransport() {
+    stop();
+}
+
+void PipeTransport::start() {
+    std::lock_guard lock(m_threadMutex);
+    if (m_reader.joinable() || m_reportedClosed) return;
+    m_reader = std::thread([this] { readLoop(); });
+}
+
+void PipeTransport::stop() {
     m_reportedClosed = true; // the owner is going: no more callbacks
     close();
+    std::lock_guard lock(m_threadMutex);
     if (m_reader.joinable()) m_reader.join();
 }
 
 bool PipeTransport::send(std::string_view message, int timeoutMs) {
     if (m_closed) return false;
     std::lock_guard lock(m_writeMutex);
+    if (m_closed) return false; // closed while this waited for an earlier writer
     const int fd = m_writeFd.get();
     if (fd < 0) return false;
     const bool socket = isSocket(fd);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     const char nul = '\0';
     std::string_view parts[2] = {message, std::string_view(&nul, 1)};
+    bool started = false;
+    const auto fail = [&] {
+        if (started) close();
+        return false;
+    };
     for (std::string_view part : parts) {
         while (!part.empty()) {
             // MSG_NOSIGNAL: a dead engine must give an error here, not a SIGPIPE that ends us.
@@ -79,6 +95,7 @@ bool PipeTransport::send(std::string_view message, int timeoutMs) {
                                : ::write(fd, part.data(), part.size());
             if (n > 0) {
                 part.remove_prefix(std::size_t(n));
+                started = true;
                 continue;
             }
             if (n < 0 && errno == EINTR) continue;
@@ -86,12 +103,12 @@ bool PipeTransport::send(std::string_view message, int timeoutMs) {
                 const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                                       deadline - std::chrono::steady_clock::now())
                                       .count();
-                if (left <= 0 || m_closed) return false;
-                pollfd p{fd, POLLOUT, 0};
-                ::poll(&p, 1, int(std::min<long long>(left, 100)));
+                if (left <= 0 || m_closed) return fail();
+                pollfd p[2] = {{fd, POLLOUT, 0}, {m_wakeRead.get(), POLLIN, 0}};
+                ::poll(p, m_wakeRead.valid() ? 2 : 1, int(std::min<long long>(left, 100)));
                 continue;
             }
-            return false;
+            return fail();
         }
     }
     return true;
@@ -106,7 +123,7 @@ void PipeTransport::close() {
 }
 
 void PipeTransport::finish() {
-    m_closed = true;
+    close(); // wakes writers that wait for room the peer will never make
     if (!m_reportedClosed.exchange(true) && m_handlers.onClosed) m_handlers.onClosed();
 }
 

@@ -52,9 +52,10 @@ class MessageSplitter {
     std::string m_partial;
 };
 
-// A full-duplex stream to the engine over two descriptors (one may serve both ways). A reader
-// thread delivers each message to onMessage and, once the stream has ended or failed, calls
-// onClosed exactly once; both run on the reader thread.
+// A full-duplex stream to the engine over two descriptors (one may serve both ways). Once
+// started, a reader thread delivers each message to onMessage and, once the stream has ended or
+// failed, calls onClosed exactly once; both run on the reader thread, and whatever they use must
+// outlive stop().
 class PipeTransport {
   public:
     struct Handlers {
@@ -63,14 +64,22 @@ class PipeTransport {
     };
 
     PipeTransport(UniqueFd readFd, UniqueFd writeFd, Handlers handlers);
-    ~PipeTransport(); // stops the reader; the handlers are not called afterwards
+    ~PipeTransport(); // stops the reader
     PipeTransport(const PipeTransport&) = delete;
     PipeTransport& operator=(const PipeTransport&) = delete;
 
+    // Starts the reader. Separate from the constructor so that the owner can finish setting up
+    // what the handlers reach (the first message may come at once) before any of them runs.
+    void start();
+    // Closes the stream and waits for the reader to end; no handler runs after it returns, not
+    // even onClosed. Sends still under way fail at once. Not from a handler.
+    void stop();
+
     // Writes message and its NUL; any thread. Fails (false) when the stream is closed, the peer
-    // is gone, or the peer has not taken the bytes within timeoutMs.
+    // is gone, or the peer has not taken the bytes within timeoutMs. A message cut off half way
+    // closes the stream, since the next one would be read as its rest.
     bool send(std::string_view message, int timeoutMs);
-    // Stops reading and writing; the reader reports onClosed if it has not yet.
+    // Stops reading and writing; the reader reports onClosed if it has not yet. Any thread.
     void close();
     bool closed() const { return m_closed.load(); }
 
@@ -78,14 +87,19 @@ class PipeTransport {
     void readLoop();
     void finish();
 
+    // The descriptors and handlers are set before the reader starts and stay until it has
+    // ended; the reader only reads them.
     UniqueFd m_readFd;
     UniqueFd m_writeFd;
-    UniqueFd m_wakeRead; // written to stop the reader's poll
+    // Readable once close() has run, and never drained: it wakes the reader's poll and every
+    // writer's wait for room.
+    UniqueFd m_wakeRead;
     UniqueFd m_wakeWrite;
     Handlers m_handlers;
     std::mutex m_writeMutex;
     std::atomic<bool> m_closed{false};
     std::atomic<bool> m_reportedClosed{false};
+    std::mutex m_threadMutex; // start() and stop() from different threads
     std::thread m_reader;
 };
 

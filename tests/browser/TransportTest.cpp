@@ -1,6 +1,6 @@
 // The protocol client against a scripted engine on the other end of a socket pair: framing,
 // ids, held-back events, time limits and closing.
-#include "platform/browser/BrowserView.h"
+#include "platform/browser/BrowserError.h"
 #include "platform/browser/Connection.h"
 #include "platform/browser/Pixels.h"
 
@@ -253,6 +253,26 @@ TEST(Connection, ClosingFailsEveryPendingCall) {
     EXPECT_TRUE(c.closed());
     (void)QTest::qWaitFor([&] { return failures == 3; }, 5000);
     EXPECT_EQ(failures, 3);
+}
+
+TEST(Connection, AMessageCutOffByItsTimeLimitClosesTheConnection) {
+    // The far end takes nothing, so a message larger than the socket's buffer is cut off when
+    // its time runs out. What went out is half a message: anything sent after it would be read
+    // as its rest, so the connection must not go on.
+    int fds[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds), 0);
+    UniqueFd engineEnd(fds[1]);
+    UniqueFd ours(fds[0]);
+    UniqueFd readEnd(::dup(ours.get()));
+    Connection c(std::move(readEnd), std::move(ours));
+    bool closedTold = false;
+    c.setClosedHandler([&] { closedTold = true; });
+
+    const std::string big(4 << 20, 'x');
+    EXPECT_THROW(c.call("Page.setDocumentContent", {{"html", big}}, {}, 200), BrowserError);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return closedTold; }, 5000));
+    EXPECT_TRUE(c.closed());
+    EXPECT_THROW(c.call("Browser.getVersion", Json::object(), {}, 200), BrowserError);
 }
 
 } // namespace
