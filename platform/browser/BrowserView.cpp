@@ -73,8 +73,9 @@ std::unique_ptr<PageSession> BrowserView::makePage() {
         Engine& engine = Engine::shared();
         engine.connection().setClosedHandler(recoverViews);
         try {
-            auto page = std::make_unique<PageSession>(engine, m_size, m_setup, m_live, events);
+            auto page = std::make_unique<PageSession>(engine, layoutSize(), m_setup, m_live, events);
             page->setDeadline(m_deadline);
+            page->setBeyondViewport(m_size.height() > m_layoutHeight);
             return page;
         } catch (const BrowserTimeout&) {
             // The engine itself does not answer (a page can hold up its browser process, say
@@ -196,7 +197,12 @@ QString BrowserView::evaluate(const QString& expression, int timeoutMs) {
 }
 
 void BrowserView::resize(int width, int height) {
-    if (width < 1 || height < 1 || width > maxDimension || height > maxDimension)
+    resize(width, height, height);
+}
+
+void BrowserView::resize(int width, int height, int layoutHeight) {
+    if (width < 1 || height < 1 || width > maxDimension || height > maxDimension || layoutHeight < 1 ||
+        layoutHeight > height)
         throw BrowserError(
             QStringLiteral("The browser view cannot be %1 x %2 pixels: each side must be from 1 "
                            "to %3 pixels.")
@@ -204,14 +210,18 @@ void BrowserView::resize(int width, int height) {
                 .arg(height)
                 .arg(maxDimension));
     m_size = QSize(width, height);
+    m_layoutHeight = layoutHeight;
     // Without a running page the size waits for the next one, which is made at this size.
-    if (PageSession* s = runningPage()) s->applySize(m_size);
+    if (PageSession* s = runningPage()) {
+        s->applySize(layoutSize());
+        s->setBeyondViewport(height > layoutHeight);
+    }
 }
 
 void BrowserView::setLiveView(bool live) {
     if (live == m_live) return;
     m_live = live;
-    if (PageSession* s = runningPage()) s->setLive(live, m_size);
+    if (PageSession* s = runningPage()) s->setLive(live, layoutSize());
 }
 
 QImage BrowserView::liveFrame() const {
@@ -262,6 +272,12 @@ bool BrowserView::draw(gdi::HDC dc, const gdi::RECT& bounds) {
             ~RestartIdle() { timer.start(engine::idleReleaseMs()); }
         } restartIdle{m_idle};
         const std::uint64_t generation = eventLoopGeneration();
+        // A picture taken in pieces (only part of the bounds is drawn now) shows one moment:
+        // the page's time stands still from its first piece until the event loop runs again.
+        if ((x0 > 0 || y0 > 0 || x1 < bw || y1 < bh) && !s.timeHeld()) {
+            s.holdTime();
+            QTimer::singleShot(0, this, [this] { releaseTime(); });
+        }
         ScrollQuery query = s.scrollQuery();
         // Whichever way this ends, no answer is left waiting for a caller that has gone.
         struct Settle {
@@ -295,6 +311,10 @@ bool BrowserView::draw(gdi::HDC dc, const gdi::RECT& bounds) {
         m_lastDrawError = QStringLiteral("Not enough memory to draw the page.");
         return false;
     }
+}
+
+void BrowserView::releaseTime() {
+    if (m_session) m_session->releaseTime();
 }
 
 void BrowserView::sendMouse(MouseAction action, int x, int y, MouseButton button, int buttons, int modifiers,

@@ -52,7 +52,12 @@ class BrowserView : public QObject {
     // The layout viewport, in pixels. Sizes outside 1..maxDimension are refused (BrowserError)
     // and the view keeps its size.
     void resize(int width, int height); // throws BrowserError
+    // The same for a view that reaches below its layout viewport: the page is laid out in a
+    // viewport layoutHeight pixels high (what its vh units mean), and the view shows height
+    // pixels of it, as a whole-page picture does.
+    void resize(int width, int height, int layoutHeight); // throws BrowserError
     QSize size() const { return m_size; }
+    int layoutHeight() const { return m_layoutHeight; }
     // The last address navigated to, as passed.
     QString address() const { return m_address; }
     // The main frame of the last navigation: its documentComplete is the page's.
@@ -81,6 +86,11 @@ class BrowserView : public QObject {
     // page whose network never goes quiet is taken as it is at networkBy. Throws BrowserError
     // (BrowserTimeout past the deadline) when the page does not answer.
     void settle(std::chrono::steady_clock::time_point networkBy, int quietMs = 500);
+    // Makes the view as tall as the document (at most maxHeight), keeping the layout viewport's
+    // height: lazy content is brought into a viewport once so that it loads, the page settles,
+    // and the height is measured again until it holds, for at most maxRounds rounds (a page
+    // that grows each time it is shown, endless scrolling, stops there). Returns the height.
+    int growToDocument(int maxHeight, std::chrono::steady_clock::time_point networkBy, int maxRounds = 8);
 
     // Draws the whole view scaled into bounds on dc; only what falls inside the DC's clip box
     // is captured and written. Returns false when nothing could be drawn (engine failure; the
@@ -128,7 +138,11 @@ class BrowserView : public QObject {
     // shows it once more.
     void recover();
 
+    QSize layoutSize() const { return {m_size.width(), m_layoutHeight}; }
+    void releaseTime();
+
     QSize m_size{initialWidth, initialHeight};
+    int m_layoutHeight = initialHeight;
     QString m_address;
     QUrl m_url;
     PageSetup m_setup;

@@ -102,6 +102,7 @@ PageSession::~PageSession() {
 
 void PageSession::close() noexcept {
     *m_self = nullptr;
+    releaseTime();
     if (!m_sessionId.empty()) sessionsById().erase(m_sessionId);
     Engine* e = Engine::current();
     if (!e || e->generation() != m_generation) return;
@@ -349,8 +350,40 @@ std::uint64_t PageSession::sendCapture(const CaptureRegion& r, double scale, QPo
                        {"height", double(r.height()) / scale},
                        {"scale", scale}};
     engine::countScreenshot();
-    return send("Page.captureScreenshot", {{"format", "png"}, {"clip", clip}, {"optimizeForSpeed", true}},
-                captureLimitMs(r.width() * r.height()));
+    Json params = {{"format", "png"}, {"clip", clip}, {"optimizeForSpeed", true}};
+    if (m_beyondViewport) params["captureBeyondViewport"] = true;
+    return send("Page.captureScreenshot", std::move(params), captureLimitMs(r.width() * r.height()));
+}
+
+void PageSession::holdTime() {
+    if (m_pauseCall) return;
+    std::vector<std::uint64_t> calls;
+    calls.push_back(send("Animation.enable", Json::object()));
+    calls.push_back(send("Animation.setPlaybackRate", {{"playbackRate", 0}}));
+    calls.push_back(send("Debugger.enable", Json::object()));
+    for (std::uint64_t id : calls)
+        wait(id, "held still");
+    // A script that stops in the debugger holds the page's timers and frame callbacks; the
+    // engine goes on answering and drawing meanwhile. Its answer comes only when the page runs
+    // again, and nobody waits for it.
+    m_pauseCall = send("Runtime.evaluate", {{"expression", "debugger"}}, engine::callTimeoutMs());
+    // Answered from inside the pause: once this is back, the page stands still.
+    call("Runtime.evaluate", {{"expression", "0"}});
+}
+
+void PageSession::releaseTime() {
+    if (!m_pauseCall) return;
+    const std::uint64_t pause = std::exchange(m_pauseCall, 0);
+    if (!current()) return;
+    try {
+        connection().abandon(pause);
+        connection().sendWithoutReply("Debugger.resume", Json::object(), m_sessionId);
+        connection().sendWithoutReply("Debugger.disable", Json::object(), m_sessionId);
+        connection().sendWithoutReply("Animation.setPlaybackRate", {{"playbackRate", 1}}, m_sessionId);
+        connection().sendWithoutReply("Animation.disable", Json::object(), m_sessionId);
+    } catch (const BrowserError&) {
+        // The engine is going; the page goes with it.
+    }
 }
 
 int PageSession::captureLimitMs(std::int64_t pixels) const {

@@ -80,7 +80,18 @@ class PageSession {
     std::size_t requestsUnderWay() const { return m_requests.size(); }
     Clock::time_point networkChanged() const { return m_networkChanged; }
 
-    void applySize(QSize size); // without waiting for the engine
+    void applySize(QSize size); // the layout viewport, without waiting for the engine
+    // The view reaches below the layout viewport (a whole-page picture whose viewport-relative
+    // layout keeps the height given): captures then draw beyond the viewport.
+    void setBeyondViewport(bool beyond) { m_beyondViewport = beyond; }
+
+    // Holds the page's time while a picture is taken in pieces: animations and transitions stop
+    // and the page's script is paused, so that no timer or frame callback runs between the
+    // pieces; the engine still draws. Throws BrowserError when the page does not answer.
+    void holdTime();
+    // Lets time run again; nothing is waited for.
+    void releaseTime();
+    bool timeHeld() const { return m_pauseCall != 0; }
     void setLive(bool live, QSize size);
     QImage liveFrame() const { return m_liveFrame; }
 
@@ -120,6 +131,8 @@ class PageSession {
     bool m_probing = false;
     bool m_live = false;
     bool m_loaded = false;
+    bool m_beyondViewport = false;
+    std::uint64_t m_pauseCall = 0;  // the script call that stands paused while time is held
     std::uint64_t m_navigation = 0; // counts navigations; answers to older ones are dropped
     QString m_navigationError;
     std::optional<Clock::time_point> m_deadline;

@@ -12,12 +12,13 @@ namespace browser {
 
 namespace {
 
-// Runs in the page: fonts, then every image that lies (partly) in the view decoded, then two
-// frames, so that what was decoded has been drawn too. An image that fails counts as done.
+// Runs in the page: fonts, then every image that lies (partly) in the picture (%1 rows, which
+// may reach below the viewport) decoded, then two frames, so that what was decoded has been
+// drawn too. An image that fails counts as done.
 constexpr const char* settleScript = R"JS(
 (async () => {
   if (document.fonts) await document.fonts.ready;
-  const w = innerWidth, h = innerHeight;
+  const w = innerWidth, h = Math.max(innerHeight, %1);
   const seen = [...document.images].filter(i => {
     const r = i.getBoundingClientRect();
     return r.bottom > 0 && r.right > 0 && r.top < h && r.left < w;
@@ -52,7 +53,27 @@ void BrowserView::settle(std::chrono::steady_clock::time_point networkBy, int qu
         spinFor(int(std::min<long long>({50, left, std::max<long long>(1, quietMs - quietFor)})));
         if (!s.current()) throw BrowserError(QStringLiteral("The page has crashed."));
     }
-    evaluate(QString::fromLatin1(settleScript), engine::callTimeoutMs());
+    evaluate(QString::fromLatin1(settleScript).arg(m_size.height()), engine::callTimeoutMs());
+}
+
+int BrowserView::growToDocument(int maxHeight, std::chrono::steady_clock::time_point networkBy,
+                                int maxRounds) {
+    const int width = m_size.width();
+    const int layout = m_layoutHeight;
+    int height = m_size.height();
+    for (int round = 0; round < maxRounds; ++round) {
+        const int measured = std::clamp(documentSize().height(), layout, maxHeight);
+        if (round > 0 && measured == height) break;
+        height = measured;
+        // Lazy images and content that loads as it is scrolled to come only when a viewport
+        // reaches them: the viewport takes the whole document for a moment, the page settles,
+        // and the layout goes back to its own viewport before it is measured again.
+        resize(width, height, height);
+        settle(networkBy);
+        resize(width, height, layout);
+        settle(networkBy);
+    }
+    return height;
 }
 
 } // namespace browser
