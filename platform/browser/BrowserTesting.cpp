@@ -1,7 +1,7 @@
 #include "platform/browser/BrowserTesting.h"
-#include "platform/browser/CallLimits.h"
 
 #include "platform/browser/BrowserView.h"
+#include "platform/browser/CallLimits.h"
 #include "platform/browser/Engine.h"
 #include "platform/browser/PageSession.h"
 
