@@ -116,9 +116,27 @@ CaptureRunner::~CaptureRunner() {
 }
 
 void CaptureRunner::run(JobSource& source) {
-    while (const std::optional<Job> job = source.next())
+    std::optional<Job> job = source.next();
+    if (!job) return;
+    warmUp();
+    for (; job; job = source.next())
         capturePage(*job);
     m_writer.wait();
+}
+
+void CaptureRunner::warmUp() {
+    // The engine starts with the first navigation, which takes seconds on a busy machine (and
+    // several engines of a batch start at once): that is not the page's time, so it happens
+    // here, on an empty page, before the first page's time limit starts.
+    const Deadline deadline = Clock::now() + std::chrono::seconds(std::max(m_options.timeoutS, 60));
+    m_view->setDeadline(deadline);
+    try {
+        m_view->resize(m_options.width, m_options.height);
+        loadPage(QStringLiteral("about:blank"), deadline);
+    } catch (const browser::BrowserError&) {
+        // The first page tries again and tells what fails.
+    }
+    m_view->setDeadline(std::nullopt);
 }
 
 QString CaptureRunner::ranOut(const QString& doing) const {

@@ -47,6 +47,8 @@ class CaptureRunner {
         QRect part;
     };
 
+    // Starts the engine before the first page.
+    void warmUp();
     // One page from start to end: navigate, wait, the page's scripts, measure, render, write.
     void capturePage(const Job& job);
 

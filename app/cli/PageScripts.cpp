@@ -66,6 +66,8 @@ bool waitForElement(browser::BrowserView& view, const QString& css, Deadline dea
 void runScript(browser::BrowserView& view, const QString& code, Deadline deadline) {
     try {
         view.evaluate(code, msLeft(deadline));
+    } catch (const browser::BrowserTimeout&) {
+        throw;
     } catch (const browser::BrowserError& e) {
         throw browser::BrowserError(QStringLiteral("--javascript: %1").arg(e.text()));
     }

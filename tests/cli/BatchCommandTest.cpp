@@ -1,0 +1,208 @@
+// Batches end to end: several engines, shards as separate processes, the report, skipping.
+#include "CliTestSupport.h"
+
+#include <QDeadlineTimer>
+#include <QDirIterator>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <QThread>
+#include <csignal>
+#include <map>
+#include <set>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace clitest;
+
+namespace {
+
+QByteArray colourPage(const char* colour) {
+    return QByteArray("<html><body style='margin:0;background:") + colour + "'></body></html>";
+}
+
+std::vector<QJsonObject> jsonLines(const QByteArray& text) {
+    std::vector<QJsonObject> lines;
+    for (const QByteArray& line : text.split('\n')) {
+        if (line.isEmpty()) continue;
+        const QJsonDocument d = QJsonDocument::fromJson(line);
+        EXPECT_TRUE(d.isObject()) << line.toStdString();
+        lines.push_back(d.object());
+    }
+    return lines;
+}
+
+// The helper processes of the tool: its children started with the hidden option.
+std::vector<pid_t> helpersOf(qint64 tool) {
+    std::vector<pid_t> helpers;
+    QDirIterator it(QStringLiteral("/proc"), QDir::Dirs | QDir::NoDotAndDotDot);
+    while (it.hasNext()) {
+        it.next();
+        bool isPid = false;
+        const pid_t pid = it.fileName().toInt(&isPid);
+        if (!isPid) continue;
+        QFile stat(it.filePath() + QStringLiteral("/stat"));
+        if (!stat.open(QIODevice::ReadOnly)) continue;
+        const QByteArray text = stat.readAll();
+        // pid (name) state ppid ...: the name may hold blanks, so read after its last ')'.
+        const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() < 2 || fields[1].toLongLong() != tool) continue;
+        QFile cmdline(it.filePath() + QStringLiteral("/cmdline"));
+        if (cmdline.open(QIODevice::ReadOnly) && cmdline.readAll().contains("--worker-process"))
+            helpers.push_back(pid);
+    }
+    return helpers;
+}
+
+class BatchCommand : public CliTest {
+  protected:
+    QString writeBatch(const QStringList& lines) {
+        return write(QStringLiteral("list.txt"), lines.join(QLatin1Char('\n')).toUtf8() + "\n");
+    }
+};
+
+// Pages spread over three engines all come out as with one; the exit status is that of the
+// first failing page in batch order, although a later page failed earlier in time.
+TEST_F(BatchCommand, SeveralEnginesWriteEveryPageAndTellTheFirstFailureInBatchOrder) {
+    const char* colours[] = {"#c33", "#3c3", "#33c", "#cc3"};
+    QStringList lines;
+    // Never finishes loading: fails only once its time limit has passed.
+    ASSERT_EQ(mkfifo(path("never.html").toLocal8Bit().constData(), 0600), 0);
+    lines << "never.html o0.png";
+    write("first.html", colourPage("#888"));
+    lines << "first.html no-such-folder/o1.png"; // fails at once, with status 5
+    for (int i = 0; i < 4; ++i) {
+        write(QStringLiteral("p%1.html").arg(i), colourPage(colours[i]));
+        lines << QStringLiteral("p%1.html o%2.png").arg(i).arg(i + 2);
+    }
+    const Outcome r = run({"--jobs", "3", "--timeout", "5", "--width", "200", "--height", "150", "--report",
+                           "report.jsonl", "--batch", writeBatch(lines)});
+    EXPECT_EQ(r.status, 3) << r.err.toStdString();
+    for (int i = 0; i < 4; ++i)
+        EXPECT_TRUE(near(pixelOf(QStringLiteral("o%1.png").arg(i + 2), 100, 75), QColor(colours[i]).rgb(), 0))
+            << i;
+    EXPECT_FALSE(QFile::exists(path("o0.png")));
+
+    // One whole line per page on standard error, whatever order the pages ended in.
+    const QStringList errLines = r.err.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    EXPECT_EQ(errLines.size(), 6) << r.err.toStdString();
+    static const QRegularExpression wellFormed(QStringLiteral(
+        "^(\\d/6 p\\d\\.html -> o\\d\\.png \\(200 x 150\\)|velmora-capture: \\S+\\.html: .+)$"));
+    for (const QString& line : errLines)
+        EXPECT_TRUE(wellFormed.match(line).hasMatch()) << line.toStdString();
+
+    QFile report(path("report.jsonl"));
+    ASSERT_TRUE(report.open(QIODevice::ReadOnly));
+    std::map<int, QJsonObject> byIndex;
+    for (const QJsonObject& o : jsonLines(report.readAll()))
+        EXPECT_TRUE(byIndex.emplace(o["index"].toInt(), o).second) << "each page is reported once";
+    ASSERT_EQ(byIndex.size(), 6u);
+    EXPECT_EQ(byIndex[0]["status"].toInt(), 3);
+    EXPECT_TRUE(byIndex[0]["message"].toString().contains("did not finish loading"));
+    EXPECT_EQ(byIndex[1]["status"].toInt(), 5);
+    EXPECT_TRUE(byIndex[1]["message"].toString().contains("o1.png"));
+    for (int i = 2; i < 6; ++i) {
+        const QJsonObject& o = byIndex[i];
+        EXPECT_EQ(o["status"].toInt(), 0);
+        EXPECT_EQ(o["address"].toString(), QStringLiteral("p%1.html").arg(i - 2));
+        EXPECT_EQ(o["width"].toInt(), 200);
+        EXPECT_EQ(o["height"].toInt(), 150);
+        EXPECT_EQ(o["bytes"].toInteger(), QFileInfo(path(o["output"].toString())).size());
+        EXPECT_GT(o["ms"].toInteger(), 0);
+        EXPECT_FALSE(o["skipped"].toBool());
+    }
+}
+
+// A helper process that dies fails the page it held, and the pages after it get a new one.
+TEST_F(BatchCommand, AHelperThatDiesFailsItsPageAndTheBatchGoesOn) {
+    // Both helpers get a page that the server holds back until the test lets it go.
+    LocalServer server(colourPage("#33c"));
+    ASSERT_GT(server.port(), 0);
+    write("after.html", colourPage("#3c3"));
+    QProcess p;
+    start(p, {"--jobs", "2", "--timeout", "60", "--width", "200", "--height", "150", "--batch",
+              writeBatch({server.url("/hold-a") + " a.png", server.url("/hold-b") + " b.png",
+                          "after.html after.png"})});
+    QDeadlineTimer deadline(60000);
+    while (server.heldRequests() < 2 && !deadline.hasExpired())
+        QThread::msleep(20);
+    ASSERT_EQ(server.heldRequests(), 2);
+    const std::vector<pid_t> helpers = helpersOf(p.processId());
+    ASSERT_EQ(helpers.size(), 2u);
+    ASSERT_EQ(::kill(helpers[0], SIGKILL), 0);
+    server.release();
+
+    const Outcome r = finish(p, 90000);
+    EXPECT_EQ(r.status, 3) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains("was killed by signal 9")) << r.err.toStdString();
+    EXPECT_EQ(r.err.count("velmora-capture: "), 1) << r.err.toStdString();
+    // One held page failed with its helper; the other was written.
+    EXPECT_NE(QFile::exists(path("a.png")), QFile::exists(path("b.png"))) << r.err.toStdString();
+    const QString held = QFile::exists(path("a.png")) ? "a.png" : "b.png";
+    EXPECT_TRUE(near(pixelOf(held, 100, 75), qRgb(0x33, 0x33, 0xcc), 0));
+    EXPECT_TRUE(near(pixelOf("after.png", 100, 75), qRgb(0x33, 0xcc, 0x33), 0)) << r.err.toStdString();
+}
+
+// Three shards run as separate processes, as a cluster's tasks would, take every line once;
+// the second and third get their shard from the scheduler's variables.
+TEST_F(BatchCommand, ThreeShardsCoverEveryLineExactlyOnce) {
+    write("page.html", colourPage("#c3c"));
+    QStringList lines{"# the pages"};
+    for (int i = 0; i < 8; ++i) {
+        lines << QStringLiteral("page.html o%1.png").arg(i);
+        if (i == 3)
+            lines << ""
+                  << "# a comment does not count";
+    }
+    const QString list = writeBatch(lines);
+    const QStringList common{"--jobs", "1", "--width", "100", "--height", "100", "--batch", list};
+    QProcess shards[3];
+    shards[0].setProcessEnvironment(QProcessEnvironment::systemEnvironment());
+    QProcessEnvironment kubernetes = QProcessEnvironment::systemEnvironment();
+    kubernetes.insert("JOB_COMPLETION_INDEX", "1");
+    shards[1].setProcessEnvironment(kubernetes);
+    QProcessEnvironment slurm = QProcessEnvironment::systemEnvironment();
+    slurm.insert("SLURM_ARRAY_TASK_ID", "7");
+    slurm.insert("SLURM_ARRAY_TASK_MIN", "5");
+    slurm.insert("SLURM_ARRAY_TASK_COUNT", "3");
+    shards[2].setProcessEnvironment(slurm);
+    start(shards[0], QStringList{"--shard", "0/3", "--report", "r0.jsonl"} + common);
+    start(shards[1], QStringList{"--shard-count", "3", "--report", "r1.jsonl"} + common);
+    start(shards[2], QStringList{"--report", "r2.jsonl"} + common);
+    std::multiset<int> taken;
+    for (int k = 0; k < 3; ++k) {
+        const Outcome r = finish(shards[k], 120000);
+        ASSERT_EQ(r.status, 0) << k << ": " << r.err.toStdString();
+        QFile report(path(QStringLiteral("r%1.jsonl").arg(k)));
+        ASSERT_TRUE(report.open(QIODevice::ReadOnly));
+        for (const QJsonObject& o : jsonLines(report.readAll())) {
+            const int index = o["index"].toInt();
+            EXPECT_EQ(index % 3, k);
+            EXPECT_EQ(o["output"].toString(), QStringLiteral("o%1.png").arg(index));
+            taken.insert(index);
+        }
+    }
+    EXPECT_EQ(taken, (std::multiset<int>{0, 1, 2, 3, 4, 5, 6, 7}));
+    for (int i = 0; i < 8; ++i)
+        EXPECT_TRUE(QFile::exists(path(QStringLiteral("o%1.png").arg(i)))) << i;
+}
+
+TEST_F(BatchCommand, SkipExistingLeavesOutputsThatAreThereAndReportsThemSkipped) {
+    write("page.html", colourPage("#3cc"));
+    write("o1.png", "not touched");
+    const Outcome r = run({"--skip-existing", "--report", "-", "--width", "100", "--height", "100", "--batch",
+                           writeBatch({"page.html o0.png", "page.html o1.png"})});
+    ASSERT_EQ(r.status, 0) << r.err.toStdString();
+    QFile kept(path("o1.png"));
+    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+    EXPECT_EQ(kept.readAll(), QByteArray("not touched"));
+    EXPECT_TRUE(near(pixelOf("o0.png", 50, 50), qRgb(0x33, 0xcc, 0xcc), 0));
+    const std::vector<QJsonObject> report = jsonLines(r.out);
+    ASSERT_EQ(report.size(), 2u) << r.out.toStdString();
+    for (const QJsonObject& o : report) {
+        EXPECT_EQ(o["status"].toInt(), 0);
+        EXPECT_EQ(o["skipped"].toBool(), o["index"].toInt() == 1) << QJsonDocument(o).toJson().toStdString();
+    }
+}
+
+} // namespace

@@ -1,0 +1,166 @@
+// Running the real velmora-capture on pages a test writes into a folder of its own.
+#pragma once
+
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <arpa/inet.h>
+#include <condition_variable>
+#include <gtest/gtest.h>
+#include <mutex>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace clitest {
+
+inline const QString kProgram = QStringLiteral(VELMORA_CAPTURE_PATH);
+
+struct Outcome {
+    int status = -1; // -1: did not end in time; -2: crashed
+    QByteArray out;
+    QString err;
+};
+
+inline bool near(QRgb a, QRgb b, int tolerance) {
+    return std::abs(qRed(a) - qRed(b)) <= tolerance && std::abs(qGreen(a) - qGreen(b)) <= tolerance &&
+           std::abs(qBlue(a) - qBlue(b)) <= tolerance;
+}
+
+// An HTTP server on the loopback address that answers every request with one page and keeps
+// the requests' heads. Requests for a path that starts with /hold get no answer until release().
+class LocalServer {
+  public:
+    explicit LocalServer(QByteArray page) : m_page(std::move(page)) {
+        m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof a;
+        if (::bind(m_fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(m_fd, 16) != 0 ||
+            ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&a), &size) != 0)
+            return;
+        m_port = ntohs(a.sin_port);
+        m_thread = std::thread([this] { serve(); });
+    }
+    ~LocalServer() {
+        release();
+        ::shutdown(m_fd, SHUT_RDWR);
+        if (m_thread.joinable()) m_thread.join();
+        for (std::thread& t : m_clients)
+            t.join();
+        ::close(m_fd);
+    }
+    int port() const { return m_port; }
+    QString url(const QString& path) const {
+        return QStringLiteral("http://127.0.0.1:%1%2").arg(m_port).arg(path);
+    }
+    QByteArray requestFor(const QByteArray& path) {
+        std::lock_guard lock(m_mutex);
+        for (const QByteArray& head : m_heads)
+            if (head.startsWith("GET " + path + " ")) return head;
+        return {};
+    }
+    int heldRequests() {
+        std::lock_guard lock(m_mutex);
+        return m_held;
+    }
+    void release() {
+        std::lock_guard lock(m_mutex);
+        m_released = true;
+        m_changed.notify_all();
+    }
+
+  private:
+    void serve() {
+        for (;;) {
+            const int client = ::accept4(m_fd, nullptr, nullptr, SOCK_CLOEXEC);
+            if (client < 0) return;
+            m_clients.emplace_back([this, client] { answer(client); });
+        }
+    }
+    void answer(int client) {
+        QByteArray head;
+        char buffer[4096];
+        while (!head.contains("\r\n\r\n")) {
+            const ssize_t n = ::recv(client, buffer, sizeof buffer, 0);
+            if (n <= 0) break;
+            head.append(buffer, n);
+        }
+        {
+            std::unique_lock lock(m_mutex);
+            m_heads.push_back(head);
+            if (head.startsWith("GET /hold")) {
+                ++m_held;
+                m_changed.wait(lock, [this] { return m_released; });
+            }
+        }
+        const QByteArray answer = "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nConnection: close\r\n"
+                                  "Content-Length: " +
+                                  QByteArray::number(m_page.size()) + "\r\n\r\n" + m_page;
+        ::send(client, answer.constData(), std::size_t(answer.size()), MSG_NOSIGNAL);
+        ::close(client);
+    }
+
+    QByteArray m_page;
+    int m_fd = -1;
+    int m_port = 0;
+    std::thread m_thread;
+    std::vector<std::thread> m_clients;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::vector<QByteArray> m_heads;
+    int m_held = 0;
+    bool m_released = false;
+};
+
+class CliTest : public ::testing::Test {
+  protected:
+    QString write(const QString& name, const QByteArray& content) {
+        const QString path = dir.filePath(name);
+        QFile f(path);
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly)) << path.toStdString();
+        f.write(content);
+        return path;
+    }
+    QString path(const QString& name) const { return dir.filePath(name); }
+
+    // Starts the tool in the test's folder; the caller waits for it.
+    void start(QProcess& p, const QStringList& arguments) {
+        p.setWorkingDirectory(dir.path());
+        p.start(kProgram, arguments);
+        ASSERT_TRUE(p.waitForStarted());
+    }
+    static Outcome finish(QProcess& p, int timeoutMs) {
+        Outcome r;
+        if (!p.waitForFinished(timeoutMs)) {
+            p.kill();
+            p.waitForFinished();
+            return r;
+        }
+        r.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2;
+        r.out = p.readAllStandardOutput();
+        r.err = QString::fromLocal8Bit(p.readAllStandardError());
+        return r;
+    }
+    Outcome run(const QStringList& arguments, int timeoutMs = 90000, const QByteArray& input = {}) {
+        QProcess p;
+        start(p, arguments);
+        if (!input.isNull()) p.write(input);
+        p.closeWriteChannel();
+        return finish(p, timeoutMs);
+    }
+    // The colour at (x, y) of a picture file, or 0 when it cannot be read.
+    QRgb pixelOf(const QString& name, int x, int y) {
+        const QImage image(path(name));
+        return image.isNull() ? 0 : image.pixel(x, y);
+    }
+
+    QTemporaryDir dir{QDir::tempPath() + QStringLiteral("/velmora-cli-XXXXXX")};
+};
+
+} // namespace clitest

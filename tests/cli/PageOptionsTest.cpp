@@ -1,0 +1,192 @@
+// What the tool does to a page before its picture: scripts, waits, hidden elements, one
+// element's box, what the page is told (agent, headers, cookies, media), and where its HTML
+// comes from.
+#include "CliTestSupport.h"
+
+#include <QElapsedTimer>
+
+using namespace clitest;
+
+namespace {
+
+QByteArray whitePage(const QByteArray& body = {}) {
+    return "<html><body style='margin:0;background:#fff'>" + body + "</body></html>";
+}
+
+class PageOptions : public CliTest {};
+
+TEST_F(PageOptions, ScriptsRunAfterLoadAndBeforeThePicture) {
+    const QString page = write("page.html", whitePage());
+    write("later.js",
+          "new Promise(done => setTimeout(() => { document.body.style.background = '#3c3'; done(); }, "
+          "300))");
+    struct Case {
+        QStringList args;
+        int status;
+        QRgb colour;
+        const char* says;
+    } const cases[] = {
+        {{"--javascript", "document.body.style.background = '#c33'"}, 0, qRgb(0xcc, 0x33, 0x33), nullptr},
+        // The promise the script ends with is waited for.
+        {{"--javascript-file", "later.js"}, 0, qRgb(0x33, 0xcc, 0x33), nullptr},
+        {{"--javascript", "throw new Error('no way')"}, 3, 0, "no way"},
+        {{"--javascript", "for (;;) {}", "--timeout", "3"}, 3, 0, "running the script"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args.join(' ').toStdString());
+        QFile::remove(path("out.png"));
+        const Outcome r = run(QStringList(c.args) << "--width"
+                                                  << "100"
+                                                  << "--height"
+                                                  << "100" << page << "out.png");
+        EXPECT_EQ(r.status, c.status) << r.err.toStdString();
+        if (c.status == 0) {
+            EXPECT_TRUE(near(pixelOf("out.png", 50, 50), c.colour, 0));
+        } else {
+            EXPECT_TRUE(r.err.contains(c.says)) << r.err.toStdString();
+            EXPECT_FALSE(QFile::exists(path("out.png")));
+        }
+    }
+}
+
+TEST_F(PageOptions, WaitForWaitsUntilAnElementMatchesAndGivesUpAtTheLimit) {
+    const QString page =
+        write("late.html",
+              whitePage("<script>setTimeout(() => { const d = document.createElement('div'); d.id = 'late';"
+                        "d.style.cssText = 'position:absolute;inset:0;background:#33c';"
+                        "document.body.appendChild(d); }, 700)</script>"));
+    Outcome r = run({"--wait-for", "#late", "--width", "100", "--height", "100", page, "out.png"});
+    ASSERT_EQ(r.status, 0) << r.err.toStdString();
+    EXPECT_TRUE(near(pixelOf("out.png", 50, 50), qRgb(0x33, 0x33, 0xcc), 0));
+
+    QElapsedTimer clock;
+    clock.start();
+    r = run({"--wait-for", "#never", "--timeout", "2", page, "never.png"});
+    EXPECT_EQ(r.status, 3);
+    EXPECT_TRUE(r.err.contains("no element matched \"#never\"")) << r.err.toStdString();
+    EXPECT_LT(clock.elapsed(), 15000);
+    EXPECT_FALSE(QFile::exists(path("never.png")));
+
+    r = run({"--wait-for", "div[", page, "bad.png"});
+    EXPECT_EQ(r.status, 3);
+    EXPECT_TRUE(r.err.contains("not a valid CSS selector")) << r.err.toStdString();
+}
+
+// Hidden elements keep their room: what comes after them stays where it was.
+TEST_F(PageOptions, HideLeavesTheLayoutAsItWas) {
+    const QString page =
+        write("ads.html", whitePage("<div class='ad' style='height:100px;background:#c33'></div>"
+                                    "<div style='height:100px;background:#33c'></div>"
+                                    "<div id='banner' style='height:100px;background:#3c3'></div>"));
+    const Outcome r =
+        run({"--hide", ".ad", "--hide", "#banner", "--width", "100", "--height", "300", page, "out.png"});
+    ASSERT_EQ(r.status, 0) << r.err.toStdString();
+    EXPECT_TRUE(near(pixelOf("out.png", 50, 50), qRgb(255, 255, 255), 0));
+    EXPECT_TRUE(near(pixelOf("out.png", 50, 150), qRgb(0x33, 0x33, 0xcc), 0));
+    EXPECT_TRUE(near(pixelOf("out.png", 50, 250), qRgb(255, 255, 255), 0));
+}
+
+// The element's own box, also when it lies below the view; left red, right blue, so that a
+// shift or a scale shows.
+TEST_F(PageOptions, SelectorPicturesTheElementsBoxWhereverItIs) {
+    const QString page = write(
+        "deep.html",
+        whitePage("<div id='card' style='position:absolute;left:40px;top:1500px;width:120px;height:80px'>"
+                  "<div style='float:left;width:60px;height:80px;background:#c33'></div>"
+                  "<div style='float:left;width:60px;height:80px;background:#33c'></div></div>"));
+    struct Case {
+        int size;
+        QSize picture;
+    } const cases[] = {{100, {120, 80}}, {200, {240, 160}}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.size);
+        const Outcome r = run({"--selector", "#card", "--size", QString::number(c.size), page, "card.png"});
+        ASSERT_EQ(r.status, 0) << r.err.toStdString();
+        const QImage image(path("card.png"));
+        EXPECT_EQ(image.size(), c.picture);
+        const int w = c.picture.width(), h = c.picture.height();
+        EXPECT_TRUE(near(image.pixel(2, 2), qRgb(0xcc, 0x33, 0x33), 0));
+        EXPECT_TRUE(near(image.pixel(w / 2 - 3, h - 3), qRgb(0xcc, 0x33, 0x33), 0));
+        EXPECT_TRUE(near(image.pixel(w / 2 + 3, 2), qRgb(0x33, 0x33, 0xcc), 0));
+        EXPECT_TRUE(near(image.pixel(w - 3, h - 3), qRgb(0x33, 0x33, 0xcc), 0));
+    }
+    const Outcome none = run({"--selector", ".missing", page, "none.png"});
+    EXPECT_EQ(none.status, 3);
+    EXPECT_TRUE(none.err.contains("no element matches \".missing\"")) << none.err.toStdString();
+    EXPECT_FALSE(QFile::exists(path("none.png")));
+}
+
+TEST_F(PageOptions, AgentHeadersAndCookiesReachTheServer) {
+    LocalServer server(whitePage());
+    ASSERT_GT(server.port(), 0);
+    const QString address = QStringLiteral("http://127.0.0.1:%1/page").arg(server.port());
+    const Outcome r = run({"--user-agent", "VelmoraTest/1.0", "--header", "X-Velmora: yes please", "--cookie",
+                           "session=abc123", "--cookie", "lang=en", "--width", "100", "--height", "100",
+                           address, "out.png"});
+    ASSERT_EQ(r.status, 0) << r.err.toStdString();
+    const QByteArray head = server.requestFor("/page");
+    ASSERT_FALSE(head.isEmpty());
+    EXPECT_TRUE(head.contains("User-Agent: VelmoraTest/1.0\r\n")) << head.toStdString();
+    EXPECT_TRUE(head.contains("X-Velmora: yes please\r\n")) << head.toStdString();
+    const int cookie = head.indexOf("Cookie: ");
+    ASSERT_GE(cookie, 0) << head.toStdString();
+    const QByteArray cookies = head.mid(cookie, head.indexOf("\r\n", cookie) - cookie);
+    EXPECT_TRUE(cookies.contains("session=abc123")) << cookies.toStdString();
+    EXPECT_TRUE(cookies.contains("lang=en")) << cookies.toStdString();
+}
+
+TEST_F(PageOptions, ColourSchemeAndMediaReachThePagesStyles) {
+    const QString page =
+        write("styled.html", "<html><style>body { margin: 0; background: #888 }"
+                             "@media (prefers-color-scheme: dark) { body { background: #111 } }"
+                             "@media (prefers-color-scheme: light) { body { background: #eee } }"
+                             "@media print { html { background: #3c3 } body { display: none } }"
+                             "</style><body></body></html>");
+    struct Case {
+        QStringList args;
+        QRgb colour;
+    } const cases[] = {
+        {{"--color-scheme", "dark"}, qRgb(0x11, 0x11, 0x11)},
+        {{"--color-scheme", "light"}, qRgb(0xee, 0xee, 0xee)},
+        {{"--media", "print"}, qRgb(0x33, 0xcc, 0x33)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args.join(' ').toStdString());
+        const Outcome r = run(QStringList(c.args) << "--width"
+                                                  << "100"
+                                                  << "--height"
+                                                  << "100" << page << "out.png");
+        ASSERT_EQ(r.status, 0) << r.err.toStdString();
+        EXPECT_TRUE(near(pixelOf("out.png", 50, 50), c.colour, 0)) << std::hex << pixelOf("out.png", 50, 50);
+    }
+}
+
+// HTML on standard input finds its neighbours by relative links, as a page saved there would,
+// and leaves no file behind.
+TEST_F(PageOptions, HtmlFromStandardInputResolvesRelativeLinksHere) {
+    write("blue.svg", "<svg xmlns='http://www.w3.org/2000/svg' width='10' height='10'>"
+                      "<rect width='10' height='10' fill='#33c'/></svg>");
+    const Outcome r = run({"--width", "100", "--height", "100", "-", "out.png"}, 90000,
+                          whitePage("<img src='blue.svg' style='position:absolute;left:0;top:0;width:50px;"
+                                    "height:100px'>"));
+    ASSERT_EQ(r.status, 0) << r.err.toStdString();
+    EXPECT_TRUE(near(pixelOf("out.png", 25, 50), qRgb(0x33, 0x33, 0xcc), 0));
+    EXPECT_TRUE(near(pixelOf("out.png", 75, 50), qRgb(255, 255, 255), 0));
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).filter(".velmora").size(), 0);
+}
+
+TEST_F(PageOptions, FileNamesMustExistAndFragmentsAreKept) {
+    write("tall.html", whitePage("<div style='height:3000px'></div>"
+                                 "<div id='mark' style='height:1200px;background:#3c3'></div>"));
+    const Outcome atMark = run({"--width", "200", "--height", "200", "tall.html#mark", "mark.png"});
+    ASSERT_EQ(atMark.status, 0) << atMark.err.toStdString();
+    EXPECT_TRUE(near(pixelOf("mark.png", 100, 100), qRgb(0x33, 0xcc, 0x33), 0));
+
+    for (const char* missing : {"missing.html", "sub/missing.html", "missing.html#x"}) {
+        const Outcome r = run({missing, "out.png"});
+        EXPECT_EQ(r.status, 3) << missing;
+        EXPECT_TRUE(r.err.contains("no such file")) << r.err.toStdString();
+    }
+}
+
+} // namespace
