@@ -9,6 +9,8 @@
 #include <cstring>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <webp/decode.h>
 
 using namespace gdi;
 using capture::PictureFormat;
@@ -34,6 +36,21 @@ struct Picture {
     ~Picture() { deldib(dib); }
 };
 
+// Reads a picture file; WebP through libwebp itself, which Qt may have no plugin for.
+QImage readPicture(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) return {};
+    const QByteArray data = f.readAll();
+    if (!data.startsWith("RIFF")) return QImage::fromData(data);
+    int w = 0, h = 0;
+    std::uint8_t* rgb = WebPDecodeRGB(reinterpret_cast<const std::uint8_t*>(data.constData()),
+                                      std::size_t(data.size()), &w, &h);
+    if (!rgb) return {};
+    QImage image = QImage(rgb, w, h, w * 3, QImage::Format_RGB888).copy();
+    WebPFree(rgb);
+    return image;
+}
+
 TEST(PictureWriter, FormatFollowsTheExtension) {
     struct Case {
         const char* name;
@@ -43,7 +60,8 @@ TEST(PictureWriter, FormatFollowsTheExtension) {
         {"a.jpg", PictureFormat::Jpeg},    {"a.JpEg", PictureFormat::Jpeg},
         {"a.bmp", PictureFormat::Bmp},     {"noextension", PictureFormat::Bmp},
         {"a.tiff", PictureFormat::Bmp},    {"dir.png/shot", PictureFormat::Bmp},
-        {"a.png.txt", PictureFormat::Bmp},
+        {"a.png.txt", PictureFormat::Bmp}, {"a.webp", PictureFormat::Webp},
+        {"A.WebP", PictureFormat::Webp},
     };
     for (const auto& c : cases)
         EXPECT_EQ(capture::formatForFileName(QString::fromUtf8(c.name)), c.format) << c.name;
@@ -61,16 +79,21 @@ TEST(PictureWriter, EachFormatReadsBackAsThePicture) {
             setpixel(pic, x, h * cells - 1 - top, letterF(x / cells, top / cells, w, h));
     struct Case {
         const char* name;
+        int quality;
         int tolerance;
-    } const cases[] = {{"f.bmp", 0}, {"f.png", 0}, {"f.jpg", 24}, {"f.unknown", 0}};
+    } const cases[] = {{"f.bmp", 95, 0},     {"f.png", 95, 0},   {"f.jpg", 95, 24},
+                       {"f.unknown", 95, 0}, {"f.webp", 100, 0}, {"lossy.webp", 80, 24}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const QString path = dir.filePath(QString::fromUtf8(c.name));
         QString error;
-        ASSERT_TRUE(capture::WritePicture(pic, path, capture::formatForFileName(path), &error, 95))
+        qint64 bytes = -1;
+        ASSERT_TRUE(
+            capture::WritePicture(pic, path, capture::formatForFileName(path), &error, c.quality, &bytes))
             << error.toStdString();
-        QImage image;
-        ASSERT_TRUE(image.load(path)); // the reader goes by the content, not the name
+        EXPECT_EQ(bytes, QFileInfo(path).size());
+        const QImage image = readPicture(path); // by the content, not the name
+        ASSERT_FALSE(image.isNull());
         ASSERT_EQ(image.width(), w * cells);
         ASSERT_EQ(image.height(), h * cells);
         for (int y = 0; y < h * cells; ++y)
@@ -133,7 +156,8 @@ TEST(PictureWriter, AFullDeviceIsReportedInEveryFormat) {
         seed = seed * 1664525u + 1013904223u;
         pic.dib.bits[i] = std::uint8_t(seed >> 24);
     }
-    for (PictureFormat f : {PictureFormat::Bmp, PictureFormat::Png, PictureFormat::Jpeg}) {
+    for (PictureFormat f :
+         {PictureFormat::Bmp, PictureFormat::Png, PictureFormat::Jpeg, PictureFormat::Webp}) {
         SCOPED_TRACE(int(f));
         FillingDevice device(1000);
         QString error;
@@ -175,11 +199,15 @@ TEST(PictureWriter, RefusesWhatAFormatCannotHold) {
     DibRecord tall;
     newdib(&tall, 1, 70000, 24, nullptr, 0);
     ASSERT_NE(tall.bits, nullptr);
-    QBuffer buffer;
-    buffer.open(QIODevice::WriteOnly);
+    for (PictureFormat f : {PictureFormat::Jpeg, PictureFormat::Webp}) {
+        QBuffer buffer;
+        buffer.open(QIODevice::WriteOnly);
+        QString error;
+        EXPECT_FALSE(capture::WritePictureTo(tall, &buffer, f, &error));
+        EXPECT_TRUE(error.contains("PNG")) << "the message says what to do instead";
+        EXPECT_TRUE(error.contains("70000")) << error.toStdString();
+    }
     QString error;
-    EXPECT_FALSE(capture::WritePictureTo(tall, &buffer, PictureFormat::Jpeg, &error));
-    EXPECT_TRUE(error.contains("PNG")) << "the message says what to do instead";
     // PNG has no such limit.
     QBuffer png;
     png.open(QIODevice::WriteOnly);
@@ -188,6 +216,76 @@ TEST(PictureWriter, RefusesWhatAFormatCannotHold) {
 
     DibRecord none{};
     EXPECT_FALSE(capture::WritePictureTo(none, &png, PictureFormat::Png, &error));
+}
+
+// What is at the name and is not a regular file is refused and stays as it was: writing into a
+// pipe or a device makes no picture file, and a rename onto a folder or a pipe would replace it.
+TEST(PictureWriter, RefusesWhatIsNotARegularFileAndLeavesItAlone) {
+    QTemporaryDir dir;
+    const QString fifo = dir.filePath("pipe.png");
+    ASSERT_EQ(mkfifo(fifo.toLocal8Bit().constData(), 0600), 0);
+    ASSERT_TRUE(QDir(dir.path()).mkdir("folder.png"));
+    ASSERT_TRUE(QFile::link(fifo, dir.filePath("to-pipe.png")));
+    ASSERT_TRUE(QFile::link(dir.filePath("folder.png"), dir.filePath("to-folder.png")));
+    struct Case {
+        QString name;
+        const char* says;
+        mode_t type; // what lstat must still show
+    } const cases[] = {
+        {fifo, "named pipe", S_IFIFO},
+        {"/dev/null", "device", S_IFCHR},
+        {dir.filePath("folder.png"), "folder", S_IFDIR},
+        {dir.filePath("to-pipe.png"), "link to a named pipe", S_IFLNK},
+        {dir.filePath("to-folder.png"), "link to a folder", S_IFLNK},
+    };
+    Picture pic(5, 7);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name.toStdString());
+        QString error;
+        qint64 bytes = -1;
+        EXPECT_FALSE(capture::WritePicture(pic.dib, c.name, PictureFormat::Png, &error, 90, &bytes));
+        EXPECT_TRUE(error.contains(c.says)) << error.toStdString();
+        EXPECT_TRUE(error.contains(c.name)) << error.toStdString();
+        struct stat st {};
+        ASSERT_EQ(lstat(c.name.toLocal8Bit().constData(), &st), 0);
+        EXPECT_EQ(st.st_mode & S_IFMT, c.type);
+    }
+    EXPECT_TRUE(QDir(dir.filePath("folder.png")).isEmpty());
+    EXPECT_EQ(QDir(dir.path())
+                  .entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot)
+                  .size(),
+              4)
+        << "no temporary file is left";
+}
+
+// A link stays a link: its file, in its own folder and through a chain of links, gets the
+// picture, with no temporary file left on either side; a link to nothing yet makes its file.
+TEST(PictureWriter, ALinkKeepsItsPlaceAndItsFileGetsThePicture) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(QDir(dir.path()).mkdir("store"));
+    const QString real = dir.filePath("store/real.bmp");
+    {
+        QFile old(real);
+        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+        old.write("old");
+    }
+    ASSERT_TRUE(QFile::link("store/real.bmp", dir.filePath("first.bmp")));
+    ASSERT_TRUE(QFile::link("first.bmp", dir.filePath("second.bmp")));
+    ASSERT_TRUE(QFile::link("store/new.bmp", dir.filePath("dangling.bmp")));
+    Picture pic(5, 7);
+    for (const char* link : {"second.bmp", "dangling.bmp"}) {
+        SCOPED_TRACE(link);
+        QString error;
+        ASSERT_TRUE(capture::WritePicture(pic.dib, dir.filePath(link), PictureFormat::Bmp, &error))
+            << error.toStdString();
+        EXPECT_TRUE(QFileInfo(dir.filePath(link)).isSymLink());
+    }
+    EXPECT_EQ(readPicture(real).size(), QSize(5, 7));
+    EXPECT_EQ(readPicture(dir.filePath("store/new.bmp")).size(), QSize(5, 7));
+    EXPECT_TRUE(QFileInfo(dir.filePath("first.bmp")).isSymLink());
+    EXPECT_EQ(QDir(dir.filePath("store")).entryList(QDir::Files | QDir::Hidden),
+              QStringList({"new.bmp", "real.bmp"}));
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System).size(), 3);
 }
 
 } // namespace
