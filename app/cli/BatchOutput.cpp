@@ -44,8 +44,9 @@ void BatchOutput::pageFinished(const PageResult& result) {
     const int total = int(m_options.jobs.size());
     if (result.status != 0) {
         // Failures are reported even when quiet: they are the answer, not progress.
+        // One line per page, whatever the message holds.
         std::fprintf(m_err, "velmora-capture: %s: %s\n", address.constData(),
-                     result.message.toLocal8Bit().constData());
+                     result.message.simplified().toLocal8Bit().constData());
     } else if (!m_options.quiet) {
         const QByteArray output = result.output.toLocal8Bit();
         if (result.skipped)

@@ -69,7 +69,9 @@ void runScript(browser::BrowserView& view, const QString& code, Deadline deadlin
     } catch (const browser::BrowserTimeout&) {
         throw;
     } catch (const browser::BrowserError& e) {
-        throw browser::BrowserError(QStringLiteral("--javascript: %1").arg(e.text()));
+        // The error's first line; the stack after it points into the tool's own wrapper.
+        throw browser::BrowserError(
+            QStringLiteral("--javascript: %1").arg(e.text().section(QLatin1Char('\n'), 0, 0)));
     }
 }
 
