@@ -116,10 +116,7 @@ CaptureRunner::~CaptureRunner() {
 }
 
 void CaptureRunner::run(JobSource& source) {
-    std::optional<Job> job = source.next();
-    if (!job) return;
-    warmUp();
-    for (; job; job = source.next())
+    while (const std::optional<Job> job = source.next())
         capturePage(*job);
     m_writer.wait();
 }
@@ -137,6 +134,7 @@ void CaptureRunner::warmUp() {
         // The first page tries again and tells what fails.
     }
     m_view->setDeadline(std::nullopt);
+    m_warm = true;
 }
 
 QString CaptureRunner::ranOut(const QString& doing) const {
@@ -159,16 +157,7 @@ void CaptureRunner::capturePage(const Job& job) {
                              capture::outputHeight({m_options.width, m_options.height, m_options.size}));
         if (!error.isEmpty()) return fail(ExitTooLarge, error);
     }
-    // The page's time limit holds for everything done for it: loading, waiting, scripts,
-    // measuring and capturing. Every engine call ends by then, whatever the page does.
-    const Deadline deadline = Clock::now() + std::chrono::seconds(m_options.timeoutS);
-    m_view->setDeadline(deadline);
-    struct ClearDeadline {
-        browser::BrowserView& view;
-        ~ClearDeadline() { view.setDeadline(std::nullopt); }
-    } clearDeadline{*m_view};
-
-    // 1. Navigate.
+    // 1. Navigate: what the address names, the engine, the page loaded.
     StdinPage stdinPage;
     QString address;
     if (job.address == QLatin1String("-")) {
@@ -180,6 +169,18 @@ void CaptureRunner::capturePage(const Job& job) {
         if (!resolved.error.isEmpty()) return fail(ExitLoad, resolved.error);
         address = resolved.address;
     }
+    if (!m_warm) {
+        warmUp();
+        laps = Laps(); // the engine's start is not the page's time
+    }
+    // The page's time limit holds for everything done for it: loading, waiting, scripts,
+    // measuring and capturing. Every engine call ends by then, whatever the page does.
+    const Deadline deadline = Clock::now() + std::chrono::seconds(m_options.timeoutS);
+    m_view->setDeadline(deadline);
+    struct ClearDeadline {
+        browser::BrowserView& view;
+        ~ClearDeadline() { view.setDeadline(std::nullopt); }
+    } clearDeadline{*m_view};
     Frame frame;
     QString doing = QStringLiteral("loading");
     try {

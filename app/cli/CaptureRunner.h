@@ -47,7 +47,7 @@ class CaptureRunner {
         QRect part;
     };
 
-    // Starts the engine before the first page.
+    // Starts the engine before the first page that needs it.
     void warmUp();
     // One page from start to end: navigate, wait, the page's scripts, measure, render, write.
     void capturePage(const Job& job);
@@ -64,6 +64,7 @@ class CaptureRunner {
     PageSink& m_sink;
     std::unique_ptr<browser::BrowserView> m_view;
     WriteBehind m_writer;
+    bool m_warm = false;
 };
 
 // The rule for a picture's size, in the tool's own words: empty when a picture of width x height
