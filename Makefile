@@ -1,14 +1,16 @@
 # Two entry points: `make run` builds and starts Velmora, `make test` builds and runs every test
-# (once normally, once under AddressSanitizer and UndefinedBehaviorSanitizer). Both install the
-# Debian packages they need first.
+# (once normally, once under AddressSanitizer and UndefinedBehaviorSanitizer, and the browser
+# tests, whose reader thread shares the connection with the UI thread, under ThreadSanitizer).
+# Both install the Debian packages they need first.
 
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
+TSAN_BUILD ?= build-tsan
 BENCH_BUILD ?= build-bench
 GENERATOR  := -G Ninja
 CTEST_JOBS ?= 2
 
-.PHONY: all deps build run test test-release test-asan bench clean
+.PHONY: all deps build run test test-release test-asan test-tsan bench clean
 
 all: build
 
@@ -22,7 +24,7 @@ build: deps
 run: build
 	./$(BUILD)/app/velmora
 
-test: deps test-release test-asan
+test: deps test-release test-asan test-tsan
 
 test-release:
 	cmake -S . -B $(BUILD) $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo
@@ -34,9 +36,17 @@ test-asan:
 	cmake --build $(ASAN_BUILD)
 	cd $(ASAN_BUILD) && ctest --output-on-failure -j $(CTEST_JOBS)
 
+# Only the browser tests, where the connection's reader thread shares state with the UI thread:
+# ThreadSanitizer slows a program many times over, and the rest of the tests would cost CI's time
+# for little.
+test-tsan:
+	cmake -S . -B $(TSAN_BUILD) $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMORA_TSAN=ON
+	cmake --build $(TSAN_BUILD) --target test_browser
+	cd $(TSAN_BUILD)/tests/browser && ctest --output-on-failure -j $(CTEST_JOBS)
+
 bench: deps
 	cmake -S . -B $(BENCH_BUILD) $(GENERATOR) -DCMAKE_BUILD_TYPE=Release -DVELMORA_BENCH=ON
 	cmake --build $(BENCH_BUILD)
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(BENCH_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(BENCH_BUILD)

@@ -4,7 +4,6 @@
 #include "platform/browser/CallLimits.h"
 
 #include <QMetaObject>
-#include <QPointer>
 #include <cstring>
 
 namespace browser {
@@ -13,6 +12,22 @@ namespace {
 
 // Payloads smaller than this parse quickly enough as they are.
 constexpr std::size_t bulkThreshold = 64 * 1024;
+
+// The UI thread's receiver of deliveries. The reader posts to it by the slot's name, so that the
+// posted call is made, read and freed inside Qt alone: a functor of ours would be written on the
+// reader thread and read on the UI thread with nothing between them but Qt's own locks, which a
+// race detector does not see through.
+class DeliveryReceiver : public QObject {
+    Q_OBJECT
+  public:
+    explicit DeliveryReceiver(Connection& owner) : m_owner(owner) {}
+
+  public slots:
+    void deliver() { m_owner.deliver(); }
+
+  private:
+    Connection& m_owner;
+};
 
 bool isBase64(char c) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' ||
@@ -39,7 +54,7 @@ bool extractBulkData(std::string& text, std::string& data) {
 }
 
 Connection::Connection(UniqueFd readFd, UniqueFd writeFd, ReaderHook hook)
-    : m_hook(std::move(hook)), m_context(std::make_unique<QObject>()),
+    : m_hook(std::move(hook)), m_context(std::make_unique<DeliveryReceiver>(*this)),
       m_transport(std::make_unique<PipeTransport>(
           std::move(readFd), std::move(writeFd),
           PipeTransport::Handlers{[this](std::string&& text) { onMessage(std::move(text)); },
@@ -257,8 +272,7 @@ void Connection::onClosed() {
 void Connection::postDelivery() {
     if (m_deliveryPosted || !m_context) return;
     m_deliveryPosted = true;
-    QMetaObject::invokeMethod(
-        m_context.get(), [this] { deliver(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(m_context.get(), "deliver", Qt::QueuedConnection);
 }
 
 void Connection::expireAsync() {
@@ -340,3 +354,5 @@ void Connection::deliver() {
 }
 
 } // namespace browser
+
+#include "Connection.moc"
