@@ -63,8 +63,19 @@ bool parseCookie(const QString& text, std::pair<QString, QString>* cookie) {
 } // namespace
 
 int defaultParallel() {
-    const unsigned cores = std::thread::hardware_concurrency();
-    return std::clamp(int(cores), 1, 4);
+    int cores = int(std::thread::hardware_concurrency());
+    // In a container the cores it may use are its control group's quota ("200000 100000" is two
+    // cores), not the machine's: a pod limited to two cores should not start four engines.
+    QFile quota(QStringLiteral("/sys/fs/cgroup/cpu.max"));
+    if (quota.open(QIODevice::ReadOnly)) {
+        const QList<QByteArray> parts = quota.readAll().simplified().split(' ');
+        bool okQuota = false, okPeriod = false;
+        const long long max = parts.value(0).toLongLong(&okQuota);
+        const long long period = parts.value(1).toLongLong(&okPeriod);
+        if (okQuota && okPeriod && max > 0 && period > 0)
+            cores = std::min(cores, int((max + period - 1) / period));
+    }
+    return std::clamp(cores, 1, 4);
 }
 
 QString usageText() {

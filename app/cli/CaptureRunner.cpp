@@ -122,14 +122,14 @@ void CaptureRunner::run(JobSource& source) {
 }
 
 void CaptureRunner::warmUp() {
-    // The engine starts with the first navigation, which takes seconds on a busy machine (and
-    // several engines of a batch start at once): that is not the page's time, so it happens
-    // here, on an empty page, before the first page's time limit starts.
-    const Deadline deadline = Clock::now() + std::chrono::seconds(std::max(m_options.timeoutS, 60));
+    // The engine starts with the first page the view makes, which takes seconds on a busy
+    // machine (and the engines of a batch start at once): that is not a page's time, so it
+    // happens here, on an empty page, before the first page's time limit starts.
+    const Deadline deadline = Clock::now() + std::chrono::seconds(std::max(m_options.timeoutS, 30));
     m_view->setDeadline(deadline);
     try {
         m_view->resize(m_options.width, m_options.height);
-        loadPage(QStringLiteral("about:blank"), deadline);
+        m_view->evaluate(QStringLiteral("0"), 30000);
     } catch (const browser::BrowserError&) {
         // The first page tries again and tells what fails.
     }

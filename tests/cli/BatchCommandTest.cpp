@@ -138,7 +138,7 @@ TEST_F(BatchCommand, AHelperThatDiesFailsItsPageAndTheBatchGoesOn) {
     start(p, {"--jobs", "2", "--timeout", "60", "--width", "200", "--height", "150", "--batch",
               writeBatch({server.url("/hold-a") + " a.png", server.url("/hold-b") + " b.png",
                           "after.html after.png"})});
-    QDeadlineTimer deadline(60000);
+    QDeadlineTimer deadline(120000); // two engines start first, on a machine that may be busy
     while (server.heldRequests() < 2 && !deadline.hasExpired())
         QThread::msleep(20);
     ASSERT_EQ(server.heldRequests(), 2);
