@@ -63,7 +63,8 @@ void BatchOutput::pageFinished(const PageResult& result) {
 void BatchOutput::pageProgress(const Job&, int percent) {
     if (!m_terminal) return;
     std::lock_guard lock(m_mutex);
-    drawBar(std::clamp(percent, 0, 100));
+    // Render ends by setting its progress back to 0: the page is drawn then, not starting.
+    drawBar(percent > 0 ? std::min(percent, 100) : -1);
 }
 
 void BatchOutput::drawBar(int percent) {
@@ -75,9 +76,9 @@ void BatchOutput::drawBar(int percent) {
     std::memset(bar + filled, '-', std::size_t(kBar - filled));
     bar[kBar] = 0;
     if (percent >= 0)
-        std::fprintf(m_err, "\r[%s] %d/%d pages done, drawing %3d%%", bar, m_done, total, percent);
+        std::fprintf(m_err, "\r\033[K[%s] %d/%d pages done, drawing %3d%%", bar, m_done, total, percent);
     else
-        std::fprintf(m_err, "\r[%s] %d/%d pages done", bar, m_done, total);
+        std::fprintf(m_err, "\r\033[K[%s] %d/%d pages done", bar, m_done, total);
     std::fflush(m_err);
 }
 
