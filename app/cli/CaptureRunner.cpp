@@ -62,6 +62,9 @@ void spin(int ms) {
 }
 
 constexpr std::uint64_t kMaxPictureBytes = 0xFFFFFFFFull; // a DIB's 32-bit image size
+// A whole page is measured again after it has been shown at its height at most this often: a
+// page that grows each time (endless scrolling) stops there.
+constexpr int kFullPageRounds = 8;
 
 std::uint64_t pictureBytes(long long width, long long height) {
     return std::uint64_t((width * 3 + 3) / 4 * 4) * std::uint64_t(height);
@@ -253,7 +256,19 @@ QString CaptureRunner::loadPage(const QString& address, Deadline deadline) {
     return QString();
 }
 
+CaptureRunner::Deadline CaptureRunner::networkBy(Deadline deadline) const {
+    // A page whose requests never stop (a live feed, a beacon) is taken as it is, with time
+    // left for the picture.
+    const auto reserve = std::max<std::chrono::milliseconds>(std::chrono::seconds(1),
+                                                             std::chrono::seconds(m_options.timeoutS) / 4);
+    return deadline - reserve;
+}
+
 QString CaptureRunner::preparePage(Deadline deadline, QString* doing) {
+    // What arrives after the load event (late requests, web fonts, images decoded) is in the
+    // picture, before anything else is done to the page.
+    *doing = QStringLiteral("settling");
+    m_view->settle(networkBy(deadline));
     if (!m_options.waitFor.isEmpty()) {
         *doing = QStringLiteral("waiting for \"%1\"").arg(m_options.waitFor);
         if (!waitForElement(*m_view, m_options.waitFor, deadline))
@@ -281,9 +296,9 @@ QString CaptureRunner::measure(Frame* frame, Deadline deadline) {
     browser::BrowserView& view = *m_view;
     constexpr int kMax = browser::BrowserView::maxDimension;
     if (m_options.fullPage) {
-        const QSize document = view.documentSize();
-        const int height = std::clamp(document.height(), 10, kMax);
-        if (height != view.size().height()) view.resize(m_options.width, height);
+        // Measured after settling and again with the view at that height, until it holds; the
+        // page keeps the viewport height given, which its vh units mean.
+        view.growToDocument(kMax, networkBy(deadline), kFullPageRounds);
     }
     frame->view = view.size();
     frame->part = QRect(QPoint(0, 0), view.size());
@@ -299,7 +314,7 @@ QString CaptureRunner::measure(Frame* frame, Deadline deadline) {
         const double bottom = element.scrollY + element.box.bottom();
         const int height = int(std::clamp(std::ceil(bottom), double(view.size().height()), double(kMax)));
         scrollToTop(view, deadline);
-        if (height != view.size().height()) view.resize(m_options.width, height);
+        if (height != view.size().height()) view.resize(m_options.width, height, m_options.height);
         element = elementBox(view, css, deadline);
         if (!element.found) return none;
     }

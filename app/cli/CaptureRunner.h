@@ -54,6 +54,7 @@ class CaptureRunner {
 
     QString loadPage(const QString& address, Deadline deadline);
     // --wait-for, --wait, --javascript and --hide, in that order.
+    Deadline networkBy(Deadline deadline) const;
     QString preparePage(Deadline deadline, QString* doing);
     // The view's size for --full-page, the element's box for --selector.
     QString measure(Frame* frame, Deadline deadline);

@@ -1,0 +1,104 @@
+// Pages that hang, loop or never finish must not stall velmora-capture: each fails alone, within
+// its own time limit, and the pages after it start clean.
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QImage>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace {
+
+const QString kProgram = QStringLiteral(VELMORA_CAPTURE_PATH);
+
+class HostilePages : public ::testing::Test {
+  protected:
+    QString write(const QString& name, const QByteArray& content) {
+        const QString path = dir.filePath(name);
+        QFile f(path);
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(content);
+        return path;
+    }
+    QString path(const QString& name) const { return dir.filePath(name); }
+
+    struct Run {
+        int status = -1;
+        QString err;
+        qint64 ms = 0;
+    };
+    Run run(const QStringList& arguments, int limitMs = 120000) {
+        QProcess p;
+        p.setWorkingDirectory(dir.path());
+        QElapsedTimer clock;
+        clock.start();
+        p.start(kProgram, arguments);
+        Run r;
+        if (!p.waitForFinished(limitMs)) {
+            p.kill();
+            p.waitForFinished();
+            return r;
+        }
+        r.ms = clock.elapsed();
+        r.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2;
+        r.err = QString::fromLocal8Bit(p.readAllStandardError());
+        return r;
+    }
+    // The page's own colour at its centre.
+    bool written(const QString& name, QRgb colour) {
+        const QImage image(path(name));
+        if (image.isNull()) return false;
+        const QRgb c = image.pixel(image.width() / 2, image.height() / 2);
+        return std::abs(qRed(c) - qRed(colour)) < 8 && std::abs(qGreen(c) - qGreen(colour)) < 8 &&
+               std::abs(qBlue(c) - qBlue(colour)) < 8;
+    }
+
+    QTemporaryDir dir;
+};
+
+TEST_F(HostilePages, APageThatLoopsAfterLoadEndsWithinItsLimit) {
+    write("loop.html", "<html><body onload='setTimeout(() => { for (;;) {} }, 0)'>spinning</body></html>");
+    const Run r = run({"--timeout", "2", path("loop.html"), path("loop.png")});
+    EXPECT_EQ(r.status, 3) << r.err.toStdString();
+    EXPECT_LT(r.ms, 4000) << "the time limit must hold once the page has loaded";
+    EXPECT_TRUE(r.err.contains(QLatin1String("loop.html"))) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QLatin1String("stopped answering while"))) << r.err.toStdString();
+    EXPECT_FALSE(r.err.contains(QLatin1String("engine stopped"))) << "the page hung, not the engine";
+    EXPECT_FALSE(QFile::exists(path("loop.png")));
+}
+
+// Every kind of page that cannot be captured fails alone; the good ones around them are written.
+TEST_F(HostilePages, EachFailingPageFailsAloneAndTheRestAreWritten) {
+    write("good-a.html", "<html><body style='margin:0;background:#2a6'></body></html>");
+    write("good-b.html", "<html><body style='margin:0;background:#a26'></body></html>");
+    write("after.html", "<html><body onload='setTimeout(() => { for (;;) {} }, 0)'>after</body></html>");
+    write("during.html", "<html><body>during<script>for (;;) {}</script></body></html>");
+    write("dialogs.html",
+          "<html><body onload='setTimeout(() => { for (;;) { alert(1); confirm(2); prompt(3); } }, 0)'>"
+          "</body></html>");
+    write("pipe-free.html", "<html><body style='margin:0;background:#26a'></body></html>");
+    QFile batch(path("batch.txt"));
+    ASSERT_TRUE(batch.open(QIODevice::WriteOnly));
+    batch.write("after.html o1.png\n"
+                "good-a.html o2.png\n"
+                "during.html o3.png\n"
+                "good-b.html o4.png\n"
+                "dialogs.html o5.png\n"
+                "pipe-free.html o6.png\n");
+    batch.close();
+    const int limit = 3;
+    const Run r = run({"--timeout", QString::number(limit), "--batch", path("batch.txt")});
+    EXPECT_EQ(r.status, 3) << r.err.toStdString();
+    EXPECT_TRUE(written("o2.png", qRgb(0x22, 0xaa, 0x66))) << r.err.toStdString();
+    EXPECT_TRUE(written("o4.png", qRgb(0xaa, 0x22, 0x66))) << r.err.toStdString();
+    EXPECT_TRUE(written("o6.png", qRgb(0x22, 0x66, 0xaa))) << r.err.toStdString();
+    EXPECT_FALSE(QFile::exists(path("o1.png")));
+    EXPECT_FALSE(QFile::exists(path("o3.png")));
+    EXPECT_TRUE(r.err.contains(QLatin1String("during.html: did not finish loading"))) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QLatin1String("after.html: stopped answering"))) << r.err.toStdString();
+    // Three failing pages, each bounded by its own limit, and three quick ones.
+    EXPECT_LT(r.ms, 3 * (limit + 2) * 1000 + 10000);
+}
+
+} // namespace
