@@ -102,7 +102,7 @@ int main(int argc, char** argv) {
     try {
         png = browser::engine::rawPageCall(&view, QStringLiteral("Page.captureScreenshot"), params);
     } catch (const browser::BrowserError& e) {
-        return failed(e.text());
+        return failed(QStringLiteral("%1 after %2 ms").arg(e.text()).arg(timer.elapsed()));
     }
     const qint64 ms = timer.elapsed();
     // A small picture comes back inside the JSON answer rather than lifted out of it.
