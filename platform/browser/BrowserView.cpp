@@ -272,9 +272,11 @@ bool BrowserView::draw(gdi::HDC dc, const gdi::RECT& bounds) {
             ~RestartIdle() { timer.start(engine::idleReleaseMs()); }
         } restartIdle{m_idle};
         const std::uint64_t generation = eventLoopGeneration();
-        // A picture taken in pieces (only part of the bounds is drawn now) shows one moment:
-        // the page's time stands still from its first piece until the event loop runs again.
-        if ((x0 > 0 || y0 > 0 || x1 < bw || y1 < bh) && !s.timeHeld()) {
+        // A picture taken in pieces (only part of the bounds is drawn now) from more than one
+        // capture shows one moment: the page's time stands still from its first piece until
+        // the event loop runs again. One capture is one moment by itself.
+        const bool pieces = x0 > 0 || y0 > 0 || x1 < bw || y1 < bh;
+        if (pieces && !(uniform && s.cache().fitsOneCapture(bw, bh)) && !s.timeHeld()) {
             s.holdTime();
             QTimer::singleShot(0, this, [this] { releaseTime(); });
         }

@@ -196,6 +196,10 @@ std::optional<bool> CaptureCache::draw(PageSession& page, gdi::HDC dc, const gdi
     }
 }
 
+bool CaptureCache::fitsOneCapture(std::int64_t bw, std::int64_t bh) const {
+    return bw <= maxCaptureSide && bh <= maxAheadRows && bw * bh <= aheadPixels();
+}
+
 void CaptureCache::dropAhead(PageSession& page) {
     if (!m_aheadId) return;
     const std::uint64_t id = std::exchange(m_aheadId, 0);

@@ -28,6 +28,10 @@ class CaptureCache {
                              std::int64_t y0, std::int64_t x1, std::int64_t y1, QSize viewSize, double scale,
                              ScrollQuery& query, std::uint64_t generation);
 
+    // Whether the engine draws bounds of bw x bh in one capture (a picture taken in pieces then
+    // needs nothing more from the engine after its first piece).
+    bool fitsOneCapture(std::int64_t bw, std::int64_t bh) const;
+
     // Waits for a capture under way and drops it: the engine takes one capture at a time.
     void dropAhead(PageSession& page);
     // Drops the answer of a capture under way without waiting (the page is going).

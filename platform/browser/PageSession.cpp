@@ -61,31 +61,29 @@ PageSession::PageSession(Engine& engine, QSize size, const PageSetup& setup, boo
         c.setEventHandler(m_sessionId, [this](const Message& m) { handleEvent(m); });
         // Sent together and waited for together: a fresh blank page answers them at once.
         std::vector<std::uint64_t> calls;
-        calls.push_back(send("Page.enable", Json::object()));
-        calls.push_back(send("Page.setLifecycleEventsEnabled", {{"enabled", true}}));
-        calls.push_back(send("Emulation.setDeviceMetricsOverride", {{"width", size.width()},
-                                                                    {"height", size.height()},
-                                                                    {"deviceScaleFactor", 1},
-                                                                    {"mobile", false}}));
+        setUp("Page.enable", Json::object(), calls);
+        setUp("Page.setLifecycleEventsEnabled", {{"enabled", true}}, calls);
+        setUp(
+            "Emulation.setDeviceMetricsOverride",
+            {{"width", size.width()}, {"height", size.height()}, {"deviceScaleFactor", 1}, {"mobile", false}},
+            calls);
         if (!setup.userAgent.isEmpty())
-            calls.push_back(
-                send("Emulation.setUserAgentOverride", {{"userAgent", setup.userAgent.toStdString()}}));
+            setUp("Emulation.setUserAgentOverride", {{"userAgent", setup.userAgent.toStdString()}}, calls);
         // Requests are followed for every page: a picture waits until none has been under way
         // for a while.
-        calls.push_back(send("Network.enable", Json::object()));
+        setUp("Network.enable", Json::object(), calls);
         {
             Json headers = Json::object();
             for (const auto& [name, value] : setup.headers)
                 headers[name.toStdString()] = value.toStdString();
-            if (!setup.headers.empty())
-                calls.push_back(send("Network.setExtraHTTPHeaders", {{"headers", headers}}));
+            if (!setup.headers.empty()) setUp("Network.setExtraHTTPHeaders", {{"headers", headers}}, calls);
         }
         if (!setup.media.isEmpty() || !setup.colorScheme.isEmpty()) {
             Json params = {{"media", setup.media.toStdString()}};
             if (!setup.colorScheme.isEmpty())
                 params["features"] = Json::array(
                     {{{"name", "prefers-color-scheme"}, {"value", setup.colorScheme.toStdString()}}});
-            calls.push_back(send("Emulation.setEmulatedMedia", params));
+            setUp("Emulation.setEmulatedMedia", params, calls);
         }
         for (std::uint64_t id : calls)
             wait(id, "set up");
@@ -98,6 +96,10 @@ PageSession::PageSession(Engine& engine, QSize size, const PageSetup& setup, boo
 
 PageSession::~PageSession() {
     close();
+}
+
+void PageSession::setUp(const std::string& method, Json params, std::vector<std::uint64_t>& calls) {
+    calls.push_back(send(method, std::move(params)));
 }
 
 void PageSession::close() noexcept {
@@ -387,8 +389,11 @@ void PageSession::releaseTime() {
 }
 
 int PageSession::captureLimitMs(std::int64_t pixels) const {
+    // A page with a time limit of its own (the command-line tool's) has all of it for a capture:
+    // a busy machine draws slowly, and only the page's limit says when that is too slow.
+    if (m_deadline) return engine::callTimeoutMs();
     // The engine draws some ten million pixels a second here even on a busy machine; a page
-    // that takes many times that does not answer.
+    // that takes many times that does not answer, and the window must not wait for it long.
     const std::int64_t ms = 1000 + pixels / 2000;
     return int(std::min<std::int64_t>(ms, engine::callTimeoutMs()));
 }

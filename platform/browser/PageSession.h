@@ -116,6 +116,7 @@ class PageSession {
   private:
     void handleEvent(const Message& message);
     void markStalled();
+    void setUp(const std::string& method, Json params, std::vector<std::uint64_t>& calls);
     void showLiveFrame(std::string& base64Png);
     void close() noexcept;
 
