@@ -59,6 +59,12 @@ class WindowRenderHost : public capture::RenderHost {
     bool drawView(gdi::HDC dc, const gdi::RECT& bounds) override {
         return OleDraw(m_form.web, DVASPECT_CONTENT, dc, &bounds) == browser::S_OK;
     }
+    std::string drawFailure() const override {
+        const QString why = m_form.web->view()->lastDrawError();
+        if (why.isEmpty()) return capture::RenderHost::drawFailure();
+        // The view's words start with a capital; here they follow a colon.
+        return (why.left(1).toLower() + why.mid(1)).toStdString();
+    }
     gdi::HDC acquireReadDC() override {
         m_readDC = gdi::WindowDcOwner(gdi::WindowFromWidget(&m_form));
         return m_readDC.get();

@@ -142,7 +142,7 @@ RenderOutcome Render(const RenderSettings& settings, RenderHost& host, DibRecord
                 SelectClipRgn(strip.dc(), nullptr);
                 IntersectClipRect(strip.dc(), 0, 0, cw, h);
                 if (!host.drawView(strip.dc(), bounds))
-                    throw RenderError("The page could not be drawn: the browser engine stopped.");
+                    throw RenderError("The page could not be drawn: " + host.drawFailure());
 
                 if (GetDIBits(readDC.get(), strip.bitmap(), 0, UINT(h), stripDib.get().bits,
                               stripDib.get().info, DIB_RGB_COLORS) == 0) {

@@ -27,6 +27,8 @@ class RenderHost {
     // Draws the whole view scaled into bounds on dc (only what falls inside dc's clip box
     // matters). False when the view could not draw at all (its engine is gone).
     virtual bool drawView(gdi::HDC dc, const gdi::RECT& bounds) = 0;
+    // Why the last drawView failed, in words for the user.
+    virtual std::string drawFailure() const { return "the browser engine stopped."; }
     // The device context GetDIBits reads through, and its release.
     virtual gdi::HDC acquireReadDC() = 0;
     virtual void releaseReadDC(gdi::HDC dc) = 0;
