@@ -13,9 +13,11 @@
 #include "platform/widgets/StatusBar.h"
 #include "tests/app/WindowTestSupport.h"
 
+#include <QElapsedTimer>
 #include <QPushButton>
 #include <QScrollArea>
 #include <csignal>
+#include <sys/wait.h>
 #include <vector>
 
 using namespace windowtest;
@@ -309,4 +311,36 @@ TEST_F(RenderWindowTest, AnEngineThatDiedIsReportedAndThePictureKept) {
     EXPECT_EQ(form->MainDib.bits, before.bits);
     EXPECT_EQ(form->ProStatus, 0);
     baseline.expectNothingLeft();
+}
+
+// A page that stops answering after it has loaded: Render ends within a few seconds with a
+// message that speaks of the page, and the picture stays.
+TEST_F(RenderWindowTest, RenderOnAPageThatStoppedAnsweringEndsSoonAndKeepsThePicture) {
+    load("<html><body onload='setTimeout(() => { for (;;) {} }, 200)'>spinning</body></html>");
+    QElapsedTimer spinning;
+    spinning.start();
+    waitFor([&] { return spinning.elapsed() > 400; });
+    const DibRecord before = form->MainDib;
+    QElapsedTimer clock;
+    clock.start();
+    form->RenderBtn->click();
+    EXPECT_LT(clock.elapsed(), 10000) << "Render waited on a page that does not answer";
+    ASSERT_EQ(boxes.calls().size(), 1u);
+    const QString text = boxes.calls()[0].text;
+    EXPECT_TRUE(text.contains("stopped answering")) << text.toStdString();
+    EXPECT_FALSE(text.contains("Page.") || text.contains("Runtime.")) << text.toStdString();
+    EXPECT_EQ(form->MainDib.bits, before.bits);
+}
+
+// The engine died while the window was idle: the first Render afterwards succeeds.
+TEST_F(RenderWindowTest, RenderAfterTheEngineDiedSucceedsAtTheFirstTry) {
+    load(kPage);
+    const long pid = browser::engine::enginePid();
+    ASSERT_GT(pid, 0);
+    ::kill(pid_t(pid), SIGKILL);
+    ::waitpid(pid_t(pid), nullptr, 0);
+    const DibRecord before = form->MainDib;
+    form->RenderBtn->click();
+    EXPECT_TRUE(boxes.calls().empty()) << boxes.calls()[0].text.toStdString();
+    EXPECT_NE(form->MainDib.bits, before.bits);
 }
