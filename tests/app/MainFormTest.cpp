@@ -512,3 +512,34 @@ TEST_F(MainFormTest, DestroyingTheWindowTellsTheHelpSystemToQuit) {
     EXPECT_EQ(help.calls()[0].data, 0u);
     EXPECT_EQ(MainForm, nullptr);
 }
+
+// A document opened by double-click in the file list shows in the browser view on the page the
+// window switches to, without leaving that page first.
+TEST_F(MainFormTest, DoubleClickInTheFileListShowsThePageInTheView) {
+    FixtureDir dir;
+    ASSERT_TRUE(dir.isValid());
+    writePage(dir, QStringLiteral("red.html"),
+              "<html><body style='margin:0;background:#ff0000'></body></html>");
+    showPage(form->TabSheet1);
+    form->Chooser->FormCreate(dir.path() + u'/');
+    TJamShellList* list = form->JamShellList1;
+    QModelIndex at;
+    ASSERT_TRUE(windowtest::waitFor([&] {
+        const QAbstractItemModel* model = list->model();
+        for (int row = 0; row < model->rowCount(list->rootIndex()); ++row)
+            if (model->index(row, 0, list->rootIndex()).data().toString() == QLatin1String("red.html"))
+                at = model->index(row, 0, list->rootIndex());
+        return at.isValid();
+    }));
+    list->scrollTo(at);
+    const QPoint where = list->visualRect(at).center();
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, where);
+    QTest::mouseDClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, where);
+    ASSERT_TRUE(boxes.calls().empty());
+    EXPECT_EQ(form->PageControl2->currentWidget(), form->TabSheet2);
+    EXPECT_TRUE(windowtest::waitFor([&] {
+        const QImage shown = form->web->grab().toImage();
+        const QRgb c = shown.pixel(10, 10);
+        return qRed(c) > 200 && qGreen(c) < 60 && qBlue(c) < 60;
+    })) << "the view stayed blank";
+}
