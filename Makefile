@@ -10,7 +10,7 @@ BENCH_BUILD ?= build-bench
 GENERATOR  := -G Ninja
 CTEST_JOBS ?= 2
 
-.PHONY: all deps build run test test-release test-asan test-tsan bench clean
+.PHONY: all deps build run test format-check test-release test-asan test-tsan bench clean
 
 all: build
 
@@ -24,7 +24,7 @@ build: deps
 run: build
 	./$(BUILD)/app/velmora
 
-test: deps test-release test-asan test-tsan
+test: deps format-check test-release test-asan test-tsan
 
 test-release:
 	cmake -S . -B $(BUILD) $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo
@@ -39,6 +39,10 @@ test-asan:
 # Only the browser tests, where the connection's reader thread shares state with the UI thread:
 # ThreadSanitizer slows a program many times over, and the rest of the tests would cost CI's time
 # for little.
+# Every C++ file of the repository as .clang-format lays it out; a difference fails.
+format-check:
+	git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
+
 test-tsan:
 	cmake -S . -B $(TSAN_BUILD) $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMORA_TSAN=ON
 	cmake --build $(TSAN_BUILD) --target test_browser

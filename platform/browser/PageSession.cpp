@@ -165,8 +165,11 @@ Message PageSession::wait(std::uint64_t id, const char* doing) {
     } catch (const BrowserError& e) {
         if (connection().closed()) throw BrowserError(QStringLiteral("The browser engine stopped."));
         if (m_gone) throw BrowserError(QStringLiteral("The page has crashed."));
-        // A refusal: the engine's own words, which name what it could not do.
-        throw;
+        // A refusal: the engine's own reason, without the name of the call it refused.
+        const QString text = e.text();
+        const int colon = text.indexOf(QLatin1String(": "));
+        throw BrowserError(QStringLiteral("The browser engine could not do what the page needed: %1")
+                               .arg(colon >= 0 ? text.mid(colon + 2) : text));
     }
 }
 

@@ -10,7 +10,6 @@
 #include <optional>
 #include <vector>
 
-
 namespace gdi::detail {
 
 namespace {

@@ -24,7 +24,7 @@ std::vector<std::uint8_t> encode(const std::vector<std::uint8_t>& pixels, int w,
     ihdr.width = std::uint32_t(w);
     ihdr.height = std::uint32_t(h);
     ihdr.bit_depth = 8;
-    ihdr.color_type = grey ? SPNG_COLOR_TYPE_GRAYSCALE
+    ihdr.color_type = grey    ? SPNG_COLOR_TYPE_GRAYSCALE
                       : alpha ? SPNG_COLOR_TYPE_TRUECOLOR_ALPHA
                               : SPNG_COLOR_TYPE_TRUECOLOR;
     spng_set_ihdr(ctx, &ihdr);
