@@ -206,6 +206,7 @@ void Engine::start() {
     for (const QString& a : arguments(m_profile->path()))
         argStore.push_back(a.toLocal8Bit());
     std::vector<char*> argv;
+    argv.reserve(argStore.size() + 1);
     for (QByteArray& a : argStore)
         argv.push_back(a.data());
     argv.push_back(nullptr);
