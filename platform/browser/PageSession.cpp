@@ -397,7 +397,7 @@ int PageSession::captureLimitMs(std::int64_t pixels) const {
     if (m_deadline) return engine::callTimeoutMs();
     // The engine draws some ten million pixels a second here even on a busy machine; a page
     // that takes many times that does not answer, and the window must not wait for it long.
-    const std::int64_t ms = 1000 + pixels / 2000;
+    const std::int64_t ms = quickMs + pixels / 2000;
     return int(std::min<std::int64_t>(ms, engine::callTimeoutMs()));
 }
 
