@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cmath>
 #include <set>
+#include <utility>
 #include <vector>
 
 namespace browser {
@@ -264,55 +265,63 @@ bool BrowserView::draw(gdi::HDC dc, const gdi::RECT& bounds) {
                          std::abs(double(bw) - std::round(m_size.width() * sy)) <= 1.0;
     const double scale = std::max(sx, sy);
 
-    try {
-        PageSession& s = page();
-        // The memory kept for the next draw goes once the view has been idle a while after this one.
-        struct RestartIdle {
-            QTimer& timer;
-            ~RestartIdle() { timer.start(engine::idleReleaseMs()); }
-        } restartIdle{m_idle};
-        const std::uint64_t generation = eventLoopGeneration();
-        // A picture taken in pieces (only part of the bounds is drawn now) from more than one
-        // capture shows one moment: the page's time stands still from its first piece until
-        // the event loop runs again. One capture is one moment by itself.
-        const bool pieces = x0 > 0 || y0 > 0 || x1 < bw || y1 < bh;
-        if (pieces && !(uniform && s.cache().fitsOneCapture(bw, bh)) && !s.timeHeld()) {
-            s.holdTime();
-            QTimer::singleShot(0, this, [this] { releaseTime(); });
-        }
-        ScrollQuery query = s.scrollQuery();
-        // Whichever way this ends, no answer is left waiting for a caller that has gone.
-        struct Settle {
-            PageSession& s;
-            ScrollQuery& query;
-            ~Settle() { s.abandonScroll(query); }
-        } settle{s, query};
+    // An engine that died just before this draw may be noticed only during it: then the page is
+    // made again on a new engine and the draw tried once more. Not so in the middle of a picture
+    // in pieces (an earlier draw of this event-loop turn): its pieces would show two pages.
+    const std::uint64_t turn = eventLoopGeneration();
+    const bool firstOfTurn = std::exchange(m_lastDrawTurn, turn) != turn;
+    for (int attempt = 0;; ++attempt)
+        try {
+            PageSession& s = page();
+            // The memory kept for the next draw goes once the view has been idle a while after this one.
+            struct RestartIdle {
+                QTimer& timer;
+                ~RestartIdle() { timer.start(engine::idleReleaseMs()); }
+            } restartIdle{m_idle};
+            const std::uint64_t generation = eventLoopGeneration();
+            // A picture taken in pieces (only part of the bounds is drawn now) from more than one
+            // capture shows one moment: the page's time stands still from its first piece until
+            // the event loop runs again. One capture is one moment by itself.
+            const bool pieces = x0 > 0 || y0 > 0 || x1 < bw || y1 < bh;
+            if (pieces && !(uniform && s.cache().fitsOneCapture(bw, bh)) && !s.timeHeld()) {
+                s.holdTime();
+                QTimer::singleShot(0, this, [this] { releaseTime(); });
+            }
+            ScrollQuery query = s.scrollQuery();
+            // Whichever way this ends, no answer is left waiting for a caller that has gone.
+            struct Settle {
+                PageSession& s;
+                ScrollQuery& query;
+                ~Settle() { s.abandonScroll(query); }
+            } settle{s, query};
 
-        if (uniform) {
-            if (const auto done =
-                    s.cache().draw(s, dc, bounds, x0, y0, x1, y1, m_size, scale, query, generation))
-                return *done;
+            if (uniform) {
+                if (const auto done =
+                        s.cache().draw(s, dc, bounds, x0, y0, x1, y1, m_size, scale, query, generation))
+                    return *done;
+            }
+            TiledDraw tiled;
+            tiled.dc = dc;
+            tiled.bounds = bounds;
+            tiled.x0 = x0;
+            tiled.y0 = y0;
+            tiled.x1 = x1;
+            tiled.y1 = y1;
+            tiled.scale = scale;
+            tiled.rx = uniform ? 1.0 : scale / sx;
+            tiled.ry = uniform ? 1.0 : scale / sy;
+            tiled.scroll = s.settleScroll(query);
+            s.cache().dropAhead(s);
+            return drawTiled(s, tiled);
+        } catch (const BrowserError& e) {
+            if (firstOfTurn && attempt == 0 && m_session && !m_session->current() && !m_session->gone())
+                continue;
+            m_lastDrawError = e.text();
+            return false;
+        } catch (const std::bad_alloc&) {
+            m_lastDrawError = QStringLiteral("Not enough memory to draw the page.");
+            return false;
         }
-        TiledDraw tiled;
-        tiled.dc = dc;
-        tiled.bounds = bounds;
-        tiled.x0 = x0;
-        tiled.y0 = y0;
-        tiled.x1 = x1;
-        tiled.y1 = y1;
-        tiled.scale = scale;
-        tiled.rx = uniform ? 1.0 : scale / sx;
-        tiled.ry = uniform ? 1.0 : scale / sy;
-        tiled.scroll = s.settleScroll(query);
-        s.cache().dropAhead(s);
-        return drawTiled(s, tiled);
-    } catch (const BrowserError& e) {
-        m_lastDrawError = e.text();
-        return false;
-    } catch (const std::bad_alloc&) {
-        m_lastDrawError = QStringLiteral("Not enough memory to draw the page.");
-        return false;
-    }
 }
 
 void BrowserView::releaseTime() {

@@ -24,6 +24,7 @@
 #include <QUrl>
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <optional>
 
@@ -149,6 +150,7 @@ class BrowserView : public QObject {
     bool m_live = false;
     std::optional<std::chrono::steady_clock::time_point> m_deadline;
     QString m_lastDrawError;
+    std::uint64_t m_lastDrawTurn = ~std::uint64_t(0); // the event-loop turn of the last draw
     std::unique_ptr<PageSession> m_session;
     InputForwarder m_input;
     QTimer m_idle; // gives back the memory of the last draw once the view has been idle a while

@@ -126,7 +126,7 @@ void PageSession::close() noexcept {
 
 bool PageSession::current() const {
     Engine* e = Engine::current();
-    return e && e->generation() == m_generation && !e->connection().closed() && !m_gone;
+    return e && e->generation() == m_generation && !m_gone && e->alive();
 }
 
 Connection& PageSession::connection() {
@@ -277,8 +277,12 @@ void PageSession::setLive(bool live, QSize size) {
         "Page.startScreencast",
         {{"format", "png"}, {"maxWidth", size.width()}, {"maxHeight", size.height()}, {"everyNthFrame", 1}},
         m_sessionId);
-    // A page that has finished drawing sends no frame until something changes on it: the
-    // first picture is asked for, unless a frame comes first.
+    requestLiveFrame();
+}
+
+void PageSession::requestLiveFrame() {
+    // A page that has finished drawing sends no frame until something changes on it: a picture
+    // is asked for, unless a frame comes first.
     const std::uint64_t frames = m_liveFrames;
     std::weak_ptr<PageSession*> self = m_self;
     connection().callAsync("Page.captureScreenshot", {{"format", "png"}, {"optimizeForSpeed", true}},
@@ -417,7 +421,11 @@ void PageSession::handleEvent(const Message& message) {
         const std::string frameId = params.value("frameId", std::string());
         auto it = m_frameUrls.find(frameId);
         if (it == m_frameUrls.end()) return;
-        if (frameId == m_targetId) m_loaded = true;
+        if (frameId == m_targetId) {
+            m_loaded = true;
+            // The finished page may have drawn its last frame while the view was being resized.
+            if (m_live) requestLiveFrame();
+        }
         const QString url = it->second;
         // A receiver may delete the view, and this page with it.
         std::weak_ptr<PageSession*> self = m_self;

@@ -118,6 +118,7 @@ class PageSession {
     void markStalled();
     void setUp(const std::string& method, Json params, std::vector<std::uint64_t>& calls);
     void showLiveFrame(std::string& base64Png);
+    void requestLiveFrame();
     void close() noexcept;
 
     Engine* m_engine;
