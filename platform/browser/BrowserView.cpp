@@ -2,6 +2,7 @@
 
 #include "platform/browser/Engine.h"
 #include "platform/browser/PageSession.h"
+#include "platform/browser/PicturePut.h"
 #include "platform/browser/TiledCapture.h"
 #include "platform/gdi/PixelMemory.h"
 
@@ -11,6 +12,7 @@
 #include <QRegularExpression>
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <set>
 #include <utility>
 #include <vector>
@@ -25,17 +27,10 @@ std::set<BrowserView*>& views() {
 }
 
 bool putWhite(gdi::HDC dc, std::int64_t x, std::int64_t y, int width, int height) {
-    const std::size_t stride = (std::size_t(width) * 3 + 3) / 4 * 4;
-    std::vector<std::uint8_t> white(stride * std::size_t(height), 0xFF);
-    gdi::BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof(gdi::BITMAPINFOHEADER);
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 24;
-    info.bmiHeader.biCompression = gdi::BI_RGB;
-    return gdi::SetDIBitsToDevice(dc, int(x), int(y), gdi::DWORD(width), gdi::DWORD(height), 0, 0, 0,
-                                  gdi::UINT(height), white.data(), &info, gdi::DIB_RGB_COLORS) > 0;
+    Picture24 white;
+    if (!white.resize(width, height)) return false;
+    std::memset(white.bytes.get(), 0xFF, white.stride * std::size_t(height));
+    return putPicture(dc, x, y, white, 0, 0, width, height);
 }
 
 } // namespace

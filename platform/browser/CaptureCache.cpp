@@ -3,6 +3,7 @@
 #include "platform/browser/BrowserError.h"
 #include "platform/browser/BrowserTesting.h"
 #include "platform/browser/PageSession.h"
+#include "platform/browser/PicturePut.h"
 
 #include <algorithm>
 #include <cstring>
@@ -48,29 +49,6 @@ std::optional<CaptureRegion> aheadRegion(std::int64_t bw, std::int64_t bh, std::
     return CaptureRegion{0, y0, width, y1};
 }
 
-// Decodes a capture's answer into out, reusing its memory; the answer's text is decoded in
-// place and freed. False when the picture cannot be read.
-bool decodeShot(Message& shot, const CaptureRegion& r, Picture24& out) {
-    std::string data = shot.data.empty() ? shot.json.value("data", std::string()) : std::move(shot.data);
-    shot = Message();
-    if (!decodeBase64InPlace(data) ||
-        !decodePng(reinterpret_cast<std::uint8_t*>(data.data()), data.size(), out, nullptr))
-        return false;
-    data = std::string();
-    return out.fitTo(int(r.width()), int(r.height()));
-}
-
-gdi::BITMAPINFO topDown24(int width, int height) {
-    gdi::BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof(gdi::BITMAPINFOHEADER);
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 24;
-    info.bmiHeader.biCompression = gdi::BI_RGB;
-    return info;
-}
-
 } // namespace
 
 std::int64_t CaptureCache::aheadPixels() const {
@@ -90,13 +68,9 @@ bool CaptureCache::put(gdi::HDC dc, const gdi::RECT& bounds, std::int64_t x0, st
                 from = c;
         if (!from) return true;
         const std::int64_t rows = std::min(y1, from->region.y1) - y0;
-        // Straight from the capture: a top-down DIB of its whole width, the part picked out by
-        // the source position.
-        const gdi::BITMAPINFO info = topDown24(from->pixels.width, from->pixels.height);
-        if (gdi::SetDIBitsToDevice(dc, int(bounds.left + x0), int(bounds.top + y0), gdi::DWORD(x1 - x0),
-                                   gdi::DWORD(rows), int(x0 - from->region.x0), int(y0 - from->region.y0), 0,
-                                   gdi::UINT(from->pixels.height), from->pixels.bytes.get(), &info,
-                                   gdi::DIB_RGB_COLORS) <= 0)
+        // Straight from the capture, no copy in between.
+        if (!putPicture(dc, bounds.left + x0, bounds.top + y0, from->pixels, int(x0 - from->region.x0),
+                        int(y0 - from->region.y0), int(x1 - x0), int(rows)))
             return false;
         y0 += rows;
     }
@@ -189,7 +163,7 @@ std::optional<bool> CaptureCache::draw(PageSession& page, gdi::HDC dc, const gdi
             m_previous = Capture();
         }
         m_latest = Capture();
-        if (!decodeShot(shot, region, fresh.pixels)) return false;
+        if (!decodeCapture(shot, region, fresh.pixels)) return false;
         m_answerBytesPerPixel =
             double(answerBytes) / double(std::max<std::int64_t>(1, region.width() * region.height()));
         m_latest = std::move(fresh);

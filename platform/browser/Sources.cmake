@@ -20,6 +20,8 @@ target_sources(platform PRIVATE
   browser/PageSession.cpp
   browser/PageSession.h
   browser/PageSettle.cpp
+  browser/PicturePut.cpp
+  browser/PicturePut.h
   browser/PageSetup.h
   browser/PipeTransport.cpp
   browser/PipeTransport.h

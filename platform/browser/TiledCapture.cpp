@@ -3,6 +3,7 @@
 #include "platform/browser/BrowserError.h"
 #include "platform/browser/CaptureTypes.h"
 #include "platform/browser/PageSession.h"
+#include "platform/browser/PicturePut.h"
 
 #include <algorithm>
 #include <cmath>
@@ -42,33 +43,6 @@ std::vector<Tap> shrinkTaps(std::int64_t dst0, int count, double ratio, std::int
         }
     }
     return taps;
-}
-
-gdi::BITMAPINFO topDown24(int width, int height) {
-    gdi::BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof(gdi::BITMAPINFOHEADER);
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 24;
-    info.bmiHeader.biCompression = gdi::BI_RGB;
-    return info;
-}
-
-bool put(gdi::HDC dc, std::int64_t x, std::int64_t y, const Picture24& picture, int srcX, int srcY, int width,
-         int height) {
-    const gdi::BITMAPINFO info = topDown24(picture.width, picture.height);
-    return gdi::SetDIBitsToDevice(dc, int(x), int(y), gdi::DWORD(width), gdi::DWORD(height), srcX, srcY, 0,
-                                  gdi::UINT(picture.height), picture.bytes.get(), &info,
-                                  gdi::DIB_RGB_COLORS) > 0;
-}
-
-bool decodeInto(Message& shot, const CaptureRegion& r, Picture24& out) {
-    std::string data = shot.data.empty() ? shot.json.value("data", std::string()) : std::move(shot.data);
-    shot = Message();
-    return decodeBase64InPlace(data) &&
-           decodePng(reinterpret_cast<std::uint8_t*>(data.data()), data.size(), out, nullptr) &&
-           out.fitTo(int(r.width()), int(r.height()));
 }
 
 } // namespace
@@ -144,14 +118,15 @@ bool drawTiled(PageSession& page, const TiledDraw& d) {
         pending = page.sendCapture(t.captured, d.scale, d.scroll);
         Message shot = page.wait(pending, "captured");
         pending = 0;
-        if (!decodeInto(shot, t.captured, captured)) return false;
+        if (!decodeCapture(shot, t.captured, captured)) return false;
         if (uniform) {
-            if (!put(d.dc, d.bounds.left + t.x, d.bounds.top + t.y, captured, 0, 0, int(t.w), int(t.h)))
+            if (!putPicture(d.dc, d.bounds.left + t.x, d.bounds.top + t.y, captured, 0, 0, int(t.w),
+                            int(t.h)))
                 return false;
         } else {
             if (!shrinkArea(captured, t.captured.x0, t.captured.y0, t.x, t.y, int(t.w), int(t.h), d.rx, d.ry,
                             shrunk) ||
-                !put(d.dc, d.bounds.left + t.x, d.bounds.top + t.y, shrunk, 0, 0, int(t.w), int(t.h)))
+                !putPicture(d.dc, d.bounds.left + t.x, d.bounds.top + t.y, shrunk, 0, 0, int(t.w), int(t.h)))
                 return false;
         }
     }

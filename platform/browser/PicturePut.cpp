@@ -1,0 +1,33 @@
+#include "platform/browser/PicturePut.h"
+
+#include <string>
+
+namespace browser {
+
+bool decodeCapture(Message& shot, const CaptureRegion& region, Picture24& out) {
+    std::string data = shot.data.empty() ? shot.json.value("data", std::string()) : std::move(shot.data);
+    shot = Message();
+    if (!decodeBase64InPlace(data) ||
+        !decodePng(reinterpret_cast<std::uint8_t*>(data.data()), data.size(), out, nullptr))
+        return false;
+    data = std::string();
+    return out.fitTo(int(region.width()), int(region.height()));
+}
+
+bool putPicture(gdi::HDC dc, std::int64_t x, std::int64_t y, const Picture24& picture, int srcX, int srcY,
+                int width, int height) {
+    // A top-down DIB of the picture's whole width and height; the part is picked out by the
+    // source position.
+    gdi::BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(gdi::BITMAPINFOHEADER);
+    info.bmiHeader.biWidth = picture.width;
+    info.bmiHeader.biHeight = -picture.height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 24;
+    info.bmiHeader.biCompression = gdi::BI_RGB;
+    return gdi::SetDIBitsToDevice(dc, int(x), int(y), gdi::DWORD(width), gdi::DWORD(height), srcX, srcY, 0,
+                                  gdi::UINT(picture.height), picture.bytes.get(), &info,
+                                  gdi::DIB_RGB_COLORS) > 0;
+}
+
+} // namespace browser
