@@ -36,13 +36,13 @@ test-asan:
 	cmake --build $(ASAN_BUILD)
 	cd $(ASAN_BUILD) && ctest --output-on-failure -j $(CTEST_JOBS)
 
-# Only the browser tests, where the connection's reader thread shares state with the UI thread:
-# ThreadSanitizer slows a program many times over, and the rest of the tests would cost CI's time
-# for little.
 # Every C++ file of the repository as .clang-format lays it out; a difference fails.
 format-check:
 	git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
 
+# Only the browser tests, where the connection's reader thread shares state with the UI thread:
+# ThreadSanitizer slows a program many times over, and the rest of the tests would cost CI's time
+# for little.
 test-tsan:
 	cmake -S . -B $(TSAN_BUILD) $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMORA_TSAN=ON
 	cmake --build $(TSAN_BUILD) --target test_browser

@@ -3,10 +3,11 @@
 #include "pixolan/DibAllocation.h"
 #include "pixolan/Halftone.h"
 #include "pixolan/MemoryBudget.h"
-#include "platform/gdi/GdiTesting.h"
-#include "platform/gdi/PixelMemory.h"
+#include "pixolan/PixolanTesting.h"
+#include "platform/memory/PixelMemory.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -18,13 +19,15 @@ using namespace gdi;
 namespace pixolan {
 namespace {
 
+std::atomic<testing::FailureCheck> failureCheck{nullptr};
+
 // Everything newdib handed out, keyed by the bits pointer. Records travel by value, so the
 // record itself cannot say whether it was freed already; the registry can, which makes a
 // second deldib of the same picture harmless instead of a double free.
 struct Allocation {
     BITMAPINFO* info;
     HPALETTE palette;
-    gdi::PixelMemory pixels;
+    pixmem::PixelMemory pixels;
 };
 
 std::mutex& registryMutex() {
@@ -61,7 +64,7 @@ bool createDib(DibRecord* out, int width, int height, int bitsPerPixel, const BI
                int colorCount, HPALETTE palette) {
     clear(out);
     if (width <= 0 || height <= 0 || !supportedDepth(bitsPerPixel)) return false;
-    if (gdi::testing::ShouldFail(gdi::testing::Call::newdib)) return false;
+    if (const auto check = failureCheck.load(std::memory_order_relaxed); check && check()) return false;
 
     // Every size is formed in 64 bits; a picture whose byte count does not fit in the header's
     // 32-bit image size cannot be described by a BITMAPINFO and is refused.
@@ -77,7 +80,7 @@ bool createDib(DibRecord* out, int width, int height, int bitsPerPixel, const BI
     auto* info = static_cast<BITMAPINFO*>(std::calloc(1, infoSize));
     if (!info) return false;
     // Fresh pages are zero, so zeroing costs nothing until a page is used.
-    const gdi::PixelMemory memory = gdi::allocatePixelMemory(std::size_t(imageSize));
+    const pixmem::PixelMemory memory = pixmem::allocatePixelMemory(std::size_t(imageSize));
     std::uint8_t* bits = memory.bits;
     if (!bits) {
         std::free(info);
@@ -129,6 +132,10 @@ std::size_t liveDibCount() {
     return registry().size();
 }
 
+void testing::SetNewdibFailureCheck(testing::FailureCheck check) {
+    failureCheck.store(check, std::memory_order_relaxed);
+}
+
 } // namespace pixolan
 
 extern "C" {
@@ -149,7 +156,7 @@ void deldib(DibRecord rec) {
         a = it->second;
         pixolan::registry().erase(it);
     }
-    gdi::freePixelMemory(a.pixels);
+    pixmem::freePixelMemory(a.pixels);
     std::free(a.info);
     if (a.palette) DeleteObject(a.palette);
 }

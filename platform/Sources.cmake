@@ -1,4 +1,4 @@
-target_sources(platform PRIVATE
+target_sources(platform_system PRIVATE
   MessageBox.h
   MessageBox.cpp
   Shell.h

@@ -4,7 +4,7 @@
 #include "platform/browser/PageSession.h"
 #include "platform/browser/PicturePut.h"
 #include "platform/browser/TiledCapture.h"
-#include "platform/gdi/PixelMemory.h"
+#include "platform/memory/PixelMemory.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -50,7 +50,7 @@ BrowserView::BrowserView(QObject* parent) : QObject(parent), m_input([this] { re
     connect(&m_idle, &QTimer::timeout, this, [this] {
         if (m_session) m_session->cache().release();
         // The strips and pictures of the last capture, kept for the next one.
-        gdi::dropKeptPixelMemory();
+        pixmem::dropKeptPixelMemory();
     });
 }
 

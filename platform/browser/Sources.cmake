@@ -1,4 +1,4 @@
-target_sources(platform PRIVATE
+target_sources(platform_browser PRIVATE
   browser/BrowserError.h
   browser/BrowserTesting.cpp
   browser/BrowserTesting.h

@@ -222,7 +222,7 @@ std::unique_ptr<Bitmap> Bitmap::create(int width, int height, int bpp, const Pix
     if (stride < 0) return nullptr;
     const std::int64_t size = std::int64_t(stride) * height;
     if (size > allocationLimit()) return nullptr;
-    const PixelMemory memory = allocatePixelMemory(std::size_t(size));
+    const pixmem::PixelMemory memory = pixmem::allocatePixelMemory(std::size_t(size));
     PixelBuffer bits(memory.bits, PixelDeleter{memory});
     if (!bits) return nullptr;
 

@@ -4,7 +4,7 @@
 
 #include "platform/gdi/Gdi.h"
 #include "platform/gdi/PixelFormat.h"
-#include "platform/gdi/PixelMemory.h"
+#include "platform/memory/PixelMemory.h"
 
 #include <QImage>
 #include <QPointer>
@@ -42,8 +42,8 @@ class GdiObject {
 };
 
 struct PixelDeleter {
-    PixelMemory memory;
-    void operator()(std::uint8_t*) const { freePixelMemory(memory); }
+    pixmem::PixelMemory memory;
+    void operator()(std::uint8_t*) const { pixmem::freePixelMemory(memory); }
 };
 using PixelBuffer = std::unique_ptr<std::uint8_t, PixelDeleter>;
 

@@ -15,7 +15,7 @@ enum class Call {
     SetDIBits,
     StretchBlt,
     GetDIBits,
-    newdib, // consulted by the raster library's newdib
+    newdib, // the raster library's newdib, through the check tests install (pixolan/PixolanTesting.h)
 };
 
 // The nth next call (1 = the very next one) of the given kind fails, whichever DC it is on.

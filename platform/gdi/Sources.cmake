@@ -1,4 +1,4 @@
-target_sources(platform PRIVATE
+target_sources(platform_gdi PRIVATE
   gdi/Gdi.h
   gdi/GdiQt.h
   gdi/GdiTesting.h
@@ -16,8 +16,6 @@ target_sources(platform PRIVATE
   gdi/GdiTesting.cpp
   gdi/PixelFormat.cpp
   gdi/PixelFormat.h
-  gdi/PixelMemory.cpp
-  gdi/PixelMemory.h
   gdi/RowConvert.cpp
   gdi/RowConvert.h
 )

@@ -1,4 +1,4 @@
-target_sources(platform PRIVATE
+target_sources(platform_widgets PRIVATE
   widgets/SpinEdit.h
   widgets/SpinEdit.cpp
   widgets/ImageControl.h

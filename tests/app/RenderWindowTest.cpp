@@ -201,7 +201,7 @@ TEST_F(RenderWindowTest, PictureEqualsTheEnginesOwnSingleScreenshot) {
     for (const std::int64_t ahead : {std::int64_t(0), std::int64_t(800 * 250)}) {
         SCOPED_TRACE(ahead);
         browser::engine::setAheadCapturePixels(ahead);
-        QTest::qWait(10); // a new turn of the event loop: nothing may come from the last run
+        QCoreApplication::processEvents(); // a new turn of the event loop: nothing may come from the last run
         const std::uint64_t shots = browser::engine::screenshotCount();
         form->RenderBtn->click();
         const std::uint64_t captures = browser::engine::screenshotCount() - shots;
@@ -299,7 +299,8 @@ TEST_F(RenderWindowTest, AnEngineThatDiedIsReportedAndThePictureKept) {
     const QByteArray path = qgetenv("PATH");
     qputenv("PATH", QFile::encodeName(dir.path())); // no engine to be found there
     ::kill(pid_t(pid), SIGKILL);
-    QTest::qWait(300);
+    // The view notices the death through the event loop and tries a new engine, in vain.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return browser::engine::enginePid() != pid; }, 10000));
     const DibRecord before = form->MainDib;
     const Baseline baseline;
     form->RenderBtn->click();

@@ -184,7 +184,8 @@ TEST(ResultViewWithoutPicture, ViewsDrawNothing) {
     ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
     for (QWidget* page : {form->TabSheet4, form->TabSheet5}) {
         form->PageControl2->setCurrentWidget(page);
-        QTest::qWait(50);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return page->isVisible(); }));
+        QCoreApplication::sendPostedEvents(); // the page's layout
     }
     EXPECT_EQ(form->PaintBox2->size(), QSize(393, 233));
     EXPECT_EQ(form->ErgPaintBox->size(), QSize(393, 233));

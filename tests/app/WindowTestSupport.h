@@ -12,7 +12,6 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
@@ -30,13 +29,7 @@
 namespace windowtest {
 
 inline bool waitFor(const std::function<bool()>& done, int ms = 20000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > ms) return false;
-        QTest::qWait(10);
-    }
-    return true;
+    return QTest::qWaitFor(done, ms);
 }
 
 // A picture whose every pixel is colour(x, top), top counted from the picture's top row.

@@ -3,7 +3,7 @@
 
 #include "platform/browser/Pixels.h"
 #include "platform/gdi/Gdi.h"
-#include "platform/gdi/PixelMemory.h"
+#include "platform/memory/PixelMemory.h"
 #include "tests/browser/BrowserFixture.h"
 
 #include <QCoreApplication>
@@ -268,7 +268,7 @@ TEST_F(BrowserViewTest, GivesBackWhatItKeepsOnceIdle) {
         ASSERT_GT(browser::engine::heldCaptureBytes(&view), 0u) << "released while in use";
     }
     EXPECT_TRUE(waitFor([&] { return browser::engine::heldCaptureBytes(&view) == 0; }));
-    EXPECT_EQ(gdi::testing::keptPixelBlocks(), 0u);
+    EXPECT_EQ(pixmem::testing::keptPixelBlocks(), 0u);
     // And the next draw is as good as the first.
     Canvas again(800, 1000);
     ASSERT_TRUE(view.draw(again.dc(), {0, 0, 800, 1000}));

@@ -222,10 +222,14 @@ TEST(Connection, ErrorAnswersTimeOutsAndClosingRaiseErrors) {
 
     // A pending synchronous call fails as soon as the engine goes away, not at its time limit.
     QString asyncError;
+    const int received = fake.calls;
     c.callAsync("ignore", Json::object(), {},
                 [&](const Message* m, const QString& e) { asyncError = m ? QStringLiteral("answered") : e; });
     std::thread killer([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        // The engine goes away once the synchronous call below has reached it.
+        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (fake.calls < received + 2 && std::chrono::steady_clock::now() < giveUp)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
         fake.hangUp();
     });
     const auto before = std::chrono::steady_clock::now();

@@ -1,7 +1,7 @@
 // Bitmaps read back and written: GetDIBits, SetDIBits, and transfers between DCs.
 #include "GdiTestSupport.h"
 #include "platform/gdi/GdiQt.h"
-#include "platform/gdi/PixelMemory.h"
+#include "platform/memory/PixelMemory.h"
 
 #include <QImage>
 
@@ -345,7 +345,8 @@ bool allZero(const std::uint8_t* p, std::size_t n) {
 // Pixel memory is handed out again after it was given back: it must come back cleared, and
 // what is kept for that must stay bounded.
 TEST(PixelMemoryTest, ReusedMemoryIsClearedAndWhatIsKeptIsBounded) {
-    gdi::dropKeptPixelMemory();
+    using namespace pixmem;
+    pixmem::dropKeptPixelMemory();
     for (const std::size_t size : {std::size_t(300) << 10, std::size_t(3) << 20, std::size_t(40) << 20}) {
         SCOPED_TRACE(size);
         PixelMemory first = allocatePixelMemory(size);
@@ -376,10 +377,10 @@ TEST(PixelMemoryTest, ReusedMemoryIsClearedAndWhatIsKeptIsBounded) {
         blocks.push_back(allocatePixelMemory(std::size_t(5 + i) << 20));
     for (const PixelMemory& m : blocks)
         freePixelMemory(m);
-    EXPECT_LE(gdi::testing::keptPixelBlocks(), 4u);
-    EXPECT_LE(gdi::testing::keptPixelBytes(), std::size_t(24) << 20);
-    gdi::dropKeptPixelMemory();
-    EXPECT_EQ(gdi::testing::keptPixelBlocks(), 0u);
+    EXPECT_LE(pixmem::testing::keptPixelBlocks(), 4u);
+    EXPECT_LE(pixmem::testing::keptPixelBytes(), std::size_t(24) << 20);
+    pixmem::dropKeptPixelMemory();
+    EXPECT_EQ(pixmem::testing::keptPixelBlocks(), 0u);
 }
 
 // A DIB section made where a dirty one was starts black, as a new one must.

@@ -1,4 +1,4 @@
-#include "platform/gdi/PixelMemory.h"
+#include "platform/memory/PixelMemory.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -6,7 +6,7 @@
 #include <sys/mman.h>
 #include <vector>
 
-namespace gdi {
+namespace pixmem {
 
 namespace {
 
@@ -140,4 +140,4 @@ std::size_t keptPixelBytes() {
 
 } // namespace testing
 
-} // namespace gdi
+} // namespace pixmem

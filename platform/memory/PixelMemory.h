@@ -10,7 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace gdi {
+namespace pixmem {
 
 struct PixelMemory {
     std::uint8_t* bits = nullptr;
@@ -29,4 +29,4 @@ std::size_t keptPixelBlocks();
 std::size_t keptPixelBytes();
 } // namespace testing
 
-} // namespace gdi
+} // namespace pixmem
