@@ -13,17 +13,31 @@ namespace {
 
 using GdiPrinterTest = GdiTest;
 
-TEST_F(GdiPrinterTest, PrintsAPictureToPdf) {
+// A printer DC onto one page of a PDF file; finish() ends the page and gives the file's bytes.
+struct PdfPage {
     QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    const QString path = dir.filePath("page.pdf");
-    QPrinter printer(QPrinter::HighResolution);
-    printer.setOutputFormat(QPrinter::PdfFormat);
-    printer.setOutputFileName(path);
+    QPrinter printer{QPrinter::HighResolution};
     QPainter painter;
-    ASSERT_TRUE(painter.begin(&printer));
-    HDC dc = CreatePrinterDC(&printer, &painter);
+    HDC dc = nullptr;
+
+    PdfPage() {
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        printer.setOutputFileName(dir.filePath("page.pdf"));
+        if (dir.isValid() && painter.begin(&printer)) dc = CreatePrinterDC(&printer, &painter);
+    }
+    QByteArray finish() {
+        DeleteDC(dc);
+        painter.end();
+        QFile file(printer.outputFileName());
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+};
+
+TEST_F(GdiPrinterTest, PrintsAPictureToPdf) {
+    PdfPage page;
+    HDC dc = page.dc;
     ASSERT_NE(dc, nullptr);
+    const QPrinter& printer = page.printer;
     EXPECT_EQ(GetDeviceCaps(dc, TECHNOLOGY), DT_RASPRINTER);
     EXPECT_EQ(GetDeviceCaps(dc, LOGPIXELSX), printer.resolution());
     EXPECT_EQ(GetDeviceCaps(dc, HORZRES), printer.width());
@@ -56,12 +70,8 @@ TEST_F(GdiPrinterTest, PrintsAPictureToPdf) {
     SelectObject(memory, old);
     DeleteDC(memory);
     DeleteObject(bitmap);
-    DeleteDC(dc);
-    painter.end();
 
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    const QByteArray pdf = file.readAll();
+    const QByteArray pdf = page.finish();
     EXPECT_TRUE(pdf.startsWith("%PDF-"));
     EXPECT_TRUE(pdf.contains("/Image")) << "the pictures are on the page";
     EXPECT_TRUE(pdf.trimmed().endsWith("%%EOF"));
@@ -70,16 +80,8 @@ TEST_F(GdiPrinterTest, PrintsAPictureToPdf) {
 // A picture on a PDF page is stored as it is: a photo-like picture is where a writer would reach
 // for JPEG, and a printed screenshot must keep every pixel.
 TEST_F(GdiPrinterTest, PicturesGoIntoAPdfWithoutLossyCompression) {
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    const QString path = dir.filePath("photo.pdf");
-    QPrinter printer(QPrinter::HighResolution);
-    printer.setOutputFormat(QPrinter::PdfFormat);
-    printer.setOutputFileName(path);
-    QPainter painter;
-    ASSERT_TRUE(painter.begin(&printer));
-    HDC dc = CreatePrinterDC(&printer, &painter);
-    ASSERT_NE(dc, nullptr);
+    PdfPage page;
+    ASSERT_NE(page.dc, nullptr);
     TestDib noise(300, 200, 24);
     std::uint32_t seed = 12345;
     for (int y = 0; y < 200; ++y)
@@ -87,14 +89,10 @@ TEST_F(GdiPrinterTest, PicturesGoIntoAPdfWithoutLossyCompression) {
             seed = seed * 1664525u + 1013904223u;
             noise.set(x, y, (seed >> 8) & 0xFFFFFF);
         }
-    EXPECT_EQ(StretchDIBits(dc, 0, 0, 3000, 2000, 0, 0, 300, 200, noise.bits(), noise.info(), DIB_RGB_COLORS,
-                            SRCCOPY),
+    EXPECT_EQ(StretchDIBits(page.dc, 0, 0, 3000, 2000, 0, 0, 300, 200, noise.bits(), noise.info(),
+                            DIB_RGB_COLORS, SRCCOPY),
               200);
-    DeleteDC(dc);
-    painter.end();
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    const QByteArray pdf = file.readAll();
+    const QByteArray pdf = page.finish();
     EXPECT_TRUE(pdf.contains("/Image"));
     EXPECT_FALSE(pdf.contains("/DCTDecode")) << "the picture was stored as JPEG";
 }
