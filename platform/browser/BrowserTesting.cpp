@@ -2,6 +2,7 @@
 
 #include "platform/browser/BrowserView.h"
 #include "platform/browser/CallLimits.h"
+#include "platform/browser/CaptureTypes.h"
 #include "platform/browser/Engine.h"
 #include "platform/browser/PageSession.h"
 
@@ -13,6 +14,8 @@ namespace {
 int idleRelease = 10000;
 std::int64_t aheadPixels = 0;
 std::uint64_t screenshots = 0;
+std::int64_t wholeView = 0;
+std::uint64_t narrowed = 0;
 } // namespace
 
 std::uint64_t screenshotCount() {
@@ -37,6 +40,22 @@ void setAheadCapturePixels(std::int64_t pixels) {
 
 std::int64_t aheadCapturePixels() {
     return aheadPixels;
+}
+
+void setWholeViewPixels(std::int64_t pixels) {
+    wholeView = std::max<std::int64_t>(0, pixels);
+}
+
+std::int64_t wholeViewPixels() {
+    return wholeView > 0 ? wholeView : maxWholeViewPixels;
+}
+
+std::uint64_t narrowedCaptureCount() {
+    return narrowed;
+}
+
+void countNarrowedCapture() {
+    ++narrowed;
 }
 
 std::size_t heldCaptureBytes(BrowserView* view) {

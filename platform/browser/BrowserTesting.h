@@ -23,6 +23,14 @@ std::size_t heldCaptureBytes(BrowserView* view);
 // The pixels of each capture made ahead; 0 (the default) sizes them by the memory they take.
 void setAheadCapturePixels(std::int64_t pixels);
 std::int64_t aheadCapturePixels();
+// Views larger than this many captured pixels are shown by the engine only as far as each
+// capture reaches while it is made; 0 (the default) is maxWholeViewPixels. Tests lower it to
+// take ordinary pages that way.
+void setWholeViewPixels(std::int64_t pixels);
+std::int64_t wholeViewPixels();
+// How many captures were made with the engine showing only their own area.
+std::uint64_t narrowedCaptureCount();
+void countNarrowedCapture();
 // The process id of the running engine, or 0; tests kill it to check recovery.
 long enginePid();
 // Ends the engine now (it is started again by the next operation that needs it).

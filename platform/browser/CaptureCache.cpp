@@ -21,6 +21,8 @@ constexpr double aheadBudgetBytes = 48.0 * (1 << 20);
 constexpr std::int64_t minAheadPixels = std::int64_t(1) << 20;
 constexpr std::int64_t maxAheadPixels = std::int64_t(14) << 20;
 constexpr std::int64_t maxAheadRows = 16384;
+// What the engine shows while a capture is made must stay within its raster budget.
+static_assert(maxAheadPixels <= maxWholeViewPixels);
 
 // The part of a view drawn into bounds (bw x bh) that one capture covers, for the visible
 // columns [x0, x1) and rows from y0 on, at least need of them. When the bounds' whole width fits
@@ -52,7 +54,8 @@ std::optional<CaptureRegion> aheadRegion(std::int64_t bw, std::int64_t bh, std::
 } // namespace
 
 std::int64_t CaptureCache::aheadPixels() const {
-    if (const std::int64_t set = engine::aheadCapturePixels(); set > 0) return set;
+    if (const std::int64_t set = engine::aheadCapturePixels(); set > 0)
+        return std::min(set, maxWholeViewPixels);
     // The picture (3 bytes a pixel), its answer and the next answer arriving meanwhile.
     const double perPixel = 3.0 + 2.0 * std::max(0.0, m_answerBytesPerPixel);
     return std::clamp(std::int64_t(aheadBudgetBytes / perPixel), minAheadPixels, maxAheadPixels);

@@ -8,6 +8,7 @@
 #include "platform/browser/Pixels.h"
 
 #include <QDateTime>
+#include <QTimer>
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -248,6 +249,7 @@ void PageSession::applySize(QSize size) {
     m_viewSize = size;
     forgetScroll();
     if (!current()) return;
+    m_narrowed = false; // the metrics below show the whole view
     // Not waited for: a page that does not answer must not hold the window, and the engine
     // takes the calls of one page in order, so whatever follows sees the new size.
     connection().callAsync(
@@ -358,10 +360,49 @@ std::uint64_t PageSession::sendCapture(const CaptureRegion& r, double scale, QPo
                        {"width", double(r.width()) / scale},
                        {"height", double(r.height()) / scale},
                        {"scale", scale}};
+    const int limit = captureLimitMs(r.width() * r.height());
+    showOnly(clip, scale, limit);
     engine::countScreenshot();
     Json params = {{"format", "png"}, {"clip", clip}, {"optimizeForSpeed", true}};
     if (m_beyondViewport) params["captureBeyondViewport"] = true;
-    return send("Page.captureScreenshot", std::move(params), captureLimitMs(r.width() * r.height()));
+    return send("Page.captureScreenshot", std::move(params), limit);
+}
+
+void PageSession::showOnly(const Json& clip, double scale, int timeoutMs) {
+    // A view drawn beyond its layout viewport is as large as its document: it is always narrowed.
+    const double shown = double(m_viewSize.width()) * double(m_viewSize.height()) * scale * scale;
+    if (!m_beyondViewport && shown <= double(engine::wholeViewPixels())) {
+        if (m_narrowed) showWholeView();
+        return;
+    }
+    // The page does not see this: its layout, scroll offset and viewport units stay. Waited for,
+    // so that a capture is never made of a view that was not narrowed.
+    call("Emulation.setDeviceMetricsOverride",
+         {{"width", m_viewSize.width()},
+          {"height", m_viewSize.height()},
+          {"deviceScaleFactor", 1},
+          {"mobile", false},
+          {"viewport", clip}},
+         timeoutMs);
+    engine::countNarrowedCapture();
+    if (std::exchange(m_narrowed, true)) return;
+    // The whole view again once the picture is done: the live view and anything else that
+    // shows the page see all of it. The pieces of a picture are drawn in one event-loop turn.
+    std::weak_ptr<PageSession*> self = m_self;
+    QTimer::singleShot(0, [self] {
+        const auto page = self.lock();
+        if (page && *page) (*page)->showWholeView();
+    });
+}
+
+void PageSession::showWholeView() {
+    if (!std::exchange(m_narrowed, false) || !current()) return;
+    connection().callAsync("Emulation.setDeviceMetricsOverride",
+                           {{"width", m_viewSize.width()},
+                            {"height", m_viewSize.height()},
+                            {"deviceScaleFactor", 1},
+                            {"mobile", false}},
+                           m_sessionId);
 }
 
 void PageSession::holdTime() {

@@ -103,6 +103,7 @@ class PageSession {
     void forgetScroll();
 
     // Asks for a capture of region (at scale, the page scrolled to scroll); returns the call.
+    // Throws BrowserError when the engine cannot show the region alone (see maxWholeViewPixels).
     std::uint64_t sendCapture(const CaptureRegion& region, double scale, QPointF scroll);
     // How long a capture of so many pixels may take before the page counts as not answering:
     // a second, and more for a large picture, which the engine draws first.
@@ -119,6 +120,8 @@ class PageSession {
     void setUp(const std::string& method, Json params, std::vector<std::uint64_t>& calls);
     void showLiveFrame(std::string& base64Png);
     void requestLiveFrame();
+    void showOnly(const Json& clip, double scale, int timeoutMs);
+    void showWholeView();
     void close() noexcept;
 
     Engine* m_engine;
@@ -134,6 +137,7 @@ class PageSession {
     bool m_live = false;
     bool m_loaded = false;
     bool m_beyondViewport = false;
+    bool m_narrowed = false;        // the engine shows only what the latest capture reaches
     std::uint64_t m_pauseCall = 0;  // the script call that stands paused while time is held
     std::uint64_t m_navigation = 0; // counts navigations; answers to older ones are dropped
     QString m_navigationError;
