@@ -72,9 +72,10 @@ Connection::~Connection() {
     m_context.reset();
 }
 
-std::string Connection::encode(std::uint64_t id, const std::string& method, const Json& params,
+std::string Connection::encode(std::uint64_t id, const std::string& method, Json params,
                                const std::string& sessionId) const {
-    Json message = {{"id", id}, {"method", method}, {"params", params.is_null() ? Json::object() : params}};
+    if (params.is_null()) params = Json::object();
+    Json message = {{"id", id}, {"method", method}, {"params", std::move(params)}};
     if (!sessionId.empty()) message["sessionId"] = sessionId;
     return message.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
@@ -104,7 +105,7 @@ std::uint64_t Connection::send(const std::string& method, Json params, const std
         p.timeoutMs = timeoutMs;
         p.deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     }
-    if (!m_transport->send(encode(id, method, params, sessionId), timeoutMs)) {
+    if (!m_transport->send(encode(id, method, std::move(params), sessionId), timeoutMs)) {
         std::lock_guard lock(m_mutex);
         m_pending.erase(id);
         throw BrowserError(QStringLiteral("The browser engine does not take commands any more."));
@@ -166,7 +167,7 @@ void Connection::callAsync(const std::string& method, Json params, const std::st
         p.reply = std::move(reply);
         p.deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(defaultTimeoutMs());
     }
-    if (!m_transport->send(encode(id, method, params, sessionId), defaultTimeoutMs())) {
+    if (!m_transport->send(encode(id, method, std::move(params), sessionId), defaultTimeoutMs())) {
         std::lock_guard lock(m_mutex);
         auto it = m_pending.find(id);
         if (it != m_pending.end()) {
@@ -184,7 +185,7 @@ void Connection::callAsync(const std::string& method, Json params, const std::st
 
 void Connection::sendWithoutReply(const std::string& method, Json params, const std::string& sessionId) {
     // The id is not registered, so the answer is dropped when it comes.
-    m_transport->send(encode(nextId(), method, params, sessionId), defaultTimeoutMs());
+    m_transport->send(encode(nextId(), method, std::move(params), sessionId), defaultTimeoutMs());
 }
 
 void Connection::setEventHandler(const std::string& sessionId, EventHandler handler) {

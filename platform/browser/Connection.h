@@ -105,7 +105,7 @@ class Connection {
     };
 
     std::uint64_t nextId() { return m_nextId.fetch_add(1); }
-    std::string encode(std::uint64_t id, const std::string& method, const Json& params,
+    std::string encode(std::uint64_t id, const std::string& method, Json params,
                        const std::string& sessionId) const;
     void onMessage(std::string&& text);
     void onClosed();

@@ -52,12 +52,14 @@ PixelMemory map(std::size_t size) {
     void* base =
         mmap(nullptr, length + kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (base == MAP_FAILED) return m;
-    const auto start = reinterpret_cast<std::uintptr_t>(base);
-    const std::uintptr_t aligned = (start + kHugePage - 1) & ~std::uintptr_t(kHugePage - 1);
-    if (aligned > start) munmap(base, aligned - start);
-    if (const std::size_t tail = start + length + kHugePage - (aligned + length))
-        munmap(reinterpret_cast<void*>(aligned + length), tail);
-    m.bits = reinterpret_cast<std::uint8_t*>(aligned);
+    // One huge page more than needed was mapped; what lies before the first huge-page boundary and
+    // after the block goes back.
+    auto* const start = static_cast<std::uint8_t*>(base);
+    const std::size_t skip = (kHugePage - reinterpret_cast<std::uintptr_t>(base) % kHugePage) % kHugePage;
+    std::uint8_t* const aligned = start + skip;
+    if (skip) munmap(start, skip);
+    if (const std::size_t tail = kHugePage - skip) munmap(aligned + length, tail);
+    m.bits = aligned;
     m.mapped = length;
     m.capacity = length;
     madvise(m.bits, length, MADV_HUGEPAGE); // a hint: without huge pages the pages are small
