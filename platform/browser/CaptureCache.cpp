@@ -19,7 +19,7 @@ namespace {
 // pieces lean.
 constexpr double aheadBudgetBytes = 48.0 * (1 << 20);
 constexpr std::int64_t minAheadPixels = std::int64_t(1) << 20;
-constexpr std::int64_t maxAheadPixels = std::int64_t(14) << 20;
+constexpr std::int64_t maxAheadPixels = std::int64_t(8) << 20;
 constexpr std::int64_t maxAheadRows = 16384;
 // What the engine shows while a capture is made must stay within its raster budget.
 static_assert(maxAheadPixels <= maxWholeViewPixels);

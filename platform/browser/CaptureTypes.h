@@ -31,11 +31,11 @@ constexpr std::int64_t maxCaptureSide = 8192;
 
 // The largest view, in captured pixels, that the engine is left to show whole while a part of it
 // is captured. The engine's compositor rasters what it shows into tiles within a fixed memory
-// budget (512 MB, some 130 million pixels, here); the tiles of a larger view beyond the budget
-// are never drawn, and a capture shows the page's bare background there, with no error. A
-// larger view is shown only as far as each capture reaches while it is made. The bound is well
-// below the budget, which also holds the page's other layers, and no capture is larger.
-constexpr std::int64_t maxWholeViewPixels = std::int64_t(16) << 20;
+// budget (512 MB, some 130 million pixels, here), shared by all of the page's layers; the tiles
+// beyond the budget are never drawn, and a capture shows the page's bare background there, with
+// no error. A larger view is shown only as far as each capture reaches while it is made. The
+// bound leaves room for a dozen layers each as large as what is shown; no capture is larger.
+constexpr std::int64_t maxWholeViewPixels = std::int64_t(8) << 20;
 static_assert(maxCapturePixels <= maxWholeViewPixels);
 
 } // namespace browser

@@ -143,14 +143,12 @@ BandScan scanBands(const QString& path, int bands) {
     return scan;
 }
 
-// Sizes at which parts of a picture can come out as the bare page background (white, on most
-// pages) with status 0, in other places from run to run: a wide view at 100 %, and a narrow one
-// scaled up, whose pieces are clips of the engine's view at another scale.
-// Disabled while the 10000 x 20000 class of view still comes out with parts of bare background
-// on a loaded machine (some runs in several): run it with --gtest_also_run_disabled_tests.
-TEST(BandPage, DISABLED_LargePicturesHoldEveryBandAndNoWhite) {
+// A view of 200 million pixels, beyond what the engine rasters at once when it is shown whole:
+// parts of the picture would come out as the bare page background, with status 0, in other
+// places from run to run.
+TEST(BandPage, ALargePictureHoldsEveryBandAndNoWhite) {
 #if defined(__SANITIZE_ADDRESS__)
-    GTEST_SKIP() << "a picture of 160 million pixels takes minutes under AddressSanitizer; the release "
+    GTEST_SKIP() << "a picture of 200 million pixels takes minutes under AddressSanitizer; the release "
                     "build runs this test";
 #endif
     struct Case {
@@ -158,8 +156,7 @@ TEST(BandPage, DISABLED_LargePicturesHoldEveryBandAndNoWhite) {
         int bands; // the page is exactly as tall as the view
         int width, height;
     } const cases[] = {
-        {{"--width", "8000", "--height", "20000"}, 200, 8000, 20000},
-        {{"--width", "1000", "--height", "20000", "--size", "300"}, 200, 3000, 60000},
+        {{"--width", "10000", "--height", "20000"}, 200, 10000, 20000},
     };
     QTemporaryDir dir(QDir::tempPath() + QStringLiteral("/velmora-bands-XXXXXX"));
     ASSERT_TRUE(dir.isValid());
