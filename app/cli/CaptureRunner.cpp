@@ -6,6 +6,7 @@
 #include "capture/Render.h"
 #include "platform/browser/BrowserView.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -109,34 +110,56 @@ QString pictureSizeError(long long width, long long height) {
     return QString();
 }
 
+// A page of the run, from the moment it is opened to the end of its turn.
+struct CaptureRunner::Page {
+    Job job;
+    PageResult result;
+    StdinPage stdinPage;
+    // A view of the page's own: its page, browser context and renderer go with it.
+    std::unique_ptr<browser::BrowserView> view;
+    bool loaded = false; // its main frame's document has completed
+    // Refused or failed before its turn: told when the turn comes, in batch order.
+    int status = ExitOk;
+    QString message;
+};
+
 CaptureRunner::CaptureRunner(const CaptureOptions& options, PageSink& sink)
-    : m_options(options), m_sink(sink), m_view(std::make_unique<browser::BrowserView>()) {
-    m_view->setPageSetup(options.setup);
-}
+    : m_options(options), m_sink(sink) {}
 
 CaptureRunner::~CaptureRunner() {
     m_writer.wait();
 }
 
 void CaptureRunner::run(JobSource& source) {
-    while (const std::optional<Job> job = source.next())
-        capturePage(*job);
+    std::optional<Job> job = source.next();
+    std::unique_ptr<Page> page = job ? open(*job) : nullptr;
+    while (page) {
+        std::unique_ptr<Page> next;
+        auto openNext = [&] {
+            if (next) return;
+            if (const std::optional<Job> nextJob = source.next()) next = open(*nextJob);
+        };
+        finish(*page, openNext);
+        // The page, its context and its renderer go before the next turn starts.
+        page.reset();
+        openNext();
+        page = std::move(next);
+    }
     m_writer.wait();
 }
 
 void CaptureRunner::warmUp() {
-    // The engine starts with the first page the view makes, which takes seconds on a busy
-    // machine (and the engines of a batch start at once): that is not a page's time, so it
-    // happens here, on an empty page, before the first page's time limit starts.
-    const Deadline deadline = Clock::now() + std::chrono::seconds(std::max(m_options.timeoutS, 30));
-    m_view->setDeadline(deadline);
+    // The engine starts with the first page a view makes, which takes seconds on a busy machine
+    // (and the engines of a batch start at once): that is not a page's time, so it happens here,
+    // on an empty page, before the first page is opened.
+    browser::BrowserView view;
+    view.setDeadline(Clock::now() + std::chrono::seconds(std::max(m_options.timeoutS, 30)));
     try {
-        m_view->resize(m_options.width, m_options.height);
-        m_view->evaluate(QStringLiteral("0"), 30000);
+        view.resize(m_options.width, m_options.height);
+        view.evaluate(QStringLiteral("0"), 30000);
     } catch (const browser::BrowserError&) {
         // The first page tries again and tells what fails.
     }
-    m_view->setDeadline(std::nullopt);
     m_warm = true;
 }
 
@@ -144,14 +167,14 @@ QString CaptureRunner::ranOut(const QString& doing) const {
     return QStringLiteral("stopped answering while %1 (time limit %2 s)").arg(doing).arg(m_options.timeoutS);
 }
 
-void CaptureRunner::capturePage(const Job& job) {
-    Laps laps;
-    PageResult result = resultFor(job);
+std::unique_ptr<CaptureRunner::Page> CaptureRunner::open(const Job& job) {
+    auto page = std::make_unique<Page>();
+    page->job = job;
+    page->result = resultFor(job);
     auto fail = [&](int status, const QString& message) {
-        result.status = status;
-        result.message = message;
-        result.ms = laps.clock().elapsed();
-        m_sink.pageFinished(result);
+        page->status = status;
+        page->message = message;
+        return std::move(page);
     };
     // A picture of a fixed size that cannot be made is refused before any loading.
     if (!m_options.fullPage && m_options.selector.isEmpty()) {
@@ -160,42 +183,74 @@ void CaptureRunner::capturePage(const Job& job) {
                              capture::outputHeight({m_options.width, m_options.height, m_options.size}));
         if (!error.isEmpty()) return fail(ExitTooLarge, error);
     }
-    // 1. Navigate: what the address names, the engine, the page loaded.
-    StdinPage stdinPage;
+    // What the address names.
     QString address;
     if (job.address == QLatin1String("-")) {
         QString error;
-        if (!stdinPage.create(QDir::currentPath(), &error)) return fail(ExitLoad, error);
-        address = stdinPage.address();
+        if (!page->stdinPage.create(QDir::currentPath(), &error)) return fail(ExitLoad, error);
+        address = page->stdinPage.address();
     } else {
         const ResolvedAddress resolved = resolveAddress(job.address, QDir::currentPath());
         if (!resolved.error.isEmpty()) return fail(ExitLoad, resolved.error);
         address = resolved.address;
     }
-    if (!m_warm) {
-        warmUp();
-        laps = Laps(); // the engine's start is not the page's time
+    if (!m_warm) warmUp();
+    QElapsedTimer clock;
+    clock.start();
+    page->view = std::make_unique<browser::BrowserView>();
+    browser::BrowserView& view = *page->view;
+    view.setPageSetup(m_options.setup);
+    QObject::connect(&view, &browser::BrowserView::documentComplete, &view,
+                     [p = page.get()](const QString& frameId, const QString&) {
+                         if (frameId == p->view->mainFrameId()) p->loaded = true;
+                     });
+    // The engine's calls that make the page are bounded by a whole time limit of its own; the
+    // page's limit starts with its turn.
+    view.setDeadline(Clock::now() + std::chrono::seconds(m_options.timeoutS));
+    try {
+        view.resize(m_options.width, m_options.height);
+        view.navigate(address);
+    } catch (const browser::BrowserError& e) {
+        page->view.reset();
+        return fail(ExitLoad, e.text());
     }
-    // The page's time limit holds for everything done for it: loading, waiting, scripts,
-    // measuring and capturing. Every engine call ends by then, whatever the page does.
+    view.setDeadline(std::nullopt);
+    page->result.openMs = clock.elapsed();
+    return page;
+}
+
+void CaptureRunner::finish(Page& page, const std::function<void()>& openNext) {
+    Laps laps;
+    PageResult& result = page.result;
+    auto fail = [&](int status, const QString& message) {
+        result.status = status;
+        result.message = message;
+        result.ms = laps.clock().elapsed();
+        m_sink.pageFinished(result);
+    };
+    if (page.status != ExitOk) return fail(page.status, page.message);
+    browser::BrowserView& view = *page.view;
+    // The page's time limit holds for everything done for it in its turn: loading, waiting,
+    // scripts, measuring and capturing. Every engine call ends by then, whatever the page does.
     const Deadline deadline = Clock::now() + std::chrono::seconds(m_options.timeoutS);
-    m_view->setDeadline(deadline);
-    struct ClearDeadline {
-        browser::BrowserView& view;
-        ~ClearDeadline() { view.setDeadline(std::nullopt); }
-    } clearDeadline{*m_view};
+    view.setDeadline(deadline);
+    // The next page loads while this one settles and is drawn; its opening is not this page's time.
+    openNext();
+    laps.lap();
     Frame frame;
     QString doing = QStringLiteral("loading");
     try {
-        m_view->resize(m_options.width, m_options.height);
-        if (const QString error = loadPage(address, deadline); !error.isEmpty()) return fail(ExitLoad, error);
+        if (const QString error = loadPage(page, deadline); !error.isEmpty()) return fail(ExitLoad, error);
         result.loadMs = laps.lap();
-        // 2. Wait, and the page's scripts.
-        if (const QString error = preparePage(deadline, &doing); !error.isEmpty())
+        // 2. Settle and wait, and the page's scripts. What the engine has told meanwhile is taken
+        // in first: the next page is navigated once its set-up is answered.
+        QCoreApplication::processEvents();
+        if (const QString error = preparePage(page, deadline, &doing); !error.isEmpty())
             return fail(ExitLoad, error);
         // 3. Measure.
         doing = QStringLiteral("being measured");
-        if (const QString error = measure(&frame, deadline); !error.isEmpty()) return fail(ExitLoad, error);
+        if (const QString error = measure(view, &frame, deadline); !error.isEmpty())
+            return fail(ExitLoad, error);
         result.prepareMs = laps.lap();
     } catch (const browser::BrowserTimeout&) {
         return fail(ExitLoad, ranOut(doing));
@@ -210,14 +265,15 @@ void CaptureRunner::capturePage(const Job& job) {
         !error.isEmpty())
         return fail(ExitTooLarge, error);
     m_writer.wait();
+    QCoreApplication::processEvents();
     pixolan::DibOwner picture;
     QString message;
-    if (const int status = render(job, frame, &picture, &message); status != ExitOk)
+    if (const int status = render(view, page.job, frame, &picture, &message); status != ExitOk)
         return fail(status, message);
     result.renderMs = laps.lap();
 
     // 5. Write, on the writer's thread while the next page loads.
-    m_writer.start(std::move(picture), job.output, m_options.quality, result,
+    m_writer.start(std::move(picture), page.job.output, m_options.quality, result,
                    [this, clock = laps.clock()](const PageResult& written) {
                        PageResult r = written;
                        r.ms = clock.elapsed();
@@ -225,34 +281,38 @@ void CaptureRunner::capturePage(const Job& job) {
                    });
 }
 
-QString CaptureRunner::loadPage(const QString& address, Deadline deadline) {
-    browser::BrowserView& view = *m_view;
-    QEventLoop loop;
-    bool complete = false;
-    QObject::connect(&view, &browser::BrowserView::documentComplete, &loop,
-                     [&](const QString& frameId, const QString&) {
-                         if (frameId == view.mainFrameId()) {
-                             complete = true;
-                             loop.quit();
-                         }
-                     });
-    try {
-        view.navigate(address);
-    } catch (const browser::BrowserError& e) {
-        return e.text();
-    }
-    QTimer timer;
-    timer.setSingleShot(true);
-    QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    if (left > 0 && !complete) {
-        timer.start(int(left));
-        loop.exec();
+QString CaptureRunner::loadPage(Page& page, Deadline deadline) {
+    browser::BrowserView& view = *page.view;
+    if (!page.loaded) {
+        QEventLoop loop;
+        QObject::connect(&view, &browser::BrowserView::documentComplete, &loop, [&] {
+            if (page.loaded) loop.quit();
+        });
+        QTimer timer;
+        timer.setSingleShot(true);
+        QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
+        // A navigation the engine refused (or a page it could not set up) has failed already,
+        // whether or not an error page follows; a view whose engine went and could not be
+        // made again has no page to wait for.
+        QTimer refused;
+        QObject::connect(&refused, &QTimer::timeout, &loop, [&] {
+            page.loaded = page.loaded || view.loaded();
+            if (page.loaded || !view.navigationError().isEmpty() || view.mainFrameId().isEmpty()) loop.quit();
+        });
+        refused.start(50);
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left > 0) {
+            timer.start(int(left));
+            loop.exec();
+        }
     }
     // The engine's answer to the navigation comes before its error page has loaded.
     if (const QString error = view.navigationError(); !error.isEmpty())
         return QStringLiteral("could not be loaded (%1)").arg(error);
-    if (!complete) return QStringLiteral("did not finish loading within %1 s").arg(m_options.timeoutS);
+    if (!page.loaded && view.mainFrameId().isEmpty())
+        return QStringLiteral("could not be loaded (the browser engine stopped)");
+    if (!page.loaded) return QStringLiteral("did not finish loading within %1 s").arg(m_options.timeoutS);
     return QString();
 }
 
@@ -264,14 +324,18 @@ CaptureRunner::Deadline CaptureRunner::networkBy(Deadline deadline) const {
     return deadline - reserve;
 }
 
-QString CaptureRunner::preparePage(Deadline deadline, QString* doing) {
+QString CaptureRunner::preparePage(Page& page, Deadline deadline, QString* doing) {
+    browser::BrowserView& view = *page.view;
     // What arrives after the load event (late requests, web fonts, images decoded) is in the
     // picture, before anything else is done to the page.
     *doing = QStringLiteral("settling");
-    m_view->settle(networkBy(deadline));
+    QElapsedTimer settling;
+    settling.start();
+    view.settle(networkBy(deadline));
+    page.result.settleMs = settling.elapsed();
     if (!m_options.waitFor.isEmpty()) {
         *doing = QStringLiteral("waiting for \"%1\"").arg(m_options.waitFor);
-        if (!waitForElement(*m_view, m_options.waitFor, deadline))
+        if (!waitForElement(view, m_options.waitFor, deadline))
             return QStringLiteral("no element matched \"%1\" within the time limit of %2 s")
                 .arg(m_options.waitFor)
                 .arg(m_options.timeoutS);
@@ -283,17 +347,16 @@ QString CaptureRunner::preparePage(Deadline deadline, QString* doing) {
     }
     if (!m_options.javascript.isEmpty()) {
         *doing = QStringLiteral("running the script");
-        runScript(*m_view, m_options.javascript, deadline);
+        runScript(view, m_options.javascript, deadline);
     }
     if (!m_options.hide.isEmpty()) {
         *doing = QStringLiteral("hiding elements");
-        hideElements(*m_view, m_options.hide, deadline);
+        hideElements(view, m_options.hide, deadline);
     }
     return QString();
 }
 
-QString CaptureRunner::measure(Frame* frame, Deadline deadline) {
-    browser::BrowserView& view = *m_view;
+QString CaptureRunner::measure(browser::BrowserView& view, Frame* frame, Deadline deadline) {
     constexpr int kMax = browser::BrowserView::maxDimension;
     if (m_options.fullPage) {
         // Measured after settling and again with the view at that height, until it holds; the
@@ -330,14 +393,15 @@ QString CaptureRunner::measure(Frame* frame, Deadline deadline) {
     return QString();
 }
 
-int CaptureRunner::render(const Job& job, const Frame& frame, pixolan::DibOwner* picture, QString* message) {
+int CaptureRunner::render(browser::BrowserView& view, const Job& job, const Frame& frame,
+                          pixolan::DibOwner* picture, QString* message) {
     const long long percent = m_options.size;
     const capture::RenderSettings settings{frame.part.width(), frame.part.height(), percent};
     const long long width = capture::outputWidth(settings);
     const long long height = capture::outputHeight(settings);
     const QPoint shift(int(frame.part.x() * percent / 100), int(frame.part.y() * percent / 100));
     const QSize drawn(int(frame.view.width() * percent / 100), int(frame.view.height() * percent / 100));
-    CliRenderHost host(*m_view, shift, drawn, [&](int done) { m_sink.pageProgress(job, done); });
+    CliRenderHost host(view, shift, drawn, [&](int done) { m_sink.pageProgress(job, done); });
     DibRecord made{};
     capture::RenderOutcome outcome;
     try {

@@ -1,5 +1,7 @@
-// Captures the pages of a velmora-capture run with one browser view, one after the other. A
-// page's picture is written on a second thread while the next page loads.
+// Captures the pages of a velmora-capture run one after the other, each in a browser view of its
+// own. The next page is opened and loads while the page before it settles and is drawn, and a
+// page's picture is written on a second thread meanwhile: at most two pages and one picture at
+// a time.
 #pragma once
 
 #include "app/cli/CaptureOptions.h"
@@ -10,6 +12,7 @@
 #include <QSize>
 #include <QString>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -47,23 +50,29 @@ class CaptureRunner {
         QRect part;
     };
 
+    struct Page;
+
     // Starts the engine before the first page that needs it.
     void warmUp();
-    // One page from start to end: navigate, wait, the page's scripts, measure, render, write.
-    void capturePage(const Job& job);
+    // Opens the job's page in a view of its own and hands the address over; what fails here is
+    // told in the page's turn.
+    std::unique_ptr<Page> open(const Job& job);
+    // The page's turn, from the wait for its load to its picture handed to the writer; the next
+    // page is opened (openNext) once this one's time has started.
+    void finish(Page& page, const std::function<void()>& openNext);
 
-    QString loadPage(const QString& address, Deadline deadline);
-    // --wait-for, --wait, --javascript and --hide, in that order.
+    QString loadPage(Page& page, Deadline deadline);
     Deadline networkBy(Deadline deadline) const;
-    QString preparePage(Deadline deadline, QString* doing);
+    // Settling, then --wait-for, --wait, --javascript and --hide, in that order.
+    QString preparePage(Page& page, Deadline deadline, QString* doing);
     // The view's size for --full-page, the element's box for --selector.
-    QString measure(Frame* frame, Deadline deadline);
-    int render(const Job& job, const Frame& frame, pixolan::DibOwner* picture, QString* message);
+    QString measure(browser::BrowserView& view, Frame* frame, Deadline deadline);
+    int render(browser::BrowserView& view, const Job& job, const Frame& frame, pixolan::DibOwner* picture,
+               QString* message);
     QString ranOut(const QString& doing) const;
 
     const CaptureOptions& m_options;
     PageSink& m_sink;
-    std::unique_ptr<browser::BrowserView> m_view;
     WriteBehind m_writer;
     bool m_warm = false;
 };

@@ -14,8 +14,8 @@ PageResult resultFor(const Job& job) {
 }
 
 QByteArray toJsonLine(const PageResult& r) {
-    QJsonObject timings{
-        {"load", r.loadMs}, {"prepare", r.prepareMs}, {"render", r.renderMs}, {"write", r.writeMs}};
+    QJsonObject timings{{"open", r.openMs},       {"load", r.loadMs},     {"settle", r.settleMs},
+                        {"prepare", r.prepareMs}, {"render", r.renderMs}, {"write", r.writeMs}};
     QJsonObject o{{"index", r.index},     {"address", r.address}, {"output", r.output}, {"status", r.status},
                   {"message", r.message}, {"width", r.width},     {"height", r.height}, {"bytes", r.bytes},
                   {"ms", r.ms},           {"skipped", r.skipped}, {"timings", timings}};
@@ -40,7 +40,9 @@ std::optional<PageResult> fromJsonLine(const QByteArray& line) {
     r.ms = o.value(QLatin1String("ms")).toInteger();
     r.skipped = o.value(QLatin1String("skipped")).toBool();
     const QJsonObject t = o.value(QLatin1String("timings")).toObject();
+    r.openMs = t.value(QLatin1String("open")).toInteger();
     r.loadMs = t.value(QLatin1String("load")).toInteger();
+    r.settleMs = t.value(QLatin1String("settle")).toInteger();
     r.prepareMs = t.value(QLatin1String("prepare")).toInteger();
     r.renderMs = t.value(QLatin1String("render")).toInteger();
     r.writeMs = t.value(QLatin1String("write")).toInteger();

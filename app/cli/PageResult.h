@@ -19,10 +19,12 @@ struct PageResult {
     int width = 0; // of the picture written
     int height = 0;
     qint64 bytes = 0; // written to the output
-    qint64 ms = 0;    // from the page's start to its picture written
+    qint64 ms = 0;    // from the start of the page's turn to its picture written
     bool skipped = false;
-    // Where the time went: loading, the waits and scripts after it, drawing, encoding.
-    qint64 loadMs = 0, prepareMs = 0, renderMs = 0, writeMs = 0;
+    // Where the time went: loading, the waits and scripts after it (settling among them),
+    // drawing, encoding. Opening the page (its context, its target, the address handed over)
+    // happens before its turn, while the page before it is captured.
+    qint64 openMs = 0, loadMs = 0, settleMs = 0, prepareMs = 0, renderMs = 0, writeMs = 0;
 };
 
 PageResult resultFor(const Job& job);

@@ -196,6 +196,19 @@ void runWorkerPool(const QStringList& arguments, int engines, JobSource& source,
     std::vector<std::unique_ptr<Worker>> workers;
     std::optional<Job> pending;
     bool sourceDone = false;
+    // Pages a helper had taken ahead when it died: they go to the next free helper first.
+    std::deque<Job> again;
+    auto nextJob = [&]() -> std::optional<Job> {
+        if (!again.empty()) {
+            Job job = again.front();
+            again.pop_front();
+            return job;
+        }
+        if (sourceDone) return std::nullopt;
+        std::optional<Job> job = source.next();
+        sourceDone = !job;
+        return job;
+    };
     auto failPage = [&](const Job& job, const QString& message) {
         PageResult r = resultFor(job);
         r.status = ExitLoad;
@@ -205,16 +218,13 @@ void runWorkerPool(const QStringList& arguments, int engines, JobSource& source,
 
     for (;;) {
         // Hand out pages while a helper is free or another may be started.
-        while (!sourceDone) {
+        for (;;) {
             Worker* free = nullptr;
             for (auto& w : workers)
                 if (w->ready && w->jobs.valid()) free = w.get();
             if (!free && int(workers.size()) >= engines) break;
-            if (!pending) pending = source.next();
-            if (!pending) {
-                sourceDone = true;
-                break;
-            }
+            if (!pending) pending = nextJob();
+            if (!pending) break;
             if (!free) {
                 QString error;
                 std::unique_ptr<Worker> started = startWorker(arguments, &error);
@@ -233,7 +243,7 @@ void runWorkerPool(const QStringList& arguments, int engines, JobSource& source,
             pending.reset();
         }
         // No more pages: a free helper is told to finish by the end of its pipe.
-        if (sourceDone)
+        if (sourceDone && again.empty() && !pending)
             for (auto& w : workers)
                 if (w->ready) w->jobs.reset();
         if (workers.empty()) return;
@@ -272,11 +282,15 @@ void runWorkerPool(const QStringList& arguments, int engines, JobSource& source,
             ::waitpid(w.pid, &status, 0);
             const QString how = describeEnd(status);
             w.pid = -1;
-            for (const Job& job : w.held)
-                failPage(job,
+            // Its pages are done in order: the oldest is the one it was working on, and those
+            // after it were only opened ahead, so another helper takes them.
+            if (!w.held.empty())
+                failPage(w.held.front(),
                          QStringLiteral("the capture process working on this page %1; the batch goes on with "
                                         "a new one")
                              .arg(how));
+            for (std::size_t k = w.held.size(); k-- > 1;)
+                again.push_front(w.held[k]);
             workers.erase(workers.begin() + std::ptrdiff_t(i));
         }
     }

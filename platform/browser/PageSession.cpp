@@ -40,6 +40,20 @@ void handleBrowserEvent(const Message& message) {
     }
 }
 
+// When the engine says a network event happened. Events wait in the queue while the UI thread
+// waits on the engine (a capture, another page being opened), so the time they are delivered can
+// be long after the fact, and a page that went quiet meanwhile would seem to have just changed.
+// The engine stamps them with its monotonic clock, which is the system's, as steady_clock is.
+PageSession::Clock::time_point engineTime(const Json& params) {
+    const PageSession::Clock::time_point now = PageSession::Clock::now();
+    const double seconds = params.value("timestamp", 0.0);
+    const auto stamp = PageSession::Clock::time_point(
+        std::chrono::duration_cast<PageSession::Clock::duration>(std::chrono::duration<double>(seconds)));
+    // A stamp from another clock (far off, or ahead of ours) is not trusted.
+    if (stamp > now || now - stamp > std::chrono::minutes(10)) return now;
+    return stamp;
+}
+
 } // namespace
 
 PageSession::PageSession(Engine& engine, QSize size, const PageSetup& setup, bool live, Events events)
@@ -60,8 +74,10 @@ PageSession::PageSession(Engine& engine, QSize size, const PageSetup& setup, boo
                 .json.value("sessionId", std::string());
         sessionsById()[m_sessionId] = this;
         c.setEventHandler(m_sessionId, [this](const Message& m) { handleEvent(m); });
-        // Sent together and waited for together: a fresh blank page answers them at once.
-        std::vector<std::uint64_t> calls;
+        // Sent together, and their answers read only when the page next waits for the engine, or
+        // when the marker below comes back: the new renderer starts meanwhile, and the caller
+        // (the command-line tool opening its next page) goes on with other work.
+        std::vector<std::uint64_t>& calls = m_setUpCalls;
         setUp("Page.enable", Json::object(), calls);
         setUp("Page.setLifecycleEventsEnabled", {{"enabled", true}}, calls);
         setUp(
@@ -86,8 +102,18 @@ PageSession::PageSession(Engine& engine, QSize size, const PageSetup& setup, boo
                     {{{"name", "prefers-color-scheme"}, {"value", setup.colorScheme.toStdString()}}});
             setUp("Emulation.setEmulatedMedia", params, calls);
         }
-        for (std::uint64_t id : calls)
-            wait(id, "set up");
+        // Answered after the calls above, which are then read and the navigation sent.
+        std::weak_ptr<PageSession*> self = m_self;
+        c.callAsync("Runtime.evaluate", {{"expression", "0"}}, m_sessionId,
+                    [self](const Message*, const QString&) {
+                        const auto page = self.lock();
+                        if (!page || !*page) return;
+                        try {
+                            (*page)->finishSetUp();
+                        } catch (const BrowserError& e) {
+                            (*page)->m_navigationError = e.text();
+                        }
+                    });
         if (live) setLive(true, size);
     } catch (...) {
         close();
@@ -111,6 +137,8 @@ void PageSession::close() noexcept {
     if (!e || e->generation() != m_generation) return;
     Connection& c = e->connection();
     m_cache.abandonAhead(*this);
+    for (std::uint64_t id : std::exchange(m_setUpCalls, {}))
+        c.abandon(id);
     if (!m_sessionId.empty()) c.removeEventHandler(m_sessionId);
     if (c.closed()) return;
     try {
@@ -157,6 +185,27 @@ std::uint64_t PageSession::send(const std::string& method, Json params, int time
 }
 
 Message PageSession::wait(std::uint64_t id, const char* doing) {
+    finishSetUp();
+    return answer(id, doing);
+}
+
+void PageSession::finishSetUp() {
+    // A page is not navigated before it has taken its set-up: a navigation that overtakes the
+    // renderer's own part of it (Page.enable) would never report its load.
+    const std::vector<std::uint64_t> calls = std::exchange(m_setUpCalls, {});
+    for (std::size_t i = 0; i < calls.size(); ++i)
+        try {
+            answer(calls[i], "set up");
+        } catch (...) {
+            for (std::size_t j = i + 1; j < calls.size(); ++j)
+                connection().abandon(calls[j]);
+            m_pendingUrl.reset();
+            throw;
+        }
+    if (m_pendingUrl) startNavigation(*std::exchange(m_pendingUrl, std::nullopt));
+}
+
+Message PageSession::answer(std::uint64_t id, const char* doing) {
     try {
         return connection().wait(id);
     } catch (const BrowserTimeout&) {
@@ -212,9 +261,16 @@ void PageSession::navigate(const QUrl& url) {
     forgetScroll();
     m_loaded = false;
     m_navigationError.clear();
-    const std::uint64_t navigation = ++m_navigation;
-    std::weak_ptr<PageSession*> self = m_self;
+    ++m_navigation;
     if (!current()) throw BrowserError(QStringLiteral("The browser engine stopped."));
+    // Sent once the page has taken its set-up (see finishSetUp).
+    m_pendingUrl = url;
+    if (m_setUpCalls.empty()) finishSetUp();
+}
+
+void PageSession::startNavigation(const QUrl& url) {
+    const std::uint64_t navigation = m_navigation;
+    std::weak_ptr<PageSession*> self = m_self;
     connection().callAsync("Page.navigate", {{"url", url.toString(QUrl::FullyEncoded).toStdString()}},
                            m_sessionId, [self, navigation](const Message* result, const QString& error) {
                                const auto page = self.lock();
@@ -229,6 +285,7 @@ void PageSession::navigate(const QUrl& url) {
 }
 
 void PageSession::navigateAndWait(const QUrl& url, int timeoutMs) {
+    m_pendingUrl.reset();
     forgetScroll();
     m_loaded = false;
     ++m_navigation;
@@ -476,10 +533,10 @@ void PageSession::handleEvent(const Message& message) {
         if (alive && *alive && !live && m_events.contentChanged) m_events.contentChanged();
     } else if (method == "Network.requestWillBeSent") {
         m_requests.insert(params.value("requestId", std::string()));
-        m_networkChanged = Clock::now();
+        m_networkChanged = engineTime(params);
     } else if (method == "Network.loadingFinished" || method == "Network.loadingFailed") {
         m_requests.erase(params.value("requestId", std::string()));
-        m_networkChanged = Clock::now();
+        m_networkChanged = engineTime(params);
     } else if (method == "Page.frameDetached") {
         m_frameUrls.erase(params.value("frameId", std::string()));
     } else if (method == "Inspector.targetCrashed" || method == "Inspector.detached") {

@@ -117,6 +117,11 @@ class PageSession {
   private:
     void handleEvent(const Message& message);
     void markStalled();
+    // Reads the answers to the page's set-up and sends the navigation that waited for it.
+    void finishSetUp();
+    void startNavigation(const QUrl& url);
+    // wait() without finishing the set-up first.
+    Message answer(std::uint64_t id, const char* doing);
     void setUp(const std::string& method, Json params, std::vector<std::uint64_t>& calls);
     void showLiveFrame(std::string& base64Png);
     void requestLiveFrame();
@@ -137,9 +142,11 @@ class PageSession {
     bool m_live = false;
     bool m_loaded = false;
     bool m_beyondViewport = false;
-    bool m_narrowed = false;        // the engine shows only what the latest capture reaches
-    std::uint64_t m_pauseCall = 0;  // the script call that stands paused while time is held
-    std::uint64_t m_navigation = 0; // counts navigations; answers to older ones are dropped
+    bool m_narrowed = false;                 // the engine shows only what the latest capture reaches
+    std::vector<std::uint64_t> m_setUpCalls; // sent when the page was made, answers not yet read
+    std::optional<QUrl> m_pendingUrl;        // a navigation waiting for the set-up
+    std::uint64_t m_pauseCall = 0;           // the script call that stands paused while time is held
+    std::uint64_t m_navigation = 0;          // counts navigations; answers to older ones are dropped
     QString m_navigationError;
     std::optional<Clock::time_point> m_deadline;
     std::vector<std::pair<QString, QString>> m_cookies;
