@@ -226,6 +226,8 @@ void CaptureRunner::finish(Page& page, const std::function<void()>& openNext) {
         result.status = status;
         result.message = message;
         result.ms = laps.clock().elapsed();
+        // The page before is told first: with one engine, pages end in batch order.
+        m_writer.wait();
         m_sink.pageFinished(result);
     };
     if (page.status != ExitOk) return fail(page.status, page.message);

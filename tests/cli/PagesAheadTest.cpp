@@ -1,0 +1,136 @@
+// velmora-capture opens the next page while the one before it is still being captured. These
+// tests hold it to what a batch promised before that: pages that cannot reach each other, each
+// output with its own page's picture and status, and each page within its own time limit.
+#include "CliTestSupport.h"
+
+#include <QElapsedTimer>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+namespace {
+
+using namespace clitest;
+
+constexpr int ExitLoad = 3;
+
+// Served for every path. The page at /first leaves whatever a page can leave behind (storage,
+// a cookie) and keeps calling out on a channel that every page of its origin and browser context
+// hears; every other page turns red when anything of that reaches it, green when nothing does.
+const QByteArray kNeighbourPage = R"(<!doctype html><html><body style="margin:0;background:#fff"><script>
+const channel = new BroadcastChannel('velmora');
+let heard = false;
+channel.onmessage = () => { heard = true; };
+const first = location.pathname === '/first';
+if (first) {
+  localStorage.setItem('left', '1');
+  document.cookie = 'left=1; max-age=3600';
+  setInterval(() => channel.postMessage('from the first page'), 10);
+}
+window.verdict = () => {
+  if (first) return '#33c';
+  const seen = heard || localStorage.getItem('left') !== null || document.cookie.includes('left=');
+  return seen ? '#c33' : '#3c3';
+};
+</script></body></html>)";
+
+class PagesAhead : public CliTest {
+  protected:
+    QString writeBatch(const QStringList& lines) {
+        return write("batch.txt", lines.join('\n').toUtf8() + '\n');
+    }
+    static QByteArray colourPage(const char* colour) {
+        return QByteArray("<html><body style='margin:0;background:") + colour + "'></body></html>";
+    }
+    static std::vector<QJsonObject> reportLines(const QByteArray& out) {
+        std::vector<QJsonObject> lines;
+        for (const QByteArray& line : out.split('\n'))
+            if (!line.trimmed().isEmpty()) lines.push_back(QJsonDocument::fromJson(line).object());
+        return lines;
+    }
+};
+
+// The second and third pages load while the first is still open (it waits 800 ms before its
+// picture): none of them hears it, finds its storage or sends its cookie.
+TEST_F(PagesAhead, APageOpenedAheadCannotReachOrBeReachedByThePageBeforeIt) {
+    LocalServer server(kNeighbourPage);
+    ASSERT_GT(server.port(), 0);
+    const Outcome r =
+        run({"--jobs", "1", "--width", "120", "--height", "90", "--wait", "800", "--javascript",
+             "document.body.style.background = verdict()", "--batch",
+             writeBatch({server.url("/first") + " first.png", server.url("/second") + " second.png",
+                         server.url("/third") + " third.png"})});
+    ASSERT_EQ(r.status, 0) << r.err.toStdString();
+    // The first page's own script ran, so it did call out while the others were open.
+    EXPECT_TRUE(near(pixelOf("first.png", 60, 45), qRgb(0x33, 0x33, 0xcc), 2));
+    for (const char* name : {"second.png", "third.png"}) {
+        SCOPED_TRACE(name);
+        EXPECT_TRUE(near(pixelOf(name, 60, 45), qRgb(0x33, 0xcc, 0x33), 2))
+            << "the page saw what the page before it left: " << std::hex << pixelOf(name, 60, 45);
+    }
+    EXPECT_FALSE(server.requestFor("/second").isEmpty());
+    EXPECT_FALSE(server.requestFor("/second").contains("left=1"))
+        << server.requestFor("/second").toStdString();
+    EXPECT_FALSE(server.requestFor("/third").contains("left=1")) << server.requestFor("/third").toStdString();
+}
+
+// Good pages between pages that fail in each way a page can fail before its picture: every line
+// of the report and every output belong to their own page, in batch order, and a page that never
+// loads ends within its own limit, however long it was open before its turn came.
+TEST_F(PagesAhead, EachPageKeepsItsOwnPictureStatusAndTimeLimit) {
+    LocalServer server(colourPage("#ccc"));
+    ASSERT_GT(server.port(), 0);
+    const int limitS = 3;
+    struct Line {
+        QString address;
+        const char* output;
+        int status;
+        QRgb colour; // of the picture written; unused when the page fails
+        const char* says;
+    } const lines[] = {
+        {write("red.html", colourPage("#c22")), "o0.png", 0, qRgb(0xcc, 0x22, 0x22), ""},
+        {path("missing.html"), "o1.png", ExitLoad, 0, "no such file"},
+        {write("green.html", colourPage("#2c2")), "o2.png", 0, qRgb(0x22, 0xcc, 0x22), ""},
+        // The server never answers: opened ahead during the page before it, it fails in its turn.
+        {server.url("/hold"), "o3.png", ExitLoad, 0, "did not finish loading within 3 s"},
+        {write("blue.html", colourPage("#22c")), "o4.png", 0, qRgb(0x22, 0x22, 0xcc), ""},
+        {write("loop.html", "<html><body>x<script>for (;;) {}</script></body></html>"), "o5.png", ExitLoad, 0,
+         "did not finish loading"},
+        {write("yellow.html", colourPage("#cc2")), "o6.png", 0, qRgb(0xcc, 0xcc, 0x22), ""},
+    };
+    QStringList batch;
+    for (const Line& line : lines)
+        batch << line.address + " " + line.output;
+    QElapsedTimer clock;
+    clock.start();
+    const Outcome r = run({"--jobs", "1", "--quiet", "--timeout", QString::number(limitS), "--width", "100",
+                           "--height", "80", "--report", "-", "--batch", writeBatch(batch)},
+                          120000);
+    const qint64 runMs = clock.elapsed();
+    server.release();
+    EXPECT_EQ(r.status, ExitLoad) << r.err.toStdString();
+    const std::vector<QJsonObject> report = reportLines(r.out);
+    ASSERT_EQ(report.size(), std::size(lines)) << r.out.toStdString();
+    for (int i = 0; i < int(std::size(lines)); ++i) {
+        const Line& line = lines[i];
+        const QJsonObject& o = report[std::size_t(i)];
+        SCOPED_TRACE(line.output);
+        // One engine: the pages end in batch order.
+        EXPECT_EQ(o["index"].toInt(), i);
+        EXPECT_EQ(o["output"].toString(), QString::fromLatin1(line.output));
+        EXPECT_EQ(o["status"].toInt(), line.status) << o["message"].toString().toStdString();
+        EXPECT_TRUE(o["message"].toString().contains(QString::fromLatin1(line.says)))
+            << o["message"].toString().toStdString();
+        if (line.status == 0) {
+            EXPECT_TRUE(near(pixelOf(line.output, 50, 40), line.colour, 2))
+                << std::hex << pixelOf(line.output, 50, 40);
+        } else {
+            EXPECT_FALSE(QFile::exists(path(line.output)));
+        }
+        // Each page's time counts from its turn and is bounded by its limit.
+        EXPECT_LT(o["ms"].toInteger(), (limitS + 2) * 1000) << o["message"].toString().toStdString();
+    }
+    // Two pages that use all of their limit, five quick ones, and the engine's start.
+    EXPECT_LT(runMs, 2 * (limitS + 2) * 1000 + 30000);
+}
+
+} // namespace
