@@ -15,6 +15,7 @@
 #include <climits>
 #include <cmath>
 #include <cstdint>
+#include <deque>
 #include <functional>
 
 using namespace gdi;
@@ -131,19 +132,27 @@ CaptureRunner::~CaptureRunner() {
 }
 
 void CaptureRunner::run(JobSource& source) {
-    std::optional<Job> job = source.next();
-    std::unique_ptr<Page> page = job ? open(*job) : nullptr;
-    while (page) {
-        std::unique_ptr<Page> next;
-        auto openNext = [&] {
-            if (next) return;
-            if (const std::optional<Job> nextJob = source.next()) next = open(*nextJob);
-        };
-        finish(*page, openNext);
+    // Pages opened and loading behind the one whose turn it is. A page needs about a turn of
+    // its own to be set up, load and go quiet, so one engine keeps two ahead; helpers, which
+    // share the machine with each other, keep one each.
+    const std::size_t ahead = m_options.parallel > 1 ? 1 : 2;
+    std::deque<std::unique_ptr<Page>> pages;
+    bool sourceDone = false;
+    auto openAhead = [&](std::size_t count) {
+        while (!sourceDone && pages.size() < count) {
+            const std::optional<Job> job = source.next();
+            sourceDone = !job;
+            if (job) pages.push_back(open(*job));
+        }
+    };
+    openAhead(1);
+    while (!pages.empty()) {
+        std::unique_ptr<Page> page = std::move(pages.front());
+        pages.pop_front();
+        finish(*page, [&] { openAhead(ahead); });
         // The page, its context and its renderer go before the next turn starts.
         page.reset();
-        openNext();
-        page = std::move(next);
+        openAhead(ahead);
     }
     m_writer.wait();
 }
@@ -237,6 +246,9 @@ void CaptureRunner::finish(Page& page, const std::function<void()>& openNext) {
     const Deadline deadline = Clock::now() + std::chrono::seconds(m_options.timeoutS);
     view.setDeadline(deadline);
     // The next page loads while this one settles and is drawn; its opening is not this page's time.
+    // What the engine has told since the last turn is taken in first: this page's navigation
+    // may still be waiting for its set-up to be answered.
+    QCoreApplication::processEvents();
     openNext();
     laps.lap();
     Frame frame;

@@ -1,6 +1,6 @@
 // Captures the pages of a velmora-capture run one after the other, each in a browser view of its
-// own. The next page is opened and loads while the page before it settles and is drawn, and a
-// page's picture is written on a second thread meanwhile: at most two pages and one picture at
+// own. The next pages are opened and load while the page before them settles and is drawn, and a
+// page's picture is written on a second thread meanwhile: at most three pages and one picture at
 // a time.
 #pragma once
 
@@ -58,7 +58,7 @@ class CaptureRunner {
     // told in the page's turn.
     std::unique_ptr<Page> open(const Job& job);
     // The page's turn, from the wait for its load to its picture handed to the writer; the next
-    // page is opened (openNext) once this one's time has started.
+    // pages are opened (openNext) once this one's time has started.
     void finish(Page& page, const std::function<void()>& openNext);
 
     QString loadPage(Page& page, Deadline deadline);
