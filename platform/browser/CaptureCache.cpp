@@ -55,10 +55,11 @@ std::optional<CaptureRegion> aheadRegion(std::int64_t bw, std::int64_t bh, std::
 
 std::int64_t CaptureCache::aheadPixels() const {
     if (const std::int64_t set = engine::aheadCapturePixels(); set > 0)
-        return std::min(set, maxWholeViewPixels);
+        return std::min({set, maxWholeViewPixels, m_drawnPixels});
     // The picture (3 bytes a pixel), its answer and the next answer arriving meanwhile.
     const double perPixel = 3.0 + 2.0 * std::max(0.0, m_answerBytesPerPixel);
-    return std::clamp(std::int64_t(aheadBudgetBytes / perPixel), minAheadPixels, maxAheadPixels);
+    return std::min(std::clamp(std::int64_t(aheadBudgetBytes / perPixel), minAheadPixels, maxAheadPixels),
+                    m_drawnPixels);
 }
 
 bool CaptureCache::put(gdi::HDC dc, const gdi::RECT& bounds, std::int64_t x0, std::int64_t& y0,
@@ -131,7 +132,15 @@ std::optional<bool> CaptureCache::draw(PageSession& page, gdi::HDC dc, const gdi
                 continue;
             }
         }
-        Message shot = page.wait(id, "captured");
+        std::optional<Message> drawn = waitDrawn(page, id, region, scale, key.scroll);
+        if (!drawn) {
+            // More than the engine draws at once on this page: smaller captures from now on, and
+            // when the rows asked for are no smaller, the caller captures them in tiles.
+            if (region.height() <= y1 - y0) return std::nullopt;
+            m_drawnPixels = std::max<std::int64_t>(1, region.width() * region.height() / 2);
+            continue;
+        }
+        Message shot = std::move(*drawn);
         const std::size_t answerBytes = shot.data.size();
         // The engine is free again: the rows after these go to it before these are decoded.
         if (region.y1 < bh && region.x0 == 0 && region.x1 == bw) {

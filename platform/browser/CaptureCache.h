@@ -79,6 +79,8 @@ class CaptureCache {
     // Bytes of the engine's answer per captured pixel, from the latest capture: how much memory
     // the next answer will take beside its picture.
     double m_answerBytesPerPixel = 1.0;
+    // The most the engine was seen to draw at once on this page (see waitDrawn).
+    std::int64_t m_drawnPixels = maxWholeViewPixels;
 };
 
 } // namespace browser

@@ -428,7 +428,8 @@ std::uint64_t PageSession::sendCapture(const CaptureRegion& r, double scale, QPo
 void PageSession::showOnly(const Json& clip, double scale, int timeoutMs) {
     // A view drawn beyond its layout viewport is as large as its document: it is always narrowed.
     const double shown = double(m_viewSize.width()) * double(m_viewSize.height()) * scale * scale;
-    if (!m_beyondViewport && shown <= double(engine::wholeViewPixels())) {
+    m_largeView = shown > double(engine::wholeViewPixels());
+    if (!m_beyondViewport && !m_largeView) {
         if (m_narrowed) showWholeView();
         return;
     }

@@ -105,6 +105,9 @@ class PageSession {
     // Asks for a capture of region (at scale, the page scrolled to scroll); returns the call.
     // Throws BrowserError when the engine cannot show the region alone (see maxWholeViewPixels).
     std::uint64_t sendCapture(const CaptureRegion& region, double scale, QPointF scroll);
+    // The latest capture was of a view larger than the engine keeps drawn whole: it showed only
+    // the captured area, whose raster may still have been under way (see waitDrawn).
+    bool largeView() const { return m_largeView; }
     // How long a capture of so many pixels may take before the page counts as not answering:
     // a second, and more for a large picture, which the engine draws first.
     int captureLimitMs(std::int64_t pixels) const;
@@ -142,7 +145,8 @@ class PageSession {
     bool m_live = false;
     bool m_loaded = false;
     bool m_beyondViewport = false;
-    bool m_narrowed = false;                 // the engine shows only what the latest capture reaches
+    bool m_narrowed = false; // the engine shows only what the latest capture reaches
+    bool m_largeView = false;
     std::vector<std::uint64_t> m_setUpCalls; // sent when the page was made, answers not yet read
     std::optional<QUrl> m_pendingUrl;        // a navigation waiting for the set-up
     std::uint64_t m_pauseCall = 0;           // the script call that stands paused while time is held

@@ -1,8 +1,25 @@
 #include "platform/browser/PicturePut.h"
 
+#include "platform/browser/PageSession.h"
+
 #include <string>
+#include <utility>
 
 namespace browser {
+
+std::optional<Message> waitDrawn(PageSession& page, std::uint64_t id, const CaptureRegion& region,
+                                 double scale, QPointF scroll) {
+    Message shot = page.wait(id, "captured");
+    if (!page.largeView()) return shot;
+    // A raster under way ends within a capture or two; an area that keeps changing is more
+    // than the engine draws at once.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        Message again = page.wait(page.sendCapture(region, scale, scroll), "captured");
+        if (again.data == shot.data && again.json == shot.json) return shot;
+        shot = std::move(again);
+    }
+    return std::nullopt;
+}
 
 bool decodeCapture(Message& shot, const CaptureRegion& region, Picture24& out) {
     std::string data = shot.data.empty() ? shot.json.value("data", std::string()) : std::move(shot.data);

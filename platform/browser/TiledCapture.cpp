@@ -8,11 +8,15 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 namespace browser {
 
 namespace {
+
+// The fewest rows a tile is split into when the engine does not draw it at once.
+constexpr std::int64_t minSplitRows = 64;
 
 // Weights of the source pixels that make up each destination pixel when ratio source pixels
 // (ratio >= 1, not necessarily whole) are shrunk into one.
@@ -86,20 +90,20 @@ bool drawTiled(PageSession& page, const TiledDraw& d) {
     struct Tile {
         std::int64_t x, y, w, h;
         CaptureRegion captured; // the captured pixels that cover it
-        std::uint64_t id = 0;
     };
+    auto tile = [&](std::int64_t tx, std::int64_t ty, std::int64_t tw, std::int64_t th) {
+        return Tile{tx, ty, tw, th,
+                    CaptureRegion{std::int64_t(std::floor(double(tx) * d.rx)),
+                                  std::int64_t(std::floor(double(ty) * d.ry)),
+                                  std::int64_t(std::ceil(double(tx + tw) * d.rx)),
+                                  std::int64_t(std::ceil(double(ty + th) * d.ry))}};
+    };
+    // Taken from the back: the first tile last.
     std::vector<Tile> tiles;
-    for (std::int64_t ty = d.y0; ty < d.y1; ty += tileH) {
-        const std::int64_t th = std::min(tileH, d.y1 - ty);
-        for (std::int64_t tx = d.x0; tx < d.x1; tx += tileW) {
-            const std::int64_t tw = std::min(tileW, d.x1 - tx);
-            tiles.push_back({tx, ty, tw, th,
-                             CaptureRegion{std::int64_t(std::floor(double(tx) * d.rx)),
-                                           std::int64_t(std::floor(double(ty) * d.ry)),
-                                           std::int64_t(std::ceil(double(tx + tw) * d.rx)),
-                                           std::int64_t(std::ceil(double(ty + th) * d.ry))}});
-        }
-    }
+    for (std::int64_t ty = d.y0; ty < d.y1; ty += tileH)
+        for (std::int64_t tx = d.x0; tx < d.x1; tx += tileW)
+            tiles.push_back(tile(tx, ty, std::min(tileW, d.x1 - tx), std::min(tileH, d.y1 - ty)));
+    std::reverse(tiles.begin(), tiles.end());
     // One capture under way at a time: the engine makes a clipped, scaled screenshot by changing
     // the page's emulated viewport for a moment, and two at once spoil each other. Whichever
     // way this ends, no answer is left waiting for a caller that has gone.
@@ -114,10 +118,22 @@ bool drawTiled(PageSession& page, const TiledDraw& d) {
 
     Picture24 captured;
     Picture24 shrunk;
-    for (Tile& t : tiles) {
+    while (!tiles.empty()) {
+        const Tile t = tiles.back();
+        tiles.pop_back();
         pending = page.sendCapture(t.captured, d.scale, d.scroll);
-        Message shot = page.wait(pending, "captured");
+        std::optional<Message> drawn = waitDrawn(page, pending, t.captured, d.scale, d.scroll);
         pending = 0;
+        if (!drawn) {
+            // The engine did not draw all of the tile at once: its two halves, each on its own.
+            if (t.h < 2 * minSplitRows)
+                throw BrowserError(QStringLiteral(
+                    "The page could not be drawn completely: it kept changing while it was captured."));
+            tiles.push_back(tile(t.x, t.y + t.h / 2, t.w, t.h - t.h / 2));
+            tiles.push_back(tile(t.x, t.y, t.w, t.h / 2));
+            continue;
+        }
+        Message& shot = *drawn;
         if (!decodeCapture(shot, t.captured, captured)) return false;
         if (uniform) {
             if (!putPicture(d.dc, d.bounds.left + t.x, d.bounds.top + t.y, captured, 0, 0, int(t.w),

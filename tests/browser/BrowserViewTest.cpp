@@ -97,9 +97,11 @@ TEST_F(BrowserViewTest, PiecesOfOneTurnShareCapturesAndMatchSeparateOnes) {
         int rows;                  // the strips of 500 rows drawn, from the top
         std::uint64_t maxCaptures; // for the pieces drawn in one turn
     } const cases[] = {
-        {1000, 1000, 1},  // 800 x 1000: one capture
-        {4000, 4000, 2},  // 3200 x 4000: 12.8 million pixels, in one or two captures
-        {10500, 1000, 4}, // 8400 wide, beyond one capture's width: two captures a strip
+        {1000, 1000, 1}, // 800 x 1000: one capture
+        // Larger than the engine keeps drawn whole: each capture is made twice, the second
+        // to see that the first was fully drawn.
+        {4000, 4000, 4},  // 3200 x 4000: 12.8 million pixels, in one or two captures
+        {10500, 1000, 8}, // 8400 wide, beyond one capture's width: two captures a strip
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.permille);

@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <chrono>
 #include <cstring>
 #include <gtest/gtest.h>
 #include <string>
@@ -131,6 +132,60 @@ TEST_F(ShownAreaTest, NarrowedPicturesEqualTheEnginesOwnScreenshot) {
         EXPECT_EQ(evaluate(view, QStringLiteral("document.getElementById('size').textContent")), seen);
         browser::engine::setWholeViewPixels(0);
         browser::engine::setAheadCapturePixels(0);
+    }
+}
+
+// Twelve layers of stripes with sharp edges, each 4000 x 4000 pixels, on a grey page: shown whole in a view
+// of 4000 x 4000, their tiles need 768 MB, more than the engine's raster budget, and parts of a picture would
+// come out grey.
+QByteArray layersPage() {
+    QByteArray html = "<!doctype html><html style='background:#4d4d4d'><body style='margin:0;height:4000px'>";
+    const char* colours[] = {"255,0,0", "0,255,0", "0,0,255", "255,255,0", "0,255,255", "255,0,255",
+                             "128,0,0", "0,128,0", "0,0,128", "128,128,0", "0,128,128", "128,0,128"};
+    for (int i = 0; i < 12; ++i)
+        html += "<div style='position:absolute;left:0;top:0;width:4000px;height:4000px;will-change:transform;"
+                "background:repeating-linear-gradient(" +
+                QByteArray(i % 2 ? "90" : "180") + "deg,rgba(" + colours[i] + ",0.3) 0 " +
+                QByteArray::number(3 + i) + "px,transparent " + QByteArray::number(3 + i) + "px " +
+                QByteArray::number(11 + 2 * i) + "px)'></div>";
+    return html + "</body></html>";
+}
+
+// A view whose layers are beyond the engine's raster budget when shown whole: the picture in
+// pieces equals, strip by strip, the engine's own screenshots of a view small enough to be
+// drawn whole.
+TEST_F(ShownAreaTest, AViewBeyondTheRasterBudgetComesOutComplete) {
+    const QString page = pages.write(QStringLiteral("layers.html"), layersPage());
+    std::vector<browser::Picture24> strips;
+    {
+        view.resize(4000, 1000);
+        loadAndWait(view, page);
+        for (int y = 0; y < 4000; y += 1000) {
+            ASSERT_EQ(evaluate(view, QStringLiteral("scrollTo(0, %1); scrollY").arg(y)),
+                      "[" + QByteArray::number(y) + "]");
+            strips.push_back(engineShot(0, y, 4000, 1000, 1, false));
+            ASSERT_EQ(strips.back().height, 1000);
+        }
+    }
+    view.resize(4000, 4000);
+    loadAndWait(view, page);
+    view.settle(std::chrono::steady_clock::now() + std::chrono::seconds(10));
+    Canvas canvas(4000, 4000);
+    for (int y = 0; y < 4000; y += 500) {
+        gdi::SelectClipRgn(canvas.dc(), nullptr);
+        gdi::IntersectClipRect(canvas.dc(), 0, y, 4000, y + 500);
+        ASSERT_TRUE(view.draw(canvas.dc(), {0, 0, 4000, 4000})) << view.lastDrawError().toStdString();
+    }
+    for (int strip = 0; strip < 4; ++strip) {
+        int differences = 0, firstRow = -1;
+        for (int y = 0; y < 1000; ++y)
+            for (int x = 0; x < 4000; ++x)
+                if (!near(canvas.at(x, strip * 1000 + y), 0xFF000000u | strips[std::size_t(strip)].rgb(x, y),
+                          2)) {
+                    ++differences;
+                    if (firstRow < 0) firstRow = strip * 1000 + y;
+                }
+        EXPECT_EQ(differences, 0) << "rows " << strip * 1000 << " on, first at " << firstRow;
     }
 }
 
