@@ -20,7 +20,7 @@ using browser::BrowserView;
 
 namespace {
 
-class ShownAreaTest : public ::testing::Test {
+class BrowserShownAreaTest : public ::testing::Test {
   protected:
     void TearDown() override {
         browser::engine::setWholeViewPixels(0);
@@ -70,7 +70,7 @@ QByteArray tellTalePage(int height) {
 // Pictures drawn in pieces of rows, as Render draws them, from captures made ahead of a
 // quarter of the view each: every pixel equals the engine's own screenshot of the whole view,
 // whether or not the engine was shown only each capture's area.
-TEST_F(ShownAreaTest, NarrowedPicturesEqualTheEnginesOwnScreenshot) {
+TEST_F(BrowserShownAreaTest, NarrowedPicturesEqualTheEnginesOwnScreenshot) {
     struct Case {
         const char* name;
         int width, height, layoutHeight; // the view; the page is laid out layoutHeight high
@@ -154,7 +154,7 @@ QByteArray layersPage() {
 // A view whose layers are beyond the engine's raster budget when shown whole: the picture in
 // pieces equals, strip by strip, the engine's own screenshots of a view small enough to be
 // drawn whole.
-TEST_F(ShownAreaTest, AViewBeyondTheRasterBudgetComesOutComplete) {
+TEST_F(BrowserShownAreaTest, AViewBeyondTheRasterBudgetComesOutComplete) {
     const QString page = pages.write(QStringLiteral("layers.html"), layersPage());
     std::vector<browser::Picture24> strips;
     {
@@ -212,7 +212,7 @@ bool samePicture(const browser::Picture24& a, const browser::Picture24& b) {
 
 // Once the picture is done and the event loop runs, the engine shows the whole view again, as
 // it did before: the live view and the next picture see all of it.
-TEST_F(ShownAreaTest, TheWholeViewIsShownAgainAfterThePicture) {
+TEST_F(BrowserShownAreaTest, TheWholeViewIsShownAgainAfterThePicture) {
     view.resize(800, 1000);
     loadAndWait(view, pages.write(QStringLiteral("telltale.html"), tellTalePage(1000)));
     const browser::Picture24 before = shownNow(view);

@@ -146,7 +146,7 @@ BandScan scanBands(const QString& path, int bands) {
 // A view of 200 million pixels, beyond what the engine rasters at once when it is shown whole:
 // parts of the picture would come out as the bare page background, with status 0, in other
 // places from run to run.
-TEST(BandPage, ALargePictureHoldsEveryBandAndNoWhite) {
+TEST(Bands, ALargePictureHoldsEveryBandAndNoWhite) {
 #if defined(__SANITIZE_ADDRESS__)
     GTEST_SKIP() << "a picture of 200 million pixels takes minutes under AddressSanitizer; the release "
                     "build runs this test";
