@@ -153,6 +153,8 @@ void TMainForm::connectHandlers() {
     URLEdit->setOnBeforeDialog([this](QString& name, bool& proceed) { URLEditBeforeDialog(name, proceed); });
     PaintBox1->onPaint = [this](widgets::PaintBox*, QPaintEvent* event) { PaintBox1Paint(event); };
     connect(web, &TWebBrowser::OnDocumentComplete, this, guarded(this, &TMainForm::webDocumentComplete));
+    // A preview left undrawn because the page was slow is drawn once the page answers.
+    connect(web, &TWebBrowser::PageAnswersAgain, PaintBox1, qOverload<>(&QWidget::update));
 
     StatusBar1->onDrawPanel = [this](widgets::StatusBar* bar, int panel, const QRect& rect) {
         StatusBar1DrawPanel(bar, panel, toRECT(rect));

@@ -129,6 +129,10 @@ TWebBrowser::TWebBrowser(QWidget* parent) : QWidget(parent), m_view(new browser:
                 emit OnDocumentComplete(this, frameId, url);
             });
     connect(m_view, &browser::BrowserView::contentChanged, this, qOverload<>(&QWidget::update));
+    connect(m_view, &browser::BrowserView::answersAgain, this, [this] {
+        update();
+        emit PageAnswersAgain();
+    });
 }
 
 TWebBrowser::~TWebBrowser() = default;

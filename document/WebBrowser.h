@@ -32,6 +32,9 @@ class TWebBrowser : public QWidget {
 
   signals:
     void OnDocumentComplete(QObject* sender, const QString& frameId, const QString& url);
+    // A picture of the page could not be drawn because the page was slow to answer; it answers
+    // now, and drawings of it that were left undone can be made again.
+    void PageAnswersAgain();
 
   protected:
     void paintEvent(QPaintEvent* event) override;

@@ -52,6 +52,16 @@ BrowserView::BrowserView(QObject* parent) : QObject(parent), m_input([this] { re
         // The strips and pictures of the last capture, kept for the next one.
         pixmem::dropKeptPixelMemory();
     });
+    m_answerWatch.setInterval(100);
+    connect(&m_answerWatch, &QTimer::timeout, this, [this] {
+        // Given up on after a minute: a page that hangs for good is left as it is.
+        if (!m_session || !m_session->current() || ++m_answerWatchTicks > 600) {
+            m_answerWatch.stop();
+        } else if (!m_session->stalled()) {
+            m_answerWatch.stop();
+            emit answersAgain();
+        }
+    });
 }
 
 BrowserView::~BrowserView() {
@@ -62,6 +72,7 @@ BrowserView::~BrowserView() {
 std::unique_ptr<PageSession> BrowserView::makePage() {
     PageSession::Events events;
     events.documentComplete = [this](const QString& frameId, const QString& url) {
+        m_redrawsLeft = 2;
         emit documentComplete(frameId, url);
     };
     events.contentChanged = [this] { emit contentChanged(); };
@@ -308,6 +319,10 @@ bool BrowserView::draw(gdi::HDC dc, const gdi::RECT& bounds) {
             tiled.scroll = s.settleScroll(query);
             s.cache().dropAhead(s);
             return drawTiled(s, tiled);
+        } catch (const BrowserTimeout& e) {
+            m_lastDrawError = e.text();
+            watchForAnswer();
+            return false;
         } catch (const BrowserError& e) {
             if (firstOfTurn && attempt == 0 && m_session && !m_session->current() && !m_session->gone())
                 continue;
@@ -317,6 +332,13 @@ bool BrowserView::draw(gdi::HDC dc, const gdi::RECT& bounds) {
             m_lastDrawError = QStringLiteral("Not enough memory to draw the page.");
             return false;
         }
+}
+
+void BrowserView::watchForAnswer() {
+    if (m_answerWatch.isActive() || m_redrawsLeft <= 0) return;
+    --m_redrawsLeft;
+    m_answerWatchTicks = 0;
+    m_answerWatch.start();
 }
 
 void BrowserView::releaseTime() {

@@ -124,6 +124,10 @@ class BrowserView : public QObject {
   signals:
     void documentComplete(const QString& frameId, const QString& url);
     void contentChanged(); // the page's pixels may have changed (for the live 1:1 view)
+    // A draw failed because the page did not answer in time, and now it answers again: what
+    // was left undrawn can be drawn. Told at most twice per loaded document, so that a page
+    // that is slow every time does not keep the window waiting.
+    void answersAgain();
 
   private:
     friend std::size_t engine::heldCaptureBytes(BrowserView*);
@@ -141,6 +145,8 @@ class BrowserView : public QObject {
 
     QSize layoutSize() const { return {m_size.width(), m_layoutHeight}; }
     void releaseTime();
+    // After a draw that ran out of time: watches the page until it answers again.
+    void watchForAnswer();
 
     QSize m_size{initialWidth, initialHeight};
     int m_layoutHeight = initialHeight;
@@ -154,6 +160,9 @@ class BrowserView : public QObject {
     std::unique_ptr<PageSession> m_session;
     InputForwarder m_input;
     QTimer m_idle; // gives back the memory of the last draw once the view has been idle a while
+    QTimer m_answerWatch;
+    int m_answerWatchTicks = 0;
+    int m_redrawsLeft = 2;
 };
 
 // An OleDraw stand-in: draws the view's content into bounds on dc. Returns an HRESULT-like
