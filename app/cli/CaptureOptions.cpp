@@ -75,7 +75,10 @@ int defaultParallel() {
         if (okQuota && okPeriod && max > 0 && period > 0)
             cores = std::min(cores, int((max + period - 1) / period));
     }
-    return std::clamp(cores, 1, 4);
+    // One engine keeps about two cores busy by itself: its pages opened ahead load beside the
+    // one being captured, and each picture is encoded on a thread of its own. On two cores a
+    // second engine made a batch of documentation pages slower, not faster.
+    return std::clamp(cores / 2, 1, 4);
 }
 
 QString usageText() {
@@ -109,8 +112,8 @@ QString usageText() {
         "  --media print|screen        the CSS media type\n"
         "Batches:\n"
         "  --batch FILE         capture every \"ADDRESS OUTPUT\" line of FILE\n"
-        "  --jobs N             spread a batch over N browser engines (1..16, default: the number\n"
-        "                       of cores, at most 4)\n"
+        "  --jobs N             spread a batch over N browser engines (1..16, default: half the\n"
+        "                       number of cores, at least 1, at most 4)\n"
         "  --shard K/N          take only the pages whose index modulo N is K (0 <= K < N)\n"
         "  --shard-count N      the N that goes with JOB_COMPLETION_INDEX (Kubernetes)\n"
         "  --skip-existing      leave pages whose OUTPUT exists\n"

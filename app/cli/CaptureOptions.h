@@ -53,8 +53,9 @@ struct ParseResult {
 // The option that makes a process one of a batch's helpers; not for users.
 inline constexpr char kWorkerOption[] = "--worker-process";
 
-// The engines a batch gets unless --jobs says otherwise: one per core, at most four (each
-// engine takes several hundred megabytes and a core of its own while it draws).
+// The engines a batch gets unless --jobs says otherwise: one per two cores of the machine or of
+// the container's quota, at least one and at most four (each engine takes several hundred
+// megabytes and about two cores with its pages opened ahead).
 int defaultParallel();
 
 // Parses the arguments after the program name. Numbers must be whole and in range; options take
