@@ -254,6 +254,7 @@ void CaptureRunner::finish(Page& page, const std::function<void()>& openNext) {
     Frame frame;
     QString doing = QStringLiteral("loading");
     try {
+        // 1. The load, begun before the turn.
         if (const QString error = loadPage(page, deadline); !error.isEmpty()) return fail(ExitLoad, error);
         result.loadMs = laps.lap();
         // 2. Settle and wait, and the page's scripts. What the engine has told meanwhile is taken
