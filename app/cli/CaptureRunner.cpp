@@ -383,7 +383,7 @@ QString CaptureRunner::measure(browser::BrowserView& view, Frame* frame, Deadlin
     if (m_options.selector.isEmpty()) return QString();
 
     const QString& css = m_options.selector;
-    const QString none = QStringLiteral("no element matches \"%1\"").arg(css);
+    QString none = QStringLiteral("no element matches \"%1\"").arg(css);
     ElementBox element = elementBox(view, css, deadline);
     if (!element.found) return none;
     if (element.box.top() < 0 || element.box.bottom() > view.size().height()) {
@@ -422,7 +422,7 @@ int CaptureRunner::render(browser::BrowserView& view, const Job& job, const Fram
     try {
         outcome = capture::Render(settings, host, &made);
     } catch (const capture::RenderError& e) {
-        const QString why = host.drawError();
+        const QString& why = host.drawError();
         if (why.contains(QLatin1String("stopped answering")) ||
             why.contains(QLatin1String("ran out of time")))
             *message = ranOut(QStringLiteral("being captured"));

@@ -154,6 +154,7 @@ std::unique_ptr<Worker> startWorker(const QStringList& arguments, QString* error
     for (const QString& argument : arguments)
         storage.push_back(argument.toLocal8Bit());
     std::vector<char*> argv;
+    argv.reserve(storage.size() + 1);
     for (QByteArray& a : storage)
         argv.push_back(a.data());
     argv.push_back(nullptr);
@@ -249,6 +250,7 @@ void runWorkerPool(const QStringList& arguments, int engines, JobSource& source,
         if (workers.empty()) return;
 
         std::vector<pollfd> fds;
+        fds.reserve(workers.size());
         for (auto& w : workers)
             fds.push_back(pollfd{w->results.get(), POLLIN, 0});
         if (::poll(fds.data(), fds.size(), -1) < 0) {
