@@ -190,3 +190,41 @@ TEST_F(PageOptions, FileNamesMustExistAndFragmentsAreKept) {
 }
 
 } // namespace
+
+namespace {
+
+// A web font used only far down a page taller than the view: the picture waits for it. The
+// font is the system's DejaVu Serif under another name, so the picture must equal that of the
+// same text set in the installed font; text caught before the font came would be invisible
+// (font-display: block) or in the sans-serif fallback.
+TEST_F(PageOptions, AWebFontFarDownIsInThePicture) {
+    QFile font(QStringLiteral("/usr/share/fonts/truetype/dejavu/DejaVuSerif.ttf"));
+    ASSERT_TRUE(font.open(QIODevice::ReadOnly)) << "fonts-dejavu-core is installed by the set-up";
+    write("serif.ttf", font.readAll());
+    auto page = [](const QByteArray& family) {
+        return "<html><head><style>@font-face { font-family: Far; src: url(serif.ttf); font-display: block }"
+               "</style></head><body style='margin:0;background:#fff'><div style='height:5000px'></div>"
+               "<p style='margin:0;font:40px/50px " +
+               family + ", sans-serif;color:#000'>Glyphs far down: Rag 0123</p></body></html>";
+    };
+    const QString web = write("web.html", page("Far"));
+    const QString installed = write("installed.html", page("DejaVu Serif"));
+    for (const auto& [html, out] :
+         {std::pair{web, QStringLiteral("web.png")}, {installed, QStringLiteral("installed.png")}}) {
+        const Outcome r = run({"--width", "600", "--full-page", html, out});
+        ASSERT_EQ(r.status, 0) << r.err.toStdString();
+    }
+    const QImage withWebFont(path("web.png")), withInstalled(path("installed.png"));
+    ASSERT_EQ(withWebFont.size(), withInstalled.size());
+    ASSERT_GT(withWebFont.height(), 5040);
+    const QRect line(0, 5000, 600, withWebFont.height() - 5000);
+    const QImage text = withInstalled.copy(line);
+    int dark = 0;
+    for (int y = 0; y < text.height(); ++y)
+        for (int x = 0; x < text.width(); ++x)
+            dark += qGray(text.pixel(x, y)) < 96;
+    ASSERT_GT(dark, 200) << "the text is drawn at all";
+    EXPECT_EQ(withWebFont.copy(line), text);
+}
+
+} // namespace
