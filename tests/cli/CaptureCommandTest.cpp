@@ -1,4 +1,5 @@
 // velmora-capture end to end: the real program, the real engine, pages written by the tests.
+#include "CliTestSupport.h"
 #include "app/cli/CaptureOptions.h"
 
 #include <QDir>
@@ -13,10 +14,9 @@
 #include <webp/decode.h>
 
 using namespace app::cli;
+using namespace clitest;
 
 namespace {
-
-const QString kProgram = QStringLiteral(VELMORA_CAPTURE_PATH);
 
 // Red 200 x 100 at (100, 50), blue 100 x 100 at (400, 300), green 100 x 100 at (700, 900).
 const QByteArray kBlocks = R"(<html><body style="margin:0;background:#fff">
@@ -25,42 +25,10 @@ const QByteArray kBlocks = R"(<html><body style="margin:0;background:#fff">
 <div style="position:absolute;left:700px;top:900px;width:100px;height:100px;background:#0f0"></div>
 </body></html>)";
 
-struct Outcome {
-    int status = -1;
-    QByteArray out;
-    QString err;
-};
-
-class CaptureCommand : public ::testing::Test {
+class CaptureCommand : public clitest::CliTest {
   protected:
-    QString write(const QString& name, const QByteArray& content) {
-        const QString path = dir.filePath(name);
-        QFile f(path);
-        f.open(QIODevice::WriteOnly);
-        f.write(content);
-        return path;
-    }
-    QString path(const QString& name) const { return dir.filePath(name); }
-
     Outcome run(const QStringList& arguments, int timeoutMs = 60000) {
-        QProcess p;
-        p.setWorkingDirectory(dir.path());
-        p.start(kProgram, arguments);
-        Outcome r;
-        if (!p.waitForFinished(timeoutMs)) {
-            p.kill();
-            p.waitForFinished();
-            return r;
-        }
-        r.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2;
-        r.out = p.readAllStandardOutput();
-        r.err = QString::fromLocal8Bit(p.readAllStandardError());
-        return r;
-    }
-
-    static bool near(QRgb a, QRgb b, int tolerance) {
-        return std::abs(qRed(a) - qRed(b)) <= tolerance && std::abs(qGreen(a) - qGreen(b)) <= tolerance &&
-               std::abs(qBlue(a) - qBlue(b)) <= tolerance;
+        return CliTest::run(arguments, timeoutMs);
     }
 
     // The blocks page's colours at view positions, at the given output percentage.
@@ -93,8 +61,6 @@ class CaptureCommand : public ::testing::Test {
         WebPFree(rgb);
         return image;
     }
-
-    QTemporaryDir dir{QDir::tempPath() + QStringLiteral("/velmora-cli-XXXXXX")};
 };
 
 TEST_F(CaptureCommand, WritesEachFormatWithThePagesPixels) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
 #include <QProcess>
@@ -24,6 +25,7 @@ struct Outcome {
     int status = -1; // -1: did not end in time; -2: crashed
     QByteArray out;
     QString err;
+    qint64 ms = 0; // the whole process, start to end
 };
 
 inline bool near(QRgb a, QRgb b, int tolerance) {
@@ -149,10 +151,14 @@ class CliTest : public ::testing::Test {
     }
     Outcome run(const QStringList& arguments, int timeoutMs = 90000, const QByteArray& input = {}) {
         QProcess p;
+        QElapsedTimer clock;
+        clock.start();
         start(p, arguments);
         if (!input.isNull()) p.write(input);
         p.closeWriteChannel();
-        return finish(p, timeoutMs);
+        Outcome r = finish(p, timeoutMs);
+        r.ms = clock.elapsed();
+        return r;
     }
     // The colour at (x, y) of a picture file, or 0 when it cannot be read.
     QRgb pixelOf(const QString& name, int x, int y) {

@@ -1,5 +1,7 @@
 // Pages that hang, loop or never finish must not stall velmora-capture: each fails alone, within
 // its own time limit, and the pages after it start clean.
+#include "CliTestSupport.h"
+
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -10,41 +12,14 @@
 
 namespace {
 
-const QString kProgram = QStringLiteral(VELMORA_CAPTURE_PATH);
+using clitest::Outcome;
 
-class HostilePages : public ::testing::Test {
+class HostilePages : public clitest::CliTest {
   protected:
-    QString write(const QString& name, const QByteArray& content) {
-        const QString path = dir.filePath(name);
-        QFile f(path);
-        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(content);
-        return path;
+    Outcome run(const QStringList& arguments, int timeoutMs = 120000) {
+        return CliTest::run(arguments, timeoutMs);
     }
-    QString path(const QString& name) const { return dir.filePath(name); }
 
-    struct Run {
-        int status = -1;
-        QString err;
-        qint64 ms = 0;
-    };
-    Run run(const QStringList& arguments, int limitMs = 120000) {
-        QProcess p;
-        p.setWorkingDirectory(dir.path());
-        QElapsedTimer clock;
-        clock.start();
-        p.start(kProgram, arguments);
-        Run r;
-        if (!p.waitForFinished(limitMs)) {
-            p.kill();
-            p.waitForFinished();
-            return r;
-        }
-        r.ms = clock.elapsed();
-        r.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2;
-        r.err = QString::fromLocal8Bit(p.readAllStandardError());
-        return r;
-    }
     // The page's own colour at its centre.
     bool written(const QString& name, QRgb colour) {
         const QImage image(path(name));
@@ -53,17 +28,15 @@ class HostilePages : public ::testing::Test {
         return std::abs(qRed(c) - qRed(colour)) < 8 && std::abs(qGreen(c) - qGreen(colour)) < 8 &&
                std::abs(qBlue(c) - qBlue(colour)) < 8;
     }
-
-    QTemporaryDir dir;
 };
 
 TEST_F(HostilePages, APageThatLoopsAfterLoadEndsWithinItsLimit) {
     write("loop.html", "<html><body onload='setTimeout(() => { for (;;) {} }, 0)'>spinning</body></html>");
     write("quick.html", "<html><body>quick</body></html>");
     // What the tool costs around a page (starting and ending the engine) on this machine now.
-    const Run quick = run({"--timeout", "2", path("quick.html"), path("quick.png")});
+    const Outcome quick = run({"--timeout", "2", path("quick.html"), path("quick.png")});
     ASSERT_EQ(quick.status, 0) << quick.err.toStdString();
-    const Run r = run({"--timeout", "2", path("loop.html"), path("loop.png")});
+    const Outcome r = run({"--timeout", "2", path("loop.html"), path("loop.png")});
     EXPECT_EQ(r.status, 3) << r.err.toStdString();
     // The limit plus two seconds, beyond what a quick page takes.
     EXPECT_LT(r.ms, quick.ms + 4000) << "the time limit must hold once the page has loaded";
@@ -93,7 +66,7 @@ TEST_F(HostilePages, EachFailingPageFailsAloneAndTheRestAreWritten) {
                 "pipe-free.html o6.png\n");
     batch.close();
     const int limit = 3;
-    const Run r = run({"--timeout", QString::number(limit), "--batch", path("batch.txt")});
+    const Outcome r = run({"--timeout", QString::number(limit), "--batch", path("batch.txt")});
     EXPECT_EQ(r.status, 3) << r.err.toStdString();
     EXPECT_TRUE(written("o2.png", qRgb(0x22, 0xaa, 0x66))) << r.err.toStdString();
     EXPECT_TRUE(written("o4.png", qRgb(0xaa, 0x22, 0x66))) << r.err.toStdString();
