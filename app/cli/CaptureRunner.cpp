@@ -116,8 +116,9 @@ struct CaptureRunner::Page {
     Job job;
     PageResult result;
     StdinPage stdinPage;
-    // A view of the page's own: its page, browser context and renderer go with it.
+    // A view of the page's own while the page lasts: a fresh one, or one a page before left.
     std::unique_ptr<browser::BrowserView> view;
+    QMetaObject::Connection loadWatch;
     bool loaded = false; // its main frame's document has completed
     // Refused or failed before its turn: told when the turn comes, in batch order.
     int status = ExitOk;
@@ -150,10 +151,17 @@ void CaptureRunner::run(JobSource& source) {
         std::unique_ptr<Page> page = std::move(pages.front());
         pages.pop_front();
         finish(*page, [&] { openAhead(ahead); });
-        // The page, its context and its renderer go before the next turn starts.
+        // A page that failed takes its view, context and renderer with it before the next turn
+        // starts; the view of one that ended well serves a page opened later.
+        if (page->view && page->status == ExitOk && page->result.status == ExitOk) {
+            QObject::disconnect(page->loadWatch);
+            page->view->setDeadline(std::nullopt);
+            m_spareViews.push_back(std::move(page->view));
+        }
         page.reset();
         openAhead(ahead);
     }
+    m_spareViews.clear();
     m_writer.wait();
 }
 
@@ -206,19 +214,28 @@ std::unique_ptr<CaptureRunner::Page> CaptureRunner::open(const Job& job) {
     if (!m_warm) warmUp();
     QElapsedTimer clock;
     clock.start();
-    page->view = std::make_unique<browser::BrowserView>();
+    const bool reused = !m_spareViews.empty();
+    if (reused) {
+        page->view = std::move(m_spareViews.back());
+        m_spareViews.pop_back();
+    } else {
+        page->view = std::make_unique<browser::BrowserView>();
+    }
     browser::BrowserView& view = *page->view;
     view.setPageSetup(m_options.setup);
-    QObject::connect(&view, &browser::BrowserView::documentComplete, &view,
-                     [p = page.get()](const QString& frameId, const QString&) {
-                         if (frameId == p->view->mainFrameId()) p->loaded = true;
-                     });
+    page->loadWatch = QObject::connect(&view, &browser::BrowserView::documentComplete, &view,
+                                       [p = page.get()](const QString& frameId, const QString&) {
+                                           if (frameId == p->view->mainFrameId()) p->loaded = true;
+                                       });
     // The engine's calls that make the page are bounded by a whole time limit of its own; the
     // page's limit starts with its turn.
     view.setDeadline(Clock::now() + std::chrono::seconds(m_options.timeoutS));
     try {
         view.resize(m_options.width, m_options.height);
-        view.navigate(address);
+        if (reused)
+            view.navigateReusing(address);
+        else
+            view.navigate(address);
     } catch (const browser::BrowserError& e) {
         page->view.reset();
         return fail(ExitLoad, e.text());

@@ -1,7 +1,8 @@
-// Captures the pages of a velmora-capture run one after the other, each in a browser view of its
-// own. The next pages are opened and load while the page before them settles and is drawn, and a
-// page's picture is written on a second thread meanwhile: at most three pages and one picture at
-// a time.
+// Captures the pages of a velmora-capture run one after the other. The next pages are opened and
+// load while the page before them settles and is drawn, and a page's picture is written on a
+// second thread meanwhile: at most three pages and one picture at a time. A page that ended well
+// leaves its view (renderer and browser context) to a later page, wiped of everything it left;
+// one that failed takes its view with it.
 #pragma once
 
 #include "app/cli/CaptureOptions.h"
@@ -15,6 +16,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
 namespace browser {
 class BrowserView;
@@ -73,6 +75,8 @@ class CaptureRunner {
 
     const CaptureOptions& m_options;
     PageSink& m_sink;
+    // Views of pages that ended well, for the next pages to be opened in.
+    std::vector<std::unique_ptr<browser::BrowserView>> m_spareViews;
     WriteBehind m_writer;
     bool m_warm = false;
 };

@@ -27,7 +27,7 @@ const engineSwitches = [
   '--disable-default-apps',
   '--disable-extensions',
   '--disable-breakpad',
-  '--disable-features=Translate,MediaRouter,OptimizationHints',
+  '--disable-features=Translate,MediaRouter,OptimizationHints,BackForwardCache',
   '--hide-scrollbars',
   '--mute-audio',
   '--disable-gpu',

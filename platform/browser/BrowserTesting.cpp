@@ -14,6 +14,7 @@ namespace {
 int idleRelease = 10000;
 std::int64_t aheadPixels = 0;
 std::uint64_t screenshots = 0;
+std::uint64_t pages = 0;
 std::int64_t wholeView = 0;
 std::uint64_t narrowed = 0;
 } // namespace
@@ -24,6 +25,14 @@ std::uint64_t screenshotCount() {
 
 void countScreenshot() {
     ++screenshots;
+}
+
+std::uint64_t pagesMade() {
+    return pages;
+}
+
+void countPageMade() {
+    ++pages;
 }
 
 void setIdleReleaseMs(int ms) {

@@ -15,6 +15,9 @@ namespace browser::engine {
 // How many screenshots the views have asked the engine for so far.
 std::uint64_t screenshotCount();
 void countScreenshot();
+// How many pages (each with a browser context and renderer of its own) the views have made.
+std::uint64_t pagesMade();
+void countPageMade();
 // How long a view stays idle after a draw before it gives back the memory it keeps for the
 // next one (10 s unless changed), and how much it keeps now.
 void setIdleReleaseMs(int ms);

@@ -157,6 +157,24 @@ void BrowserView::navigate(const QString& address) {
     m_url = url;
 }
 
+void BrowserView::navigateReusing(const QString& address) {
+    const QUrl url = addressToUrl(address);
+    if (!url.isValid() || url.isEmpty())
+        throw BrowserError(QStringLiteral("\"%1\" is not an address that can be opened.").arg(address));
+    if (!m_session || !m_session->wipe()) return navigate(address);
+    m_answerWatch.stop();
+    m_redrawsLeft = 2;
+    m_lastDrawError.clear();
+    try {
+        m_session->navigate(url);
+    } catch (const BrowserError& e) {
+        m_session.reset();
+        throw BrowserError(QStringLiteral("Could not open \"%1\": %2").arg(address, e.text()));
+    }
+    m_address = address;
+    m_url = url;
+}
+
 QString BrowserView::mainFrameId() const {
     return m_session ? m_session->mainFrameId() : QString();
 }

@@ -50,6 +50,10 @@ class BrowserView : public QObject {
     // itself (unreachable host, missing file) are not raised; an address that cannot be opened
     // and a missing or dead engine are.
     void navigate(const QString& address); // throws BrowserError
+    // The same, in the page the view has now when that page ended well: its renderer and browser
+    // context are kept, everything the page before left is wiped first (see PageSession::wipe),
+    // and where that cannot be done surely the address goes to a fresh page as with navigate.
+    void navigateReusing(const QString& address); // throws BrowserError
     // The layout viewport, in pixels. Sizes outside 1..maxDimension are refused (BrowserError)
     // and the view keeps its size.
     void resize(int width, int height); // throws BrowserError

@@ -153,7 +153,9 @@ QStringList Engine::arguments(const QString& profile) {
         QStringLiteral("--disable-default-apps"),
         QStringLiteral("--disable-extensions"),
         QStringLiteral("--disable-breakpad"),
-        QStringLiteral("--disable-features=Translate,MediaRouter,OptimizationHints"),
+        // A page navigated away from goes, rather than living on frozen beside the next one.
+        QStringLiteral("--disable-features=Translate,MediaRouter,OptimizationHints,BackForwardCache,"
+                       "SpareRendererForSitePerProcess"),
         QStringLiteral("--hide-scrollbars"),
         QStringLiteral("--mute-audio"),
         QStringLiteral("--disable-gpu"),

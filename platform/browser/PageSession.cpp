@@ -54,6 +54,18 @@ PageSession::Clock::time_point engineTime(const Json& params) {
     return stamp;
 }
 
+// The origin whose storage a document at url uses, as the engine writes origins; empty for
+// addresses without one of their own (about:, data:, blob:).
+std::string originOf(const std::string& url) {
+    const QUrl u(QString::fromStdString(url));
+    const QString scheme = u.scheme().toLower();
+    if (scheme == QLatin1String("file")) return "file://";
+    if (scheme != QLatin1String("http") && scheme != QLatin1String("https")) return {};
+    QString origin = scheme + QLatin1String("://") + u.host();
+    if (u.port() != -1) origin += QLatin1Char(':') + QString::number(u.port());
+    return origin.toStdString();
+}
+
 } // namespace
 
 PageSession::PageSession(Engine& engine, QSize size, const PageSetup& setup, bool live, Events events)
@@ -73,6 +85,7 @@ PageSession::PageSession(Engine& engine, QSize size, const PageSetup& setup, boo
             c.call("Target.attachToTarget", {{"targetId", m_targetId}, {"flatten", true}}, {}, quickMs)
                 .json.value("sessionId", std::string());
         sessionsById()[m_sessionId] = this;
+        engine::countPageMade();
         c.setEventHandler(m_sessionId, [this](const Message& m) { handleEvent(m); });
         // Sent together, and their answers read only when the page next waits for the engine, or
         // when the marker below comes back: the new renderer starts meanwhile, and the caller
@@ -282,6 +295,82 @@ void PageSession::startNavigation(const QUrl& url) {
                                    (*page)->m_navigationError = error;
                                }
                            });
+}
+
+bool PageSession::wipe() {
+    if (!current() || m_stalled || m_probing || timeHeld() || m_live || m_narrowed || m_foreign ||
+        !m_setUpCalls.empty() || m_pendingUrl || m_mainOrigin.empty())
+        return false;
+    try {
+        m_cache.dropAhead(*this);
+        Connection& c = connection();
+        // Windows the page opened and frames in renderers of their own: their storage is kept
+        // apart per top-level site, out of reach of a wipe by origin.
+        const Json targets = c.call("Target.getTargets", Json::object(), {}, limitMs(quickMs))
+                                 .json.value("targetInfos", Json::array());
+        for (const Json& target : targets) {
+            if (target.value("browserContextId", std::string()) != m_contextId ||
+                target.value("targetId", std::string()) == m_targetId)
+                continue;
+            const std::string type = target.value("type", std::string());
+            if (type == "browser_ui") continue; // the engine's own, in every context
+            const bool worker = type == "worker" || type == "shared_worker" || type == "service_worker";
+            if (!worker || originOf(target.value("url", std::string())) != m_mainOrigin) return false;
+        }
+        // The document goes first: none of its timers or unload handlers runs once its traces
+        // are wiped.
+        ++m_navigation;
+        m_loaded = false;
+        m_navigationError.clear();
+        forgetScroll();
+        m_blankLoader = call("Page.navigate", {{"url", "about:blank"}}).json.value("loaderId", std::string());
+        if (m_blankLoader.empty()) return false;
+        waitForBlank();
+        // The next page finds a history of its own, and a long batch keeps no list of its pages.
+        call("Page.resetNavigationHistory");
+        std::vector<std::uint64_t> calls;
+        calls.push_back(
+            c.send("Storage.clearCookies", {{"browserContextId", m_contextId}}, {}, limitMs(quickMs)));
+        for (const std::string& origin : m_origins)
+            calls.push_back(
+                send("Storage.clearDataForOrigin", {{"origin", origin}, {"storageTypes", "all"}}));
+        for (std::size_t i = 0; i < calls.size(); ++i)
+            try {
+                answer(calls[i], "wiped");
+            } catch (...) {
+                for (std::size_t j = i + 1; j < calls.size(); ++j)
+                    c.abandon(calls[j]);
+                throw;
+            }
+        m_origins.clear();
+        m_mainOrigin.clear();
+        m_frameUrls.clear();
+        m_requests.clear();
+        m_networkChanged = Clock::now();
+        return true;
+    } catch (const BrowserError&) {
+        return false;
+    }
+}
+
+void PageSession::waitForBlank() {
+    // Asked of the page before while it is still there, the question stays open until that page
+    // goes, and then fails: the blank page is asked again.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        try {
+            const Message result =
+                call("Runtime.evaluate",
+                     {{"expression", "location.href === 'about:blank' || new Promise(() => {})"},
+                      {"awaitPromise", true},
+                      {"returnByValue", true}});
+            if (result.json.value("result", Json::object()).value("value", false)) return;
+        } catch (const BrowserTimeout&) {
+            throw;
+        } catch (const BrowserError&) {
+            if (!current()) throw;
+        }
+    }
+    throw BrowserError(QStringLiteral("The page did not make way for the next one."));
 }
 
 void PageSession::navigateAndWait(const QUrl& url, int timeoutMs) {
@@ -512,12 +601,24 @@ void PageSession::handleEvent(const Message& message) {
         // An error page stands for the address that failed, as the user typed it.
         std::string url = frame.value("unreachableUrl", std::string());
         if (url.empty()) url = frame.value("url", std::string()) + frame.value("urlFragment", std::string());
-        m_frameUrls[frame.value("id", std::string())] = QString::fromStdString(url);
+        const std::string id = frame.value("id", std::string());
+        const std::string origin = frame.value("securityOrigin", std::string());
+        if (id == m_targetId) {
+            m_mainLoader = frame.value("loaderId", std::string());
+            // The blank document between two pages is nobody's.
+            if (!m_blankLoader.empty() && m_mainLoader == m_blankLoader) return;
+            m_mainOrigin = origin;
+        } else if (!origin.empty() && origin != "null" && origin != m_mainOrigin) {
+            m_foreign = true;
+        }
+        if (!origin.empty() && origin != "null") m_origins.insert(origin);
+        m_frameUrls[id] = QString::fromStdString(url);
         forgetScroll();
     } else if (method == "Page.frameStoppedLoading") {
         // Frames whose navigation we did not see (the blank page a page starts with) are not
         // reported.
         const std::string frameId = params.value("frameId", std::string());
+        if (frameId == m_targetId && !m_blankLoader.empty() && m_mainLoader == m_blankLoader) return;
         auto it = m_frameUrls.find(frameId);
         if (it == m_frameUrls.end()) return;
         if (frameId == m_targetId) {
@@ -535,6 +636,14 @@ void PageSession::handleEvent(const Message& message) {
     } else if (method == "Network.requestWillBeSent") {
         m_requests.insert(params.value("requestId", std::string()));
         m_networkChanged = engineTime(params);
+        // A frame of another origin is seen here even when it lives in a renderer of its own
+        // and is gone again by the time the page is wiped.
+        if (params.value("type", std::string()) == "Document" &&
+            params.value("frameId", std::string()) != m_targetId) {
+            const std::string origin =
+                originOf(params.value("request", Json::object()).value("url", std::string()));
+            if (!origin.empty() && origin != m_mainOrigin) m_foreign = true;
+        }
     } else if (method == "Network.loadingFinished" || method == "Network.loadingFailed") {
         m_requests.erase(params.value("requestId", std::string()));
         m_networkChanged = engineTime(params);

@@ -1,6 +1,8 @@
 // One page of the engine: a target in a browser context of its own, so that whatever an earlier
 // page did (hung, looped, crashed its renderer, filled its memory) cannot reach it. A view makes
-// a new one for each navigation and closes the old one without waiting for it.
+// a new one for each navigation and closes the old one without waiting for it, or, where pages
+// follow each other in numbers (the command-line tool), wipes one that ended well and loads the
+// next page in it, which saves a new renderer and browser context each time.
 #pragma once
 
 #include "platform/browser/CaptureCache.h"
@@ -68,6 +70,14 @@ class PageSession {
 
     // Hands the address over; the answer and the load arrive through the event loop.
     void navigate(const QUrl& url);
+    // Makes the page as good as new for the next navigation, keeping its renderer and context:
+    // the document goes (to about:blank, so that none of its scripts runs any more), then every
+    // cookie of the context and the storage of every origin the page had (local and session
+    // storage, databases, caches, service workers). Returns false, having changed nothing that
+    // matters, when that cannot be done surely: the page opened windows, had frames or workers
+    // of another origin (whose storage is kept apart per top-level site), is under a capture,
+    // held, live or not answering. The caller then makes a fresh page.
+    bool wipe();
     // Navigates and waits (without the event loop) until the document has loaded.
     void navigateAndWait(const QUrl& url, int timeoutMs);
     // The engine's reason when the last navigation could not load (its own error page shows).
@@ -131,6 +141,8 @@ class PageSession {
     void showOnly(const Json& clip, double scale, int timeoutMs);
     void showWholeView();
     void close() noexcept;
+    // Waits (without the event loop) until the main frame shows about:blank.
+    void waitForBlank();
 
     Engine* m_engine;
     int m_generation;
@@ -156,6 +168,15 @@ class PageSession {
     std::vector<std::pair<QString, QString>> m_cookies;
     std::map<std::string, QString> m_frameUrls;
     std::set<std::string> m_requests;
+    // The origins whose storage the page may have used, and whether it had a frame of an origin
+    // other than its main frame's (whose storage wipe() cannot reach surely).
+    std::set<std::string> m_origins;
+    std::string m_mainOrigin;
+    bool m_foreign = false;
+    // The main frame's latest document, and the blank one wipe() put there: its load is not a
+    // page's.
+    std::string m_mainLoader;
+    std::string m_blankLoader;
     Clock::time_point m_networkChanged = Clock::now();
     std::uint64_t m_scrollGeneration = ~std::uint64_t(0);
     QPointF m_scroll;
