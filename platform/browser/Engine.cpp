@@ -153,7 +153,10 @@ QStringList Engine::arguments(const QString& profile) {
         QStringLiteral("--disable-default-apps"),
         QStringLiteral("--disable-extensions"),
         QStringLiteral("--disable-breakpad"),
-        // A page navigated away from goes, rather than living on frozen beside the next one.
+        // A page navigated away from goes, rather than living on frozen beside the next one. No
+        // spare renderer: the engine keeps one for one browser context, and with pages in several
+        // contexts at once (the command-line tool's) it started one and threw it away for nearly
+        // every page.
         QStringLiteral("--disable-features=Translate,MediaRouter,OptimizationHints,BackForwardCache,"
                        "SpareRendererForSitePerProcess"),
         QStringLiteral("--hide-scrollbars"),

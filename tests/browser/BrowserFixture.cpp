@@ -57,14 +57,17 @@ QByteArray blocksPage() {
            "</body></html>";
 }
 
-void loadAndWait(browser::BrowserView& view, const QString& address) {
+void loadAndWait(browser::BrowserView& view, const QString& address, bool reusing) {
     bool done = false;
     const QString expected = browser::BrowserView::addressToUrl(address).toString(QUrl::FullyEncoded);
     QMetaObject::Connection c = QObject::connect(&view, &browser::BrowserView::documentComplete,
                                                  [&](const QString&, const QString& url) {
                                                      if (url == expected) done = true;
                                                  });
-    view.navigate(address);
+    if (reusing)
+        view.navigateReusing(address);
+    else
+        view.navigate(address);
     EXPECT_TRUE(waitFor([&] { return done; })) << "no document completed for " << address.toStdString();
     QObject::disconnect(c);
 }

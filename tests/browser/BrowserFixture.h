@@ -50,8 +50,9 @@ QByteArray blocksPage();
 constexpr QRgb red = 0xFFFF0000, blue = 0xFF0000FF, green = 0xFF00FF00, white = 0xFFFFFFFF,
                black = 0xFF000000;
 
-// Navigates and waits until the main frame's document has completed.
-void loadAndWait(browser::BrowserView& view, const QString& address);
+// Navigates (in the page the view has, when reusing) and waits until the main frame's document
+// has completed.
+void loadAndWait(browser::BrowserView& view, const QString& address, bool reusing = false);
 
 // Runs a script in the view's page and returns its value as JSON text.
 QByteArray evaluate(browser::BrowserView& view, const QString& expression);

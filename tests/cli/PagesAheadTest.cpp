@@ -33,6 +33,33 @@ window.verdict = () => {
 };
 </script></body></html>)";
 
+// Served for every path. The page at /first leaves everything a page of its origin can leave
+// (storage of each kind, a cookie, a timer that keeps writing, last words on the way out) and
+// paints itself blue. Every other page paints its left half red when anything of that reaches
+// it, green when nothing does, and its right half blue when it was loaded in a view a page
+// before it had (its history holds the blank page between them), grey in a fresh one.
+const QByteArray kLeavesEverything = R"(<!doctype html><html><body style="margin:0;display:flex">
+<div id="a" style="width:50%;height:100vh"></div><div id="b" style="width:50%;height:100vh"></div><script>
+if (location.pathname === '/first') {
+  localStorage.setItem('left', '1');
+  sessionStorage.setItem('left', '1');
+  document.cookie = 'left=1; max-age=3600';
+  setInterval(() => { localStorage.setItem('tick', '1'); document.cookie = 'tick=1'; }, 1);
+  addEventListener('pagehide', () => { localStorage.setItem('hide', '1'); document.cookie = 'hide=1'; });
+  const open = indexedDB.open('left', 1);
+  open.onupgradeneeded = () => open.result.createObjectStore('s');
+  window.verdict = () => new Promise(done => { open.onsuccess = () => done(); if (open.readyState === 'done') done(); })
+    .then(() => { a.style.background = b.style.background = '#33c'; });
+} else {
+  window.verdict = async () => {
+    const names = (await indexedDB.databases()).map(d => d.name);
+    const seen = localStorage.length || sessionStorage.length || document.cookie || names.length;
+    a.style.background = seen ? '#c33' : '#3c3';
+    b.style.background = history.length > 1 ? '#33c' : '#888';
+  };
+}
+</script></body></html>)";
+
 class PagesAhead : public CliTest {
   protected:
     QString writeBatch(const QStringList& lines) {
@@ -71,6 +98,34 @@ TEST_F(PagesAhead, APageOpenedAheadCannotReachOrBeReachedByThePageBeforeIt) {
     EXPECT_FALSE(server.requestFor("/second").contains("left=1"))
         << server.requestFor("/second").toStdString();
     EXPECT_FALSE(server.requestFor("/third").contains("left=1")) << server.requestFor("/third").toStdString();
+}
+
+// Pages that come after a page in the view it had find nothing of it, in the picture and in
+// what they send: a batch longer than the views one engine keeps open.
+TEST_F(PagesAhead, APageLoadedWhereAnotherWasFindsNothingOfIt) {
+    LocalServer server(kLeavesEverything);
+    ASSERT_GT(server.port(), 0);
+    QStringList batch{server.url("/first") + " p0.png"};
+    for (int i = 1; i < 7; ++i)
+        batch << server.url(QStringLiteral("/p%1").arg(i)) + QStringLiteral(" p%1.png").arg(i);
+    const Outcome r = run({"--jobs", "1", "--quiet", "--width", "120", "--height", "60", "--javascript",
+                           "verdict()", "--batch", writeBatch(batch)});
+    ASSERT_EQ(r.status, 0) << r.err.toStdString();
+    EXPECT_TRUE(near(pixelOf("p0.png", 30, 30), qRgb(0x33, 0x33, 0xcc), 2));
+    int reused = 0;
+    for (int i = 1; i < 7; ++i) {
+        const QString name = QStringLiteral("p%1.png").arg(i);
+        SCOPED_TRACE(name.toStdString());
+        EXPECT_TRUE(near(pixelOf(name, 30, 30), qRgb(0x33, 0xcc, 0x33), 2))
+            << "the page found what the first page left: " << std::hex << pixelOf(name, 30, 30);
+        reused += near(pixelOf(name, 90, 30), qRgb(0x33, 0x33, 0xcc), 2) ? 1 : 0;
+        const QByteArray request = server.requestFor(QStringLiteral("/p%1").arg(i).toUtf8());
+        EXPECT_FALSE(request.isEmpty());
+        EXPECT_FALSE(request.contains("left=") || request.contains("tick=") || request.contains("hide="))
+            << request.toStdString();
+    }
+    // Otherwise the test above proves nothing about views that are used again.
+    EXPECT_GE(reused, 3);
 }
 
 // Good pages between pages that fail in each way a page can fail before its picture: every line
