@@ -166,14 +166,10 @@ void CaptureRunner::run(JobSource& source) {
 }
 
 void CaptureRunner::warmUp() {
-    // The engine starts with the first page a view makes, which takes seconds on a busy machine
-    // (and the engines of a batch start at once): that is not a page's time, so it happens here,
-    // on an empty page, before the first page is opened.
-    browser::BrowserView view;
-    view.setDeadline(Clock::now() + std::chrono::seconds(std::max(m_options.timeoutS, 30)));
+    // The engine takes seconds to start on a busy machine (and the engines of a batch start at
+    // once): that is not a page's time, so it starts here, before the first page is opened.
     try {
-        view.resize(m_options.width, m_options.height);
-        view.evaluate(QStringLiteral("0"), 30000);
+        browser::BrowserView::startEngine();
     } catch (const browser::BrowserError&) {
         // The first page tries again and tells what fails.
     }

@@ -94,6 +94,10 @@ std::unique_ptr<PageSession> BrowserView::makePage() {
     }
 }
 
+void BrowserView::startEngine() {
+    Engine::shared().connection().setClosedHandler(recoverViews);
+}
+
 PageSession* BrowserView::runningPage() {
     if (m_session && m_session->current()) return m_session.get();
     return nullptr;
@@ -161,16 +165,10 @@ void BrowserView::navigateReusing(const QString& address) {
     const QUrl url = addressToUrl(address);
     if (!url.isValid() || url.isEmpty())
         throw BrowserError(QStringLiteral("\"%1\" is not an address that can be opened.").arg(address));
-    if (!m_session || !m_session->wipe()) return navigate(address);
+    if (!m_session || !m_session->navigateWiped(url)) return navigate(address);
     m_answerWatch.stop();
     m_redrawsLeft = 2;
     m_lastDrawError.clear();
-    try {
-        m_session->navigate(url);
-    } catch (const BrowserError& e) {
-        m_session.reset();
-        throw BrowserError(QStringLiteral("Could not open \"%1\": %2").arg(address, e.text()));
-    }
     m_address = address;
     m_url = url;
 }

@@ -51,8 +51,9 @@ class BrowserView : public QObject {
     // and a missing or dead engine are.
     void navigate(const QString& address); // throws BrowserError
     // The same, in the page the view has now when that page ended well: its renderer and browser
-    // context are kept, everything the page before left is wiped first (see PageSession::wipe),
-    // and where that cannot be done surely the address goes to a fresh page as with navigate.
+    // context are kept, everything the page before left is wiped first (see
+    // PageSession::navigateWiped), and where that cannot be done surely the address goes to a
+    // fresh page as with navigate.
     void navigateReusing(const QString& address); // throws BrowserError
     // The layout viewport, in pixels. Sizes outside 1..maxDimension are refused (BrowserError)
     // and the view keeps its size.
@@ -119,6 +120,10 @@ class BrowserView : public QObject {
     bool liveView() const { return m_live; }
     // The latest such picture; null before the first one and while the page is not running.
     QImage liveFrame() const;
+
+    // Starts the engine that the views share, unless it runs already (it otherwise starts with
+    // the first page a view makes). Throws BrowserError when it cannot be started.
+    static void startEngine();
 
     // Turns what the user typed into the address the engine loads: a plain local path (absolute,
     // or relative to the working directory and existing) becomes a file:// URL; an address with

@@ -262,15 +262,17 @@ void PageSession::markGoneFromBrowser() {
     if (m_events.contentChanged) m_events.contentChanged();
 }
 
+Json PageSession::cookiesFor(const QUrl& url) const {
+    Json cookies = Json::array();
+    for (const auto& [name, value] : m_cookies)
+        cookies.push_back({{"name", name.toStdString()},
+                           {"value", value.toStdString()},
+                           {"url", url.toString(QUrl::FullyEncoded).toStdString()}});
+    return cookies;
+}
+
 void PageSession::navigate(const QUrl& url) {
-    if (!m_cookies.empty()) {
-        Json cookies = Json::array();
-        for (const auto& [name, value] : m_cookies)
-            cookies.push_back({{"name", name.toStdString()},
-                               {"value", value.toStdString()},
-                               {"url", url.toString(QUrl::FullyEncoded).toStdString()}});
-        call("Network.setCookies", {{"cookies", cookies}});
-    }
+    if (!m_cookies.empty()) call("Network.setCookies", {{"cookies", cookiesFor(url)}});
     forgetScroll();
     m_loaded = false;
     m_navigationError.clear();
@@ -297,16 +299,16 @@ void PageSession::startNavigation(const QUrl& url) {
                            });
 }
 
-bool PageSession::wipe() {
+bool PageSession::navigateWiped(const QUrl& url) {
     if (!current() || m_stalled || m_probing || timeHeld() || m_live || m_narrowed || m_foreign ||
-        !m_setUpCalls.empty() || m_pendingUrl || m_mainOrigin.empty())
+        !m_setUpCalls.empty() || m_pendingUrl || m_wiping || m_mainOrigin.empty())
         return false;
     try {
         m_cache.dropAhead(*this);
-        Connection& c = connection();
         // Windows the page opened and frames in renderers of their own: their storage is kept
         // apart per top-level site, out of reach of a wipe by origin.
-        const Json targets = c.call("Target.getTargets", Json::object(), {}, limitMs(quickMs))
+        const Json targets = connection()
+                                 .call("Target.getTargets", Json::object(), {}, limitMs(quickMs))
                                  .json.value("targetInfos", Json::array());
         for (const Json& target : targets) {
             if (target.value("browserContextId", std::string()) != m_contextId ||
@@ -317,60 +319,101 @@ bool PageSession::wipe() {
             const bool worker = type == "worker" || type == "shared_worker" || type == "service_worker";
             if (!worker || originOf(target.value("url", std::string())) != m_mainOrigin) return false;
         }
-        // The document goes first: none of its timers or unload handlers runs once its traces
-        // are wiped.
-        ++m_navigation;
-        m_loaded = false;
-        m_navigationError.clear();
-        forgetScroll();
-        m_blankLoader = call("Page.navigate", {{"url", "about:blank"}}).json.value("loaderId", std::string());
-        if (m_blankLoader.empty()) return false;
-        waitForBlank();
-        // The next page finds a history of its own, and a long batch keeps no list of its pages.
-        call("Page.resetNavigationHistory");
-        std::vector<std::uint64_t> calls;
-        calls.push_back(
-            c.send("Storage.clearCookies", {{"browserContextId", m_contextId}}, {}, limitMs(quickMs)));
-        for (const std::string& origin : m_origins)
-            calls.push_back(
-                send("Storage.clearDataForOrigin", {{"origin", origin}, {"storageTypes", "all"}}));
-        for (std::size_t i = 0; i < calls.size(); ++i)
-            try {
-                answer(calls[i], "wiped");
-            } catch (...) {
-                for (std::size_t j = i + 1; j < calls.size(); ++j)
-                    c.abandon(calls[j]);
-                throw;
+    } catch (const BrowserError&) {
+        return false;
+    }
+    // From here on the page is the next one's, and what follows runs while the caller goes on
+    // (the command-line tool with the page before): the document goes first, so that none of
+    // its timers or unload handlers runs once its traces are wiped; then the traces; then the
+    // navigation, as navigate() makes it.
+    ++m_navigation;
+    m_loaded = false;
+    m_navigationError.clear();
+    m_blankLoader.clear();
+    m_wiping = true;
+    forgetScroll();
+    wipeStep(WipeStep::Blank, url, 0);
+    return true;
+}
+
+void PageSession::wipeStep(WipeStep step, const QUrl& url, int attempt) {
+    const std::uint64_t navigation = m_navigation;
+    std::weak_ptr<PageSession*> self = m_self;
+    // The next step once this one is answered; a failure ends the page's navigation with it.
+    auto then = [self, navigation, url](WipeStep next, int nextAttempt,
+                                        std::function<bool(PageSession&, const Message&)> take = {}) {
+        return [self, navigation, url, next, nextAttempt, take](const Message* result, const QString& error) {
+            const auto page = self.lock();
+            if (!page || !*page || (*page)->m_navigation != navigation) return;
+            PageSession& s = **page;
+            if (result && (!take || take(s, *result))) return s.wipeStep(next, url, nextAttempt);
+            // Asked while the page before was still there: it went, and the blank page is asked.
+            if (!result && next == WipeStep::Traces && nextAttempt < 3)
+                return s.wipeStep(WipeStep::Gone, url, nextAttempt);
+            s.m_wiping = false;
+            s.m_navigationError = QStringLiteral("the page before it could not be cleared away (%1)")
+                                      .arg(error.isEmpty() ? QStringLiteral("it did not make way") : error);
+        };
+    };
+    Connection& c = connection();
+    switch (step) {
+    case WipeStep::Blank:
+        c.callAsync("Page.navigate", {{"url", "about:blank"}}, m_sessionId,
+                    then(WipeStep::Gone, 0, [](PageSession& s, const Message& m) {
+                        s.m_blankLoader = m.json.value("loaderId", std::string());
+                        return !s.m_blankLoader.empty();
+                    }));
+        return;
+    case WipeStep::Gone:
+        // Asked of the page before while it is still there, the question stays open until that
+        // page goes, and then fails.
+        c.callAsync("Runtime.evaluate",
+                    {{"expression", "location.href === 'about:blank' || new Promise(() => {})"},
+                     {"awaitPromise", true},
+                     {"returnByValue", true}},
+                    m_sessionId, then(WipeStep::Traces, attempt + 1, [](PageSession&, const Message& m) {
+                        return m.json.value("result", Json::object()).value("value", false);
+                    }));
+        return;
+    case WipeStep::Traces: {
+        // All at once; the navigation follows the last answer. The history goes too: the next
+        // page finds one of its own, and a long batch keeps no list of its pages.
+        auto left = std::make_shared<std::size_t>(m_origins.size() + 2);
+        auto failed = std::make_shared<bool>(false);
+        auto next = then(WipeStep::Navigate, 0);
+        auto counted = [left, failed, next](const Message* result, const QString& error) {
+            if (*failed) return;
+            if (!result) {
+                *failed = true;
+                return next(nullptr, error);
             }
+            if (--*left == 0) next(result, error);
+        };
+        c.callAsync("Storage.clearCookies", {{"browserContextId", m_contextId}}, {}, counted);
+        c.callAsync("Page.resetNavigationHistory", Json::object(), m_sessionId, counted);
+        for (const std::string& origin : m_origins)
+            c.callAsync("Storage.clearDataForOrigin", {{"origin", origin}, {"storageTypes", "all"}},
+                        m_sessionId, counted);
         m_origins.clear();
         m_mainOrigin.clear();
         m_frameUrls.clear();
         m_requests.clear();
         m_networkChanged = Clock::now();
-        return true;
-    } catch (const BrowserError&) {
-        return false;
+        return;
     }
-}
-
-void PageSession::waitForBlank() {
-    // Asked of the page before while it is still there, the question stays open until that page
-    // goes, and then fails: the blank page is asked again.
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        try {
-            const Message result =
-                call("Runtime.evaluate",
-                     {{"expression", "location.href === 'about:blank' || new Promise(() => {})"},
-                      {"awaitPromise", true},
-                      {"returnByValue", true}});
-            if (result.json.value("result", Json::object()).value("value", false)) return;
-        } catch (const BrowserTimeout&) {
-            throw;
-        } catch (const BrowserError&) {
-            if (!current()) throw;
+    case WipeStep::Navigate:
+        m_wiping = false;
+        if (!m_cookies.empty()) {
+            c.callAsync("Network.setCookies", {{"cookies", cookiesFor(url)}}, m_sessionId,
+                        then(WipeStep::Load, 0));
+            return;
         }
+        startNavigation(url);
+        return;
+    case WipeStep::Load:
+        startNavigation(url);
+        return;
     }
-    throw BrowserError(QStringLiteral("The page did not make way for the next one."));
 }
 
 void PageSession::navigateAndWait(const QUrl& url, int timeoutMs) {
@@ -606,7 +649,7 @@ void PageSession::handleEvent(const Message& message) {
         if (id == m_targetId) {
             m_mainLoader = frame.value("loaderId", std::string());
             // The blank document between two pages is nobody's.
-            if (!m_blankLoader.empty() && m_mainLoader == m_blankLoader) return;
+            if (m_wiping || (!m_blankLoader.empty() && m_mainLoader == m_blankLoader)) return;
             m_mainOrigin = origin;
         } else if (!origin.empty() && origin != "null" && origin != m_mainOrigin) {
             m_foreign = true;
@@ -618,7 +661,8 @@ void PageSession::handleEvent(const Message& message) {
         // Frames whose navigation we did not see (the blank page a page starts with) are not
         // reported.
         const std::string frameId = params.value("frameId", std::string());
-        if (frameId == m_targetId && !m_blankLoader.empty() && m_mainLoader == m_blankLoader) return;
+        if (frameId == m_targetId && (m_wiping || (!m_blankLoader.empty() && m_mainLoader == m_blankLoader)))
+            return;
         auto it = m_frameUrls.find(frameId);
         if (it == m_frameUrls.end()) return;
         if (frameId == m_targetId) {

@@ -70,14 +70,15 @@ class PageSession {
 
     // Hands the address over; the answer and the load arrive through the event loop.
     void navigate(const QUrl& url);
-    // Makes the page as good as new for the next navigation, keeping its renderer and context:
-    // the document goes (to about:blank, so that none of its scripts runs any more), then every
+    // navigate(), in this page made as good as new, keeping its renderer and context: the
+    // document goes (to about:blank, so that none of its scripts runs any more), then every
     // cookie of the context and the storage of every origin the page had (local and session
-    // storage, databases, caches, service workers). Returns false, having changed nothing that
-    // matters, when that cannot be done surely: the page opened windows, had frames or workers
-    // of another origin (whose storage is kept apart per top-level site), is under a capture,
-    // held, live or not answering. The caller then makes a fresh page.
-    bool wipe();
+    // storage, databases, caches, service workers), then the address is loaded. All of that
+    // goes on through the event loop; what fails ends in navigationError. Returns false, having
+    // changed nothing, when the page cannot be wiped surely: it opened windows, had frames or
+    // workers of another origin (whose storage is kept apart per top-level site), is under a
+    // capture, held, live or not answering. The caller then makes a fresh page.
+    bool navigateWiped(const QUrl& url);
     // Navigates and waits (without the event loop) until the document has loaded.
     void navigateAndWait(const QUrl& url, int timeoutMs);
     // The engine's reason when the last navigation could not load (its own error page shows).
@@ -141,8 +142,10 @@ class PageSession {
     void showOnly(const Json& clip, double scale, int timeoutMs);
     void showWholeView();
     void close() noexcept;
-    // Waits (without the event loop) until the main frame shows about:blank.
-    void waitForBlank();
+    enum class WipeStep { Blank, Gone, Traces, Navigate, Load };
+    // One step of navigateWiped, the next sent once it is answered.
+    void wipeStep(WipeStep step, const QUrl& url, int attempt);
+    Json cookiesFor(const QUrl& url) const;
 
     Engine* m_engine;
     int m_generation;
@@ -169,14 +172,15 @@ class PageSession {
     std::map<std::string, QString> m_frameUrls;
     std::set<std::string> m_requests;
     // The origins whose storage the page may have used, and whether it had a frame of an origin
-    // other than its main frame's (whose storage wipe() cannot reach surely).
+    // other than its main frame's (whose storage a wipe cannot reach surely).
     std::set<std::string> m_origins;
     std::string m_mainOrigin;
     bool m_foreign = false;
-    // The main frame's latest document, and the blank one wipe() put there: its load is not a
+    // The main frame's latest document, and the blank one navigateWiped put there: its load is not a
     // page's.
     std::string m_mainLoader;
     std::string m_blankLoader;
+    bool m_wiping = false; // between navigateWiped and the navigation it makes
     Clock::time_point m_networkChanged = Clock::now();
     std::uint64_t m_scrollGeneration = ~std::uint64_t(0);
     QPointF m_scroll;
