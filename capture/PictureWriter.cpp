@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <jpeglib.h>
 #include <memory>
 #include <spng.h>
@@ -418,14 +419,11 @@ QString pictureTarget(const QString& fileName, QString* error) {
     return QString();
 }
 
-bool WritePicture(const DibRecord& dib, const QString& fileName, PictureFormat format, QString* error,
-                  int quality, qint64* bytesWritten) {
-    QString ignored;
-    if (!error) error = &ignored;
-    if (!dib.bits || !dib.info) {
-        *error = QStringLiteral("There is no picture to save.");
-        return false;
-    }
+namespace {
+
+// Saves through write(device, error) under a temporary name beside fileName's target, renamed
+// onto it once complete.
+bool saveAs(const QString& fileName, QString* error, const std::function<bool(QIODevice*, QString*)>& write) {
     const QString target = pictureTarget(fileName, error);
     if (target.isEmpty()) return false;
     // The temporary file goes beside the target, so that the rename stays on one file system and
@@ -436,7 +434,7 @@ bool WritePicture(const DibRecord& dib, const QString& fileName, PictureFormat f
         return false;
     }
     QString reason;
-    if (!WritePictureTo(dib, &file, format, &reason, quality, bytesWritten)) {
+    if (!write(&file, &reason)) {
         file.cancelWriting();
         *error = QStringLiteral("Could not save \"%1\": %2").arg(fileName, reason);
         return false;
@@ -446,6 +444,32 @@ bool WritePicture(const DibRecord& dib, const QString& fileName, PictureFormat f
         return false;
     }
     return true;
+}
+
+} // namespace
+
+bool WritePicture(const DibRecord& dib, const QString& fileName, PictureFormat format, QString* error,
+                  int quality, qint64* bytesWritten) {
+    QString ignored;
+    if (!error) error = &ignored;
+    if (!dib.bits || !dib.info) {
+        *error = QStringLiteral("There is no picture to save.");
+        return false;
+    }
+    return saveAs(fileName, error, [&](QIODevice* device, QString* reason) {
+        return WritePictureTo(dib, device, format, reason, quality, bytesWritten);
+    });
+}
+
+bool WriteEncodedPicture(const QByteArray& encoded, const QString& fileName, QString* error,
+                         qint64* bytesWritten) {
+    QString ignored;
+    if (!error) error = &ignored;
+    return saveAs(fileName, error, [&](QIODevice* device, QString* reason) {
+        if (!writeAll(device, encoded.constData(), encoded.size(), reason)) return false;
+        if (bytesWritten) *bytesWritten = encoded.size();
+        return true;
+    });
 }
 
 } // namespace capture

@@ -31,6 +31,10 @@ constexpr int kDefaultJpegQuality = 90;
 bool WritePicture(const DibRecord& dib, const QString& fileName, PictureFormat format, QString* error,
                   int quality = kDefaultJpegQuality, qint64* bytesWritten = nullptr);
 
+// Writes a picture encoded already (a whole file's bytes) to fileName, as WritePicture does.
+bool WriteEncodedPicture(const QByteArray& encoded, const QString& fileName, QString* error,
+                         qint64* bytesWritten = nullptr);
+
 // Writes dib to an open device (standard output, a buffer).
 bool WritePictureTo(const DibRecord& dib, QIODevice* device, PictureFormat format, QString* error,
                     int quality = kDefaultJpegQuality, qint64* bytesWritten = nullptr);

@@ -3,6 +3,7 @@
 #include "app/cli/PageAddress.h"
 #include "app/cli/PageScripts.h"
 #include "app/cli/StdinPage.h"
+#include "capture/PictureWriter.h"
 #include "capture/Render.h"
 #include "platform/browser/BrowserView.h"
 
@@ -176,6 +177,12 @@ void CaptureRunner::warmUp() {
     m_warm = true;
 }
 
+QString CaptureRunner::drawFailure(const QString& why) const {
+    if (why.contains(QLatin1String("stopped answering")) || why.contains(QLatin1String("ran out of time")))
+        return ranOut(QStringLiteral("being captured"));
+    return QStringLiteral("could not be captured: %1").arg(why);
+}
+
 QString CaptureRunner::ranOut(const QString& doing) const {
     return QStringLiteral("stopped answering while %1 (time limit %2 s)").arg(doing).arg(m_options.timeoutS);
 }
@@ -295,18 +302,23 @@ void CaptureRunner::finish(Page& page, const std::function<void()>& openNext) {
     m_writer.wait();
     QCoreApplication::processEvents();
     pixolan::DibOwner picture;
+    QByteArray png;
     QString message;
-    if (const int status = render(view, page.job, frame, &picture, &message); status != ExitOk)
+    if (const int status = render(view, page.job, frame, &picture, &png, &message); status != ExitOk)
         return fail(status, message);
     result.renderMs = laps.lap();
 
     // 5. Write, on the writer's thread while the next page loads.
-    m_writer.start(std::move(picture), page.job.output, m_options.quality, result,
-                   [this, clock = laps.clock()](const PageResult& written) {
-                       PageResult r = written;
-                       r.ms = clock.elapsed();
-                       m_sink.pageFinished(r);
-                   });
+    auto done = [this, clock = laps.clock()](const PageResult& written) {
+        PageResult r = written;
+        r.ms = clock.elapsed();
+        m_sink.pageFinished(r);
+    };
+    if (!png.isEmpty())
+        m_writer.startEncoded(std::move(png), frame.view.width(), frame.view.height(), page.job.output,
+                              result, done);
+    else
+        m_writer.start(std::move(picture), page.job.output, m_options.quality, result, done);
 }
 
 QString CaptureRunner::loadPage(Page& page, Deadline deadline) {
@@ -422,8 +434,22 @@ QString CaptureRunner::measure(browser::BrowserView& view, Frame* frame, Deadlin
 }
 
 int CaptureRunner::render(browser::BrowserView& view, const Job& job, const Frame& frame,
-                          pixolan::DibOwner* picture, QString* message) {
+                          pixolan::DibOwner* picture, QByteArray* png, QString* message) {
     const long long percent = m_options.size;
+    // The whole view at 100 % into a PNG: the engine's own picture is that file already, and
+    // decoding it only to encode it again would cost the page's time twice over.
+    const bool pngOut = job.output == QLatin1String("-") ||
+                        capture::formatForFileName(job.output) == capture::PictureFormat::Png;
+    if (percent == 100 && pngOut && frame.part == QRect(QPoint(0, 0), frame.view)) {
+        if (!view.capturePng(png)) {
+            *message = drawFailure(view.lastDrawError());
+            return ExitLoad;
+        }
+        if (!png->isEmpty()) {
+            m_sink.pageProgress(job, 100);
+            return ExitOk;
+        }
+    }
     const capture::RenderSettings settings{frame.part.width(), frame.part.height(), percent};
     const long long width = capture::outputWidth(settings);
     const long long height = capture::outputHeight(settings);
@@ -436,13 +462,7 @@ int CaptureRunner::render(browser::BrowserView& view, const Job& job, const Fram
         outcome = capture::Render(settings, host, &made);
     } catch (const capture::RenderError& e) {
         const QString& why = host.drawError();
-        if (why.contains(QLatin1String("stopped answering")) ||
-            why.contains(QLatin1String("ran out of time")))
-            *message = ranOut(QStringLiteral("being captured"));
-        else if (!why.isEmpty())
-            *message = QStringLiteral("could not be captured: %1").arg(why);
-        else
-            *message = QString::fromUtf8(e.what());
+        *message = why.isEmpty() ? QString::fromUtf8(e.what()) : drawFailure(why);
         return ExitLoad;
     } catch (const std::exception& e) {
         *message = QString::fromUtf8(e.what());

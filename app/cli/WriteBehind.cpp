@@ -34,6 +34,40 @@ void writeOutput(const DibRecord& picture, const QString& output, int quality, P
     result->writeMs = clock.elapsed();
 }
 
+void writeEncodedOutput(const QByteArray& png, const QString& output, PageResult* result) {
+    QElapsedTimer clock;
+    clock.start();
+    QString error;
+    bool written;
+    if (output == QLatin1String("-")) {
+        QFile stdoutFile;
+        written = stdoutFile.open(stdout, QIODevice::WriteOnly) && stdoutFile.write(png) == png.size();
+        written = stdoutFile.flush() && written;
+        if (!written) error = stdoutFile.errorString();
+        result->bytes = written ? png.size() : 0;
+    } else {
+        written = capture::WriteEncodedPicture(png, output, &error, &result->bytes);
+    }
+    if (!written) {
+        result->status = 5; // ExitWrite
+        result->message = error;
+        result->bytes = 0;
+    }
+    result->writeMs = clock.elapsed();
+}
+
+void WriteBehind::startEncoded(QByteArray encoded, int width, int height, const QString& output,
+                               PageResult result, std::function<void(const PageResult&)> done) {
+    wait();
+    result.width = width;
+    result.height = height;
+    m_thread = std::thread([encoded = std::move(encoded), output, result, done = std::move(done)]() mutable {
+        writeEncodedOutput(encoded, output, &result);
+        encoded = QByteArray();
+        done(result);
+    });
+}
+
 void WriteBehind::start(pixolan::DibOwner picture, const QString& output, int quality, PageResult result,
                         std::function<void(const PageResult&)> done) {
     wait();

@@ -6,6 +6,7 @@
 #include "app/cli/PageResult.h"
 #include "pixolan/DibOwner.h"
 
+#include <QByteArray>
 #include <functional>
 #include <thread>
 
@@ -14,6 +15,8 @@ namespace app::cli {
 // Writes picture to output ("-": PNG to standard output) and fills in the result's status,
 // message, size, bytes and write time.
 void writeOutput(const DibRecord& picture, const QString& output, int quality, PageResult* result);
+// The same for a PNG encoded already.
+void writeEncodedOutput(const QByteArray& png, const QString& output, PageResult* result);
 
 class WriteBehind {
   public:
@@ -26,6 +29,9 @@ class WriteBehind {
     // there with the result; the picture is freed before done is called.
     void start(pixolan::DibOwner picture, const QString& output, int quality, PageResult result,
                std::function<void(const PageResult&)> done);
+    // The same for a picture the engine has encoded already (PNG), of width x height pixels.
+    void startEncoded(QByteArray encoded, int width, int height, const QString& output, PageResult result,
+                      std::function<void(const PageResult&)> done);
     // Returns once the write under way, if any, has ended.
     void wait();
 

@@ -3,6 +3,7 @@
 #include "platform/browser/Engine.h"
 #include "platform/browser/PageSession.h"
 #include "platform/browser/PicturePut.h"
+#include "platform/browser/Pixels.h"
 #include "platform/browser/TiledCapture.h"
 #include "platform/memory/PixelMemory.h"
 
@@ -372,6 +373,57 @@ void BrowserView::sendWheel(int x, int y, double deltaX, double deltaY, int modi
 
 void BrowserView::sendKey(const Key& key) {
     m_input.key(key);
+}
+
+bool BrowserView::capturePng(QByteArray* png) {
+    png->clear();
+    m_lastDrawError.clear();
+    const std::int64_t w = m_size.width(), h = m_size.height();
+    if (m_address.isEmpty() || w <= 0 || h <= 0 || w * h > maxCapturePixels || w > maxCaptureSide ||
+        h > maxCaptureSide || h > m_layoutHeight)
+        return true;
+    try {
+        PageSession& s = page();
+        const struct RestartIdle {
+            QTimer& timer;
+            ~RestartIdle() { timer.start(engine::idleReleaseMs()); }
+        } restartIdle{m_idle};
+        ScrollQuery query = s.scrollQuery();
+        const struct Settle {
+            PageSession& s;
+            ScrollQuery& query;
+            ~Settle() { s.abandonScroll(query); }
+        } settle{s, query};
+        const QPointF scroll = s.settleScroll(query);
+        s.cache().dropAhead(s);
+        const Message answer = s.wait(s.sendCapture(CaptureRegion{0, 0, w, h}, 1.0, scroll), "captured");
+        std::string data = answer.data.empty() ? answer.json.value("data", std::string()) : answer.data;
+        if (!decodeBase64InPlace(data)) return true;
+        // The engine's PNG as it is, when it is what a picture file of the view holds: 8 bits a
+        // channel, red, green and blue, not interlaced, of the view's size.
+        const auto* b = reinterpret_cast<const std::uint8_t*>(data.data());
+        auto be32 = [b](std::size_t at) {
+            return std::uint32_t(b[at]) << 24 | std::uint32_t(b[at + 1]) << 16 |
+                   std::uint32_t(b[at + 2]) << 8 | b[at + 3];
+        };
+        static const std::uint8_t signature[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+        if (data.size() < 33 || std::memcmp(b, signature, 8) != 0 || std::memcmp(b + 12, "IHDR", 4) != 0 ||
+            be32(16) != std::uint32_t(w) || be32(20) != std::uint32_t(h) || b[24] != 8 || b[25] != 2 ||
+            b[28] != 0)
+            return true;
+        *png = QByteArray(data.data(), qsizetype(data.size()));
+        return true;
+    } catch (const BrowserTimeout& e) {
+        m_lastDrawError = e.text();
+        watchForAnswer();
+        return false;
+    } catch (const BrowserError& e) {
+        m_lastDrawError = e.text();
+        return false;
+    } catch (const std::bad_alloc&) {
+        m_lastDrawError = QStringLiteral("Not enough memory to draw the page.");
+        return false;
+    }
 }
 
 int OleDraw(BrowserView* view, gdi::DWORD aspect, gdi::HDC dc, const gdi::RECT* bounds) {

@@ -104,6 +104,12 @@ class BrowserView : public QObject {
     // starting the engine.
     bool draw(gdi::HDC dc, const gdi::RECT& bounds);
     QString lastDrawError() const { return m_lastDrawError; }
+    // The whole view at 100 % as the engine encodes it: a 24-bit PNG with the very pixels draw()
+    // gives, taken in one capture. *png stays empty when the view cannot be taken that way (too
+    // large for one capture, reaching below its layout viewport, nothing loaded, or the engine
+    // gave another kind of picture): draw() it then. Returns false when the engine failed
+    // (the reason is in lastDrawError).
+    bool capturePng(QByteArray* png);
 
     // Input for the live view, in view coordinates; sent without waiting for the engine.
     using MouseButton = browser::MouseButton;

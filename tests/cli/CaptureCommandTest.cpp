@@ -6,6 +6,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -86,6 +88,37 @@ TEST_F(CaptureCommand, WritesEachFormatWithThePagesPixels) {
         EXPECT_EQ(image.size(), QSize(800, 1000));
         expectBlocks(image, 100, c.tolerance);
     }
+}
+
+// A PNG of the whole view at 100 % is the engine's own file; every other picture is drawn piece
+// by piece. Both must hold the same pixels, and the report must tell the file as it is.
+TEST_F(CaptureCommand, AWholeViewPngHasThePixelsOfTheDrawnPicture) {
+    const QString page = write("mixed.html", R"html(<html><body style="margin:0;font:16px serif">
+<div style="height:120px;background:linear-gradient(90deg,#123,#fe4,#0a8)"></div>
+<p style="margin:8px">Text that is set, hinted and smoothed by the engine, 0123456789.</p>
+<div style="margin:8px;width:200px;height:90px;border-radius:30px;background:radial-gradient(#f0a,#03c)"></div>
+<svg width="300" height="80"><circle cx="40" cy="40" r="33" fill="#c60"/><path d="M90 70 L290 10" stroke="#000"/></svg>
+</body></html>)html");
+    const Outcome png = run({"--quiet", "--width", "500", "--height", "400", "--report", path("report.json"),
+                             page, path("whole.png")});
+    ASSERT_EQ(png.status, ExitOk) << png.err.toStdString();
+    const Outcome bmp = run({"--quiet", "--width", "500", "--height", "400", page, path("drawn.bmp")});
+    ASSERT_EQ(bmp.status, ExitOk) << bmp.err.toStdString();
+    const QImage a = QImage(path("whole.png")).convertToFormat(QImage::Format_RGB32);
+    const QImage b = QImage(path("drawn.bmp")).convertToFormat(QImage::Format_RGB32);
+    ASSERT_EQ(a.size(), QSize(500, 400));
+    ASSERT_EQ(b.size(), a.size());
+    int differing = 0;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x)
+            differing += a.pixel(x, y) != b.pixel(x, y) ? 1 : 0;
+    EXPECT_EQ(differing, 0);
+    QFile report(path("report.json"));
+    ASSERT_TRUE(report.open(QIODevice::ReadOnly));
+    const QJsonObject line = QJsonDocument::fromJson(report.readAll().trimmed()).object();
+    EXPECT_EQ(line["width"].toInt(), 500);
+    EXPECT_EQ(line["height"].toInt(), 400);
+    EXPECT_EQ(line["bytes"].toInteger(), QFileInfo(path("whole.png")).size());
 }
 
 TEST_F(CaptureCommand, SizeAndFullPageSetThePicturesSize) {
