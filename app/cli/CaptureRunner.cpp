@@ -65,6 +65,10 @@ void spin(int ms) {
 }
 
 constexpr std::uint64_t kMaxPictureBytes = 0xFFFFFFFFull; // a DIB's 32-bit image size
+// A view that has held this many pages goes with its renderer: whatever a renderer keeps growing
+// over a long batch (its caches, or a leak of the engine's) stays bounded, for a fresh context
+// and renderer once every so many pages.
+constexpr int kPagesPerView = 100;
 // A whole page is measured again after it has been shown at its height at most this often: a
 // page that grows each time (endless scrolling) stops there.
 constexpr int kFullPageRounds = 8;
@@ -120,6 +124,7 @@ struct CaptureRunner::Page {
     // A view of the page's own while the page lasts: a fresh one, or one a page before left.
     std::unique_ptr<browser::BrowserView> view;
     QMetaObject::Connection loadWatch;
+    int viewPages = 0;   // pages the view has held, this one included
     bool loaded = false; // its main frame's document has completed
     // Refused or failed before its turn: told when the turn comes, in batch order.
     int status = ExitOk;
@@ -154,10 +159,11 @@ void CaptureRunner::run(JobSource& source) {
         finish(*page, [&] { openAhead(ahead); });
         // A page that failed takes its view, context and renderer with it before the next turn
         // starts; the view of one that ended well serves a page opened later.
-        if (page->view && page->status == ExitOk && page->result.status == ExitOk) {
+        if (page->view && page->status == ExitOk && page->result.status == ExitOk &&
+            page->viewPages < kPagesPerView) {
             QObject::disconnect(page->loadWatch);
             page->view->setDeadline(std::nullopt);
-            m_spareViews.push_back(std::move(page->view));
+            m_spareViews.push_back({std::move(page->view), page->viewPages});
         }
         page.reset();
         openAhead(ahead);
@@ -219,10 +225,12 @@ std::unique_ptr<CaptureRunner::Page> CaptureRunner::open(const Job& job) {
     clock.start();
     const bool reused = !m_spareViews.empty();
     if (reused) {
-        page->view = std::move(m_spareViews.back());
+        page->view = std::move(m_spareViews.back().view);
+        page->viewPages = m_spareViews.back().pages + 1;
         m_spareViews.pop_back();
     } else {
         page->view = std::make_unique<browser::BrowserView>();
+        page->viewPages = 1;
     }
     browser::BrowserView& view = *page->view;
     view.setPageSetup(m_options.setup);

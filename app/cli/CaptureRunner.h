@@ -79,8 +79,13 @@ class CaptureRunner {
 
     const CaptureOptions& m_options;
     PageSink& m_sink;
-    // Views of pages that ended well, for the next pages to be opened in.
-    std::vector<std::unique_ptr<browser::BrowserView>> m_spareViews;
+    // Views of pages that ended well, for the next pages to be opened in, each with the number
+    // of pages it has held.
+    struct SpareView {
+        std::unique_ptr<browser::BrowserView> view;
+        int pages = 0;
+    };
+    std::vector<SpareView> m_spareViews;
     WriteBehind m_writer;
     bool m_warm = false;
 };
