@@ -8,23 +8,24 @@
 
 namespace app::cli {
 
-void writeOutput(const DibRecord& picture, const QString& output, int quality, PageResult* result) {
+namespace {
+
+// Writes through toDevice to standard output for "-", else through toFile, and fills in the
+// result's status, message, bytes and write time.
+template <class ToDevice, class ToFile>
+void writeTo(const QString& output, PageResult* result, ToDevice&& toDevice, ToFile&& toFile) {
     QElapsedTimer clock;
     clock.start();
-    result->width = picture.info->bmiHeader.biWidth;
-    result->height = std::abs(picture.info->bmiHeader.biHeight);
     QString error;
     bool written;
     if (output == QLatin1String("-")) {
         QFile stdoutFile;
-        written = stdoutFile.open(stdout, QIODevice::WriteOnly) &&
-                  capture::WritePictureTo(picture, &stdoutFile, capture::PictureFormat::Png, &error, quality,
-                                          &result->bytes);
+        written =
+            stdoutFile.open(stdout, QIODevice::WriteOnly) && toDevice(&stdoutFile, &error, &result->bytes);
         written = stdoutFile.flush() && written;
         if (!written && error.isEmpty()) error = stdoutFile.errorString();
     } else {
-        written = capture::WritePicture(picture, output, capture::formatForFileName(output), &error, quality,
-                                        &result->bytes);
+        written = toFile(&error, &result->bytes);
     }
     if (!written) {
         result->status = 5; // ExitWrite
@@ -34,26 +35,35 @@ void writeOutput(const DibRecord& picture, const QString& output, int quality, P
     result->writeMs = clock.elapsed();
 }
 
+} // namespace
+
+void writeOutput(const DibRecord& picture, const QString& output, int quality, PageResult* result) {
+    result->width = picture.info->bmiHeader.biWidth;
+    result->height = std::abs(picture.info->bmiHeader.biHeight);
+    writeTo(
+        output, result,
+        [&](QIODevice* device, QString* error, qint64* bytes) {
+            return capture::WritePictureTo(picture, device, capture::PictureFormat::Png, error, quality,
+                                           bytes);
+        },
+        [&](QString* error, qint64* bytes) {
+            return capture::WritePicture(picture, output, capture::formatForFileName(output), error, quality,
+                                         bytes);
+        });
+}
+
 void writeEncodedOutput(const QByteArray& png, const QString& output, PageResult* result) {
-    QElapsedTimer clock;
-    clock.start();
-    QString error;
-    bool written;
-    if (output == QLatin1String("-")) {
-        QFile stdoutFile;
-        written = stdoutFile.open(stdout, QIODevice::WriteOnly) && stdoutFile.write(png) == png.size();
-        written = stdoutFile.flush() && written;
-        if (!written) error = stdoutFile.errorString();
-        result->bytes = written ? png.size() : 0;
-    } else {
-        written = capture::WriteEncodedPicture(png, output, &error, &result->bytes);
-    }
-    if (!written) {
-        result->status = 5; // ExitWrite
-        result->message = error;
-        result->bytes = 0;
-    }
-    result->writeMs = clock.elapsed();
+    writeTo(
+        output, result,
+        [&](QIODevice* device, QString* error, qint64* bytes) {
+            *bytes = device->write(png);
+            if (*bytes == png.size()) return true;
+            *error = device->errorString();
+            return false;
+        },
+        [&](QString* error, qint64* bytes) {
+            return capture::WriteEncodedPicture(png, output, error, bytes);
+        });
 }
 
 void WriteBehind::startEncoded(QByteArray encoded, int width, int height, const QString& output,

@@ -399,17 +399,10 @@ bool BrowserView::capturePng(QByteArray* png) {
         const Message answer = s.wait(s.sendCapture(CaptureRegion{0, 0, w, h}, 1.0, scroll), "captured");
         std::string data = answer.data.empty() ? answer.json.value("data", std::string()) : answer.data;
         if (!decodeBase64InPlace(data)) return true;
-        // The engine's PNG as it is, when it is what a picture file of the view holds: 8 bits a
-        // channel, red, green and blue, not interlaced, of the view's size.
-        const auto* b = reinterpret_cast<const std::uint8_t*>(data.data());
-        auto be32 = [b](std::size_t at) {
-            return std::uint32_t(b[at]) << 24 | std::uint32_t(b[at + 1]) << 16 |
-                   std::uint32_t(b[at + 2]) << 8 | b[at + 3];
-        };
-        static const std::uint8_t signature[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-        if (data.size() < 33 || std::memcmp(b, signature, 8) != 0 || std::memcmp(b + 12, "IHDR", 4) != 0 ||
-            be32(16) != std::uint32_t(w) || be32(20) != std::uint32_t(h) || b[24] != 8 || b[25] != 2 ||
-            b[28] != 0)
+        // The engine's PNG as it is, when it is what a picture file of the view holds.
+        std::uint32_t pw = 0, ph = 0;
+        if (!plainRgbPngSize(reinterpret_cast<const std::uint8_t*>(data.data()), data.size(), &pw, &ph) ||
+            pw != std::uint32_t(w) || ph != std::uint32_t(h))
             return true;
         *png = QByteArray(data.data(), qsizetype(data.size()));
         return true;

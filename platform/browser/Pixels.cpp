@@ -239,6 +239,17 @@ bool decodeGeneralPng(const std::uint8_t* data, std::size_t size, Picture24& out
 
 } // namespace
 
+bool plainRgbPngSize(const std::uint8_t* data, std::size_t size, std::uint32_t* width,
+                     std::uint32_t* height) {
+    SimplePng png;
+    if (!readSimplePng(data, size, ~std::size_t(0), png, [](const std::uint8_t*, std::size_t) {}) ||
+        png.bpp != 3)
+        return false;
+    *width = png.width;
+    *height = png.height;
+    return true;
+}
+
 namespace {
 
 // Decodes n base64 characters (no padding) at in into out, which may be in itself; returns the

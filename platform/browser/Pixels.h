@@ -52,4 +52,8 @@ bool decodeBase64InPlace(std::string& text);
 bool decodePng(std::uint8_t* data, std::size_t size, Picture24& out, QString* error = nullptr,
                std::size_t maxPixels = std::size_t(1) << 28);
 
+// The size of a PNG that is 8-bit RGB without interlacing (what a 24-bit picture file of it
+// holds), read from its chunks; false for any other PNG and for what is no PNG.
+bool plainRgbPngSize(const std::uint8_t* data, std::size_t size, std::uint32_t* width, std::uint32_t* height);
+
 } // namespace browser
