@@ -27,7 +27,7 @@ const engineSwitches = [
   '--disable-default-apps',
   '--disable-extensions',
   '--disable-breakpad',
-  '--disable-features=Translate,MediaRouter,OptimizationHints,BackForwardCache',
+  '--disable-features=Translate,MediaRouter,OptimizationHints,BackForwardCache,SpareRendererForSitePerProcess,WebUIOmniboxPopup,WebUIOmniboxAimPopup',
   '--hide-scrollbars',
   '--mute-audio',
   '--disable-gpu',

@@ -156,9 +156,11 @@ QStringList Engine::arguments(const QString& profile) {
         // A page navigated away from goes, rather than living on frozen beside the next one. No
         // spare renderer: the engine keeps one for one browser context, and with pages in several
         // contexts at once (the command-line tool's) it started one and threw it away for nearly
-        // every page.
+        // every page. No address-bar popup: the engine draws it in a renderer of its own for every
+        // window, that is for every browser context, which cost as much processor time as the
+        // page the context was made for.
         QStringLiteral("--disable-features=Translate,MediaRouter,OptimizationHints,BackForwardCache,"
-                       "SpareRendererForSitePerProcess"),
+                       "SpareRendererForSitePerProcess,WebUIOmniboxPopup,WebUIOmniboxAimPopup"),
         QStringLiteral("--hide-scrollbars"),
         QStringLiteral("--mute-audio"),
         QStringLiteral("--disable-gpu"),

@@ -315,7 +315,7 @@ bool PageSession::navigateWiped(const QUrl& url) {
                 target.value("targetId", std::string()) == m_targetId)
                 continue;
             const std::string type = target.value("type", std::string());
-            if (type == "browser_ui") continue; // the engine's own, in every context
+            if (type == "browser_ui") continue; // the engine's own window parts
             const bool worker = type == "worker" || type == "shared_worker" || type == "service_worker";
             if (!worker || originOf(target.value("url", std::string())) != m_mainOrigin) return false;
         }

@@ -5,6 +5,7 @@
 #include "platform/browser/BrowserView.h"
 #include "tests/browser/BrowserFixture.h"
 
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <gtest/gtest.h>
@@ -126,6 +127,32 @@ TEST_F(PageReuse, OnlyTheNextPagesLoadIsReported) {
     EXPECT_EQ(view.evaluate(QStringLiteral("document.body.textContent"), 5000), QStringLiteral("\"second\""));
     // The page's history is its own.
     EXPECT_EQ(view.evaluate(QStringLiteral("history.length"), 5000), QStringLiteral("2"));
+}
+
+// Every browser context the engine makes gets a window of its own; nothing of that window may
+// need a renderer beside the page's (the address bar's popup did, costing each context about
+// as much processor time as its page).
+TEST_F(PageReuse, AViewsContextHoldsNoPageButItsOwn) {
+    loadAndWait(view, pages.write(QStringLiteral("only.html"), "<html><body>only</body></html>"));
+    const QJsonObject answer =
+        QJsonDocument::fromJson(
+            browser::engine::rawPageCall(&view, QStringLiteral("Target.getTargets"), R"({"filter":[{}]})"))
+            .object();
+    const QJsonArray targets = answer.value(QStringLiteral("targetInfos")).toArray();
+    ASSERT_FALSE(targets.isEmpty()) << QJsonDocument(answer).toJson().toStdString();
+    QString context;
+    for (const QJsonValue& t : targets)
+        if (t[QStringLiteral("attached")].toBool() && t[QStringLiteral("type")].toString() == "page" &&
+            t[QStringLiteral("url")].toString().endsWith(QStringLiteral("only.html")))
+            context = t[QStringLiteral("browserContextId")].toString();
+    ASSERT_FALSE(context.isEmpty());
+    QStringList others;
+    for (const QJsonValue& t : targets)
+        if (t[QStringLiteral("browserContextId")].toString() == context &&
+            t[QStringLiteral("type")].toString() != "page" && t[QStringLiteral("type")].toString() != "tab")
+            others << t[QStringLiteral("type")].toString() + QLatin1Char(' ') +
+                          t[QStringLiteral("url")].toString();
+    EXPECT_EQ(others, QStringList());
 }
 
 } // namespace
