@@ -139,10 +139,11 @@ CaptureRunner::~CaptureRunner() {
 }
 
 void CaptureRunner::run(JobSource& source) {
-    // Pages opened and loading behind the one whose turn it is. A page needs about a turn of
-    // its own to be set up, load and go quiet, so one engine keeps two ahead; helpers, which
-    // share the machine with each other, keep one each.
-    const std::size_t ahead = m_options.parallel > 1 ? 1 : 2;
+    // Pages opened and loading behind the one whose turn it is. A page needs more than two turns
+    // of its own to be set up, load and go quiet for 500 ms, so one engine keeps three ahead
+    // (with two, a batch of documentation pages waited for quiet a tenth of its time longer);
+    // helpers, which share the machine with each other, keep one each.
+    const std::size_t ahead = m_options.parallel > 1 ? 1 : 3;
     std::deque<std::unique_ptr<Page>> pages;
     bool sourceDone = false;
     auto openAhead = [&](std::size_t count) {

@@ -1,6 +1,6 @@
 // Captures the pages of a velmora-capture run one after the other. The next pages are opened and
 // load while the page before them settles and is drawn, and a page's picture is written on a
-// second thread meanwhile: at most three pages and one picture at a time. A page that ended well
+// second thread meanwhile: at most four pages and one picture at a time. A page that ended well
 // leaves its view (renderer and browser context) to a later page, wiped of everything it left;
 // one that failed takes its view with it.
 #pragma once

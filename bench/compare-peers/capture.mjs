@@ -14,9 +14,9 @@ import { performance } from 'node:perf_hooks';
 
 const chromium = process.env.VELMORA_COMPARE_CHROMIUM || '/usr/bin/chromium';
 
-// The switches velmora's engine starts the browser with (platform/browser/Engine.cpp), so that
-// the comparison is about how each tool drives the browser, not about how the browser is set up.
-// The pipe and the profile folder are each tool's own business.
+// The switches velmora-capture's engine starts the browser with (platform/browser/Engine.cpp,
+// frames paced), so that the comparison is about how each tool drives the browser, not about how
+// the browser is set up. The pipe and the profile folder are each tool's own business.
 const engineSwitches = [
   '--headless',
   '--no-first-run',
@@ -32,8 +32,6 @@ const engineSwitches = [
   '--mute-audio',
   '--disable-gpu',
   '--disable-smooth-scrolling',
-  '--disable-frame-rate-limit',
-  '--disable-gpu-vsync',
   ...(process.getuid() === 0 ? ['--no-sandbox'] : []),
 ];
 

@@ -99,6 +99,10 @@ void BrowserView::startEngine() {
     Engine::shared().connection().setClosedHandler(recoverViews);
 }
 
+void BrowserView::paceEngineFrames(bool paced) {
+    Engine::setFramesPaced(paced);
+}
+
 PageSession* BrowserView::runningPage() {
     if (m_session && m_session->current()) return m_session.get();
     return nullptr;

@@ -130,6 +130,9 @@ class BrowserView : public QObject {
     // Starts the engine that the views share, unless it runs already (it otherwise starts with
     // the first page a view makes). Throws BrowserError when it cannot be started.
     static void startEngine();
+    // Whether engines started from now on draw frames at a display's pace (see Engine): for
+    // pictures taken whole, a page after a page, rather than drawn in many captures.
+    static void paceEngineFrames(bool paced);
 
     // Turns what the user typed into the address the engine loads: a plain local path (absolute,
     // or relative to the working directory and existing) becomes a file:// URL; an address with

@@ -109,6 +109,7 @@ std::unique_ptr<Engine>& sharedEngine() {
 }
 int engineStarts = 0;
 bool cleanupRegistered = false;
+bool paced = false;
 
 void shutdownAtExit() {
     Engine::shutdown();
@@ -167,11 +168,10 @@ QStringList Engine::arguments(const QString& profile) {
         // A wheel turn in the live view should scroll at once, not over an animation that
         // a capture could catch half way.
         QStringLiteral("--disable-smooth-scrolling"),
-        // There is no screen to keep pace with: a capture should wait for drawing, not for the
-        // next frame time. It halves what each capture costs beyond its pixels.
-        QStringLiteral("--disable-frame-rate-limit"),
-        QStringLiteral("--disable-gpu-vsync"),
     };
+    // There is no screen to keep pace with: a capture should wait for drawing, not for the next
+    // frame time. It halves what each capture costs beyond its pixels.
+    if (!paced) args << QStringLiteral("--disable-frame-rate-limit") << QStringLiteral("--disable-gpu-vsync");
     // The engine's sandbox needs user namespaces that root cannot have; as root the engine
     // refuses to start with it.
     if (::geteuid() == 0) args << QStringLiteral("--no-sandbox");
@@ -269,6 +269,14 @@ void Engine::start() {
         throw BrowserError(
             QStringLiteral("The browser engine %1 did not start: %2%3").arg(executable, e.text(), detail));
     }
+}
+
+void Engine::setFramesPaced(bool framesPaced) {
+    paced = framesPaced;
+}
+
+bool Engine::framesPaced() {
+    return paced;
 }
 
 bool Engine::alive() {

@@ -73,6 +73,13 @@ class Engine {
     int generation() const { return m_generation; }
     bool alive();
 
+    // Frames at a display's pace, 60 a second, rather than each as soon as it can be made: the
+    // engine's own window then costs far less while pages load (its loading animation is drawn
+    // as often as frames come), and each capture waits up to a frame longer. Taken by engines
+    // started after the call; unpaced is the default, for drawing in many captures.
+    static void setFramesPaced(bool paced);
+    static bool framesPaced();
+
     // The engine's file on PATH, or empty.
     static QString findExecutable();
     static QStringList arguments(const QString& profile);

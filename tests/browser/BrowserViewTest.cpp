@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QTest>
 #include <QTimer>
@@ -463,6 +464,34 @@ TEST(BrowserEngine, ProfileIsPrivateAndRemovedAndAMissingEngineIsExplained) {
     }
     qputenv("PATH", path);
     EXPECT_NO_THROW(view.navigate(QStringLiteral("about:blank")));
+}
+
+// Paced, the engine draws frames at a display's pace (the command-line tool's choice: its window
+// costs less while pages load); otherwise each as soon as it can, so that a capture never waits
+// for a frame time. The choice reaches the engines started after it, and only those.
+TEST(BrowserEngine, FramesArePacedOnlyForEnginesStartedPaced) {
+    auto engineLine = [] {
+        QFile file(QStringLiteral("/proc/%1/cmdline").arg(browser::engine::enginePid()));
+        return file.open(QIODevice::ReadOnly) ? file.readAll().split('\0') : QList<QByteArray>();
+    };
+    browser::engine::shutdownEngine();
+    BrowserView::startEngine();
+    const QList<QByteArray> unpaced = engineLine();
+    ASSERT_FALSE(unpaced.isEmpty());
+    EXPECT_TRUE(unpaced.contains("--disable-frame-rate-limit"));
+
+    BrowserView::paceEngineFrames(true);
+    EXPECT_EQ(engineLine(), unpaced) << "the running engine is kept";
+    browser::engine::shutdownEngine();
+    BrowserView::startEngine();
+    const QList<QByteArray> paced = engineLine();
+    ASSERT_FALSE(paced.isEmpty());
+    EXPECT_FALSE(paced.contains("--disable-frame-rate-limit"));
+    EXPECT_FALSE(paced.contains("--disable-gpu-vsync"));
+    EXPECT_TRUE(paced.contains("--headless"));
+
+    BrowserView::paceEngineFrames(false);
+    browser::engine::shutdownEngine();
 }
 
 TEST(BrowserAddress, PlainPathsBecomeFileUrls) {
