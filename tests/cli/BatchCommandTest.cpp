@@ -31,9 +31,9 @@ std::vector<QJsonObject> jsonLines(const QByteArray& text) {
     return lines;
 }
 
-// The helper processes of the tool: its children started with the hidden option.
-std::vector<pid_t> helpersOf(qint64 tool) {
-    std::vector<pid_t> helpers;
+// The children of a process whose command line holds marker, with their command lines.
+std::map<pid_t, QList<QByteArray>> childrenOf(qint64 parent, const QByteArray& marker) {
+    std::map<pid_t, QList<QByteArray>> children;
     QDirIterator it(QStringLiteral("/proc"), QDir::Dirs | QDir::NoDotAndDotDot);
     while (it.hasNext()) {
         it.next();
@@ -45,11 +45,20 @@ std::vector<pid_t> helpersOf(qint64 tool) {
         const QByteArray text = stat.readAll();
         // pid (name) state ppid ...: the name may hold blanks, so read after its last ')'.
         const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
-        if (fields.size() < 2 || fields[1].toLongLong() != tool) continue;
+        if (fields.size() < 2 || fields[1].toLongLong() != parent) continue;
         QFile cmdline(it.filePath() + QStringLiteral("/cmdline"));
-        if (cmdline.open(QIODevice::ReadOnly) && cmdline.readAll().contains("--worker-process"))
-            helpers.push_back(pid);
+        if (!cmdline.open(QIODevice::ReadOnly)) continue;
+        const QList<QByteArray> line = cmdline.readAll().split('\0');
+        if (line.contains(marker)) children[pid] = line;
     }
+    return children;
+}
+
+// The helper processes of the tool: its children started with the hidden option.
+std::vector<pid_t> helpersOf(qint64 tool) {
+    std::vector<pid_t> helpers;
+    for (const auto& [pid, line] : childrenOf(tool, "--worker-process"))
+        helpers.push_back(pid);
     return helpers;
 }
 
@@ -156,6 +165,41 @@ TEST_F(BatchCommand, AHelperThatDiesFailsItsPageAndTheBatchGoesOn) {
     const QString held = QFile::exists(path("a.png")) ? "a.png" : "b.png";
     EXPECT_TRUE(near(pixelOf(held, 100, 75), qRgb(0x33, 0x33, 0xcc), 0));
     EXPECT_TRUE(near(pixelOf("after.png", 100, 75), qRgb(0x33, 0xcc, 0x33), 0)) << r.err.toStdString();
+}
+
+// The tool's engines, its own and its helpers', draw frames at a display's pace: unpaced, each
+// engine's window cost a sixth more processor time over a batch.
+TEST_F(BatchCommand, EveryEngineOfTheToolDrawsFramesAtADisplaysPace) {
+    for (const int jobs : {1, 2}) {
+        SCOPED_TRACE(jobs);
+        LocalServer server(colourPage("#33c"));
+        ASSERT_GT(server.port(), 0);
+        QProcess p;
+        start(p,
+              {"--jobs", QString::number(jobs), "--timeout", "60", "--width", "200", "--height", "150",
+               "--batch", writeBatch({server.url("/hold-a") + " a.png", server.url("/hold-b") + " b.png"})});
+        QDeadlineTimer deadline(120000);
+        while (server.heldRequests() < 2 && !deadline.hasExpired())
+            QThread::msleep(20);
+        ASSERT_EQ(server.heldRequests(), 2);
+        // One engine is the tool's own child; with helpers, each helper has one.
+        std::vector<qint64> owners;
+        if (jobs == 1) owners.push_back(p.processId());
+        for (const pid_t helper : helpersOf(p.processId()))
+            owners.push_back(helper);
+        ASSERT_EQ(owners.size(), std::size_t(jobs));
+        for (const qint64 owner : owners) {
+            const auto engines = childrenOf(owner, "--remote-debugging-pipe");
+            ASSERT_EQ(engines.size(), 1u);
+            const QList<QByteArray>& line = engines.begin()->second;
+            EXPECT_TRUE(line.contains("--headless"));
+            EXPECT_FALSE(line.contains("--disable-frame-rate-limit"));
+            EXPECT_FALSE(line.contains("--disable-gpu-vsync"));
+        }
+        server.release();
+        const Outcome r = finish(p, 90000);
+        EXPECT_EQ(r.status, 0) << r.err.toStdString();
+    }
 }
 
 // Three shards run as separate processes, as a cluster's tasks would, take every line once;
