@@ -121,6 +121,7 @@ struct CaptureRunner::Page {
     Job job;
     PageResult result;
     StdinPage stdinPage;
+    QString address; // what the view is given
     // A view of the page's own while the page lasts: a fresh one, or one a page before left.
     std::unique_ptr<browser::BrowserView> view;
     QMetaObject::Connection loadWatch;
@@ -228,37 +229,45 @@ std::unique_ptr<CaptureRunner::Page> CaptureRunner::open(const Job& job) {
     if (!m_warm) warmUp();
     QElapsedTimer clock;
     clock.start();
-    const bool reused = !m_spareViews.empty();
+    page->address = address;
+    if (const QString error = startLoading(*page, true); !error.isEmpty()) return fail(ExitLoad, error);
+    page->result.openMs = clock.elapsed();
+    return page;
+}
+
+QString CaptureRunner::startLoading(Page& page, bool mayReuse) {
+    QObject::disconnect(page.loadWatch);
+    page.loaded = false;
+    const bool reused = mayReuse && !m_spareViews.empty();
     if (reused) {
-        page->view = std::move(m_spareViews.back().view);
-        page->viewPages = m_spareViews.back().pages + 1;
+        page.view = std::move(m_spareViews.back().view);
+        page.viewPages = m_spareViews.back().pages + 1;
         m_spareViews.pop_back();
     } else {
-        page->view = std::make_unique<browser::BrowserView>();
-        page->viewPages = 1;
+        page.view = std::make_unique<browser::BrowserView>();
+        page.viewPages = 1;
     }
-    browser::BrowserView& view = *page->view;
+    browser::BrowserView& view = *page.view;
     view.setPageSetup(m_options.setup);
-    page->loadWatch = QObject::connect(&view, &browser::BrowserView::documentComplete, &view,
-                                       [p = page.get()](const QString& frameId, const QString&) {
-                                           if (frameId == p->view->mainFrameId()) p->loaded = true;
-                                       });
+    page.loadWatch = QObject::connect(&view, &browser::BrowserView::documentComplete, &view,
+                                      [p = &page](const QString& frameId, const QString&) {
+                                          if (frameId == p->view->mainFrameId()) p->loaded = true;
+                                      });
     // The engine's calls that make the page are bounded by a whole time limit of its own; the
     // page's limit starts with its turn.
     view.setDeadline(Clock::now() + std::chrono::seconds(m_options.timeoutS));
     try {
         view.resize(m_options.width, m_options.height);
         if (reused)
-            view.navigateReusing(address);
+            view.navigateReusing(page.address);
         else
-            view.navigate(address);
+            view.navigate(page.address);
     } catch (const browser::BrowserError& e) {
-        page->view.reset();
-        return fail(ExitLoad, e.text());
+        page.view.reset();
+        return e.text();
     }
     view.setDeadline(std::nullopt);
-    page->result.openMs = clock.elapsed();
-    return page;
+    return QString();
 }
 
 void CaptureRunner::finish(Page& page, const std::function<void()>& openNext) {
@@ -335,6 +344,17 @@ void CaptureRunner::finish(Page& page, const std::function<void()>& openNext) {
 }
 
 QString CaptureRunner::loadPage(Page& page, Deadline deadline) {
+    for (bool fresh = false;; fresh = true) {
+        const QString error = waitForLoad(page, deadline);
+        if (fresh || !page.view->reuseFailed()) return error;
+        // The page before it in its view could not be cleared away, so nothing of this page was
+        // loaded there: it loads again in a view of its own, within its own time.
+        if (const QString error = startLoading(page, false); !error.isEmpty()) return error;
+        page.view->setDeadline(deadline);
+    }
+}
+
+QString CaptureRunner::waitForLoad(Page& page, Deadline deadline) {
     browser::BrowserView& view = *page.view;
     if (!page.loaded) {
         QEventLoop loop;

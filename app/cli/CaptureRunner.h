@@ -63,7 +63,12 @@ class CaptureRunner {
     // pages are opened (openNext) once this one's time has started.
     void finish(Page& page, const std::function<void()>& openNext);
 
+    // Gives the page's address to a view: one a page before left (mayReuse, when there is one)
+    // or a fresh one. Returns why it could not, the view then gone.
+    QString startLoading(Page& page, bool mayReuse);
+    // Waits for the page's load; a page whose view could not be reused loads in a fresh one.
     QString loadPage(Page& page, Deadline deadline);
+    QString waitForLoad(Page& page, Deadline deadline);
     Deadline networkBy(Deadline deadline) const;
     // Settling, then --wait-for, --wait, --javascript and --hide, in that order.
     QString preparePage(Page& page, Deadline deadline, QString* doing);

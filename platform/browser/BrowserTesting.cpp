@@ -15,6 +15,7 @@ int idleRelease = 10000;
 std::int64_t aheadPixels = 0;
 std::uint64_t screenshots = 0;
 std::uint64_t pages = 0;
+int wipeFailures = 0;
 std::int64_t wholeView = 0;
 std::uint64_t narrowed = 0;
 } // namespace
@@ -33,6 +34,16 @@ std::uint64_t pagesMade() {
 
 void countPageMade() {
     ++pages;
+}
+
+void failNextWipes(int count) {
+    wipeFailures = count;
+}
+
+bool takeWipeFailure() {
+    if (wipeFailures <= 0) return false;
+    --wipeFailures;
+    return true;
 }
 
 void setIdleReleaseMs(int ms) {

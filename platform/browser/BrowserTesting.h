@@ -18,6 +18,10 @@ void countScreenshot();
 // How many pages (each with a browser context and renderer of its own) the views have made.
 std::uint64_t pagesMade();
 void countPageMade();
+// Makes the next count wipes of a page for the next address fail, as when the engine refuses
+// one of their calls; takeWipeFailure() uses one of them up.
+void failNextWipes(int count);
+bool takeWipeFailure();
 // How long a view stays idle after a draw before it gives back the memory it keeps for the
 // next one (10 s unless changed), and how much it keeps now.
 void setIdleReleaseMs(int ms);

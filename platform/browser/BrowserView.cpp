@@ -186,6 +186,10 @@ QString BrowserView::navigationError() const {
     return m_session ? m_session->navigationError() : QString();
 }
 
+bool BrowserView::reuseFailed() const {
+    return m_session && m_session->wipeFailed();
+}
+
 bool BrowserView::loaded() const {
     return m_session && m_session->loaded();
 }

@@ -72,6 +72,9 @@ class BrowserView : public QObject {
     // "net::ERR_FILE_NOT_FOUND"), once the engine has said so; empty when it loads. The view
     // then shows the engine's own error page.
     QString navigationError() const;
+    // After navigateReusing: the page before could not be cleared away, so nothing of the
+    // address was loaded and the view is not to be used again; a new view can load it.
+    bool reuseFailed() const;
     // The main frame of the last navigation has finished loading.
     bool loaded() const;
     // The size of the loaded document in pixels (at most maxDimension each way).

@@ -276,6 +276,7 @@ void PageSession::navigate(const QUrl& url) {
     forgetScroll();
     m_loaded = false;
     m_navigationError.clear();
+    m_wipeFailed = false;
     ++m_navigation;
     if (!current()) throw BrowserError(QStringLiteral("The browser engine stopped."));
     // Sent once the page has taken its set-up (see finishSetUp).
@@ -329,6 +330,7 @@ bool PageSession::navigateWiped(const QUrl& url) {
     ++m_navigation;
     m_loaded = false;
     m_navigationError.clear();
+    m_wipeFailed = false;
     m_blankLoader.clear();
     m_wiping = true;
     forgetScroll();
@@ -351,6 +353,7 @@ void PageSession::wipeStep(WipeStep step, const QUrl& url, int attempt) {
             if (!result && next == WipeStep::Traces && nextAttempt < 3)
                 return s.wipeStep(WipeStep::Gone, url, nextAttempt);
             s.m_wiping = false;
+            s.m_wipeFailed = true;
             s.m_navigationError = QStringLiteral("the page before it could not be cleared away (%1)")
                                       .arg(error.isEmpty() ? QStringLiteral("it did not make way") : error);
         };
@@ -358,6 +361,12 @@ void PageSession::wipeStep(WipeStep step, const QUrl& url, int attempt) {
     Connection& c = connection();
     switch (step) {
     case WipeStep::Blank:
+        if (engine::takeWipeFailure()) {
+            QTimer::singleShot(0, [refused = then(WipeStep::Gone, 0)] {
+                refused(nullptr, QStringLiteral("The browser engine refused Page.navigate: made to fail"));
+            });
+            return;
+        }
         c.callAsync("Page.navigate", {{"url", "about:blank"}}, m_sessionId,
                     then(WipeStep::Gone, 0, [](PageSession& s, const Message& m) {
                         s.m_blankLoader = m.json.value("loaderId", std::string());

@@ -83,6 +83,9 @@ class PageSession {
     void navigateAndWait(const QUrl& url, int timeoutMs);
     // The engine's reason when the last navigation could not load (its own error page shows).
     QString navigationError() const { return m_navigationError; }
+    // The last navigation was navigateWiped's, and the page before could not be cleared away:
+    // nothing of the address was loaded, and this page is not to be used again.
+    bool wipeFailed() const { return m_wipeFailed; }
     // The main frame has stopped loading since the last navigation.
     bool loaded() const { return m_loaded; }
 
@@ -181,6 +184,7 @@ class PageSession {
     std::string m_mainLoader;
     std::string m_blankLoader;
     bool m_wiping = false; // between navigateWiped and the navigation it makes
+    bool m_wipeFailed = false;
     Clock::time_point m_networkChanged = Clock::now();
     std::uint64_t m_scrollGeneration = ~std::uint64_t(0);
     QPointF m_scroll;

@@ -2,10 +2,19 @@
 // tests hold it to what a batch promised before that: pages that cannot reach each other, each
 // output with its own page's picture and status, and each page within its own time limit.
 #include "CliTestSupport.h"
+#include "app/cli/CaptureOptions.h"
+#include "app/cli/CaptureRunner.h"
+#include "platform/browser/BrowserTesting.h"
 
+#include <QColor>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QImage>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QTemporaryDir>
+#include <mutex>
+#include <optional>
 
 namespace {
 
@@ -186,6 +195,60 @@ TEST_F(PagesAhead, EachPageKeepsItsOwnPictureStatusAndTimeLimit) {
     }
     // Two pages that use all of their limit, five quick ones, and the engine's start.
     EXPECT_LT(runMs, 2 * (limitS + 2) * 1000 + 30000);
+}
+
+// In the tool's own process: a page whose view a page before left, and which could not be
+// cleared away, loads in a fresh view instead and comes out as any other.
+TEST(PagesReused, APageWhoseViewCouldNotBeClearedLoadsInAFreshOne) {
+    QTemporaryDir dir;
+    const char* colours[] = {"#c33", "#3c3", "#33c", "#cc3", "#3cc", "#c3c"};
+    std::vector<app::cli::Job> jobs;
+    for (int i = 0; i < 6; ++i) {
+        const QString page = dir.filePath(QStringLiteral("%1.html").arg(i));
+        QFile file(page);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray("<html><body style='margin:0;background:") + colours[i] + "'></body></html>");
+        jobs.push_back({page, dir.filePath(QStringLiteral("%1.png").arg(i)), i});
+    }
+    const app::cli::ParseResult parsed = app::cli::parseArguments(
+        {"--jobs", "1", "--width", "200", "--height", "150", "--timeout", "60", "x.html", "x.png"});
+    ASSERT_TRUE(parsed.ok) << parsed.error.toStdString();
+
+    struct Source : app::cli::JobSource {
+        std::vector<app::cli::Job> jobs;
+        std::size_t next_ = 0;
+        std::optional<app::cli::Job> next() override {
+            if (next_ == jobs.size()) return std::nullopt;
+            return jobs[next_++];
+        }
+    } source;
+    source.jobs = jobs;
+    struct Sink : app::cli::PageSink {
+        std::mutex mutex;
+        std::vector<app::cli::PageResult> results;
+        void pageFinished(const app::cli::PageResult& r) override {
+            std::lock_guard lock(mutex);
+            results.push_back(r);
+        }
+    } sink;
+
+    // The first page to be loaded where another was (the fifth: four are open at first) finds
+    // its view's wipe refused.
+    browser::engine::failNextWipes(1);
+    const std::uint64_t made = browser::engine::pagesMade();
+    {
+        app::cli::CaptureRunner runner(parsed.options, sink);
+        runner.run(source);
+    }
+    EXPECT_FALSE(browser::engine::takeWipeFailure()) << "no view was reused";
+    EXPECT_GE(browser::engine::pagesMade() - made, 5u) << "the page had a view of its own";
+    ASSERT_EQ(sink.results.size(), jobs.size());
+    for (const app::cli::PageResult& r : sink.results) {
+        EXPECT_EQ(r.status, 0) << r.index << ": " << r.message.toStdString();
+        const QImage picture(jobs[std::size_t(r.index)].output);
+        ASSERT_FALSE(picture.isNull()) << r.index;
+        EXPECT_TRUE(near(picture.pixel(100, 75), QColor(colours[r.index]).rgb(), 0)) << r.index;
+    }
 }
 
 } // namespace
