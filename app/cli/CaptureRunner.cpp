@@ -230,12 +230,18 @@ std::unique_ptr<CaptureRunner::Page> CaptureRunner::open(const Job& job) {
     QElapsedTimer clock;
     clock.start();
     page->address = address;
-    if (const QString error = startLoading(*page, true); !error.isEmpty()) return fail(ExitLoad, error);
+    // The engine's calls that make the page are bounded by a whole time limit of its own; the
+    // page's limit starts with its turn.
+    if (const QString error =
+            startLoading(*page, true, Clock::now() + std::chrono::seconds(m_options.timeoutS));
+        !error.isEmpty())
+        return fail(ExitLoad, error);
+    page->view->setDeadline(std::nullopt);
     page->result.openMs = clock.elapsed();
     return page;
 }
 
-QString CaptureRunner::startLoading(Page& page, bool mayReuse) {
+QString CaptureRunner::startLoading(Page& page, bool mayReuse, Deadline deadline) {
     QObject::disconnect(page.loadWatch);
     page.loaded = false;
     const bool reused = mayReuse && !m_spareViews.empty();
@@ -253,9 +259,7 @@ QString CaptureRunner::startLoading(Page& page, bool mayReuse) {
                                       [p = &page](const QString& frameId, const QString&) {
                                           if (frameId == p->view->mainFrameId()) p->loaded = true;
                                       });
-    // The engine's calls that make the page are bounded by a whole time limit of its own; the
-    // page's limit starts with its turn.
-    view.setDeadline(Clock::now() + std::chrono::seconds(m_options.timeoutS));
+    view.setDeadline(deadline);
     try {
         view.resize(m_options.width, m_options.height);
         if (reused)
@@ -266,7 +270,6 @@ QString CaptureRunner::startLoading(Page& page, bool mayReuse) {
         page.view.reset();
         return e.text();
     }
-    view.setDeadline(std::nullopt);
     return QString();
 }
 
@@ -282,11 +285,10 @@ void CaptureRunner::finish(Page& page, const std::function<void()>& openNext) {
         m_sink.pageFinished(result);
     };
     if (page.status != ExitOk) return fail(page.status, page.message);
-    browser::BrowserView& view = *page.view;
     // The page's time limit holds for everything done for it in its turn: loading, waiting,
     // scripts, measuring and capturing. Every engine call ends by then, whatever the page does.
     const Deadline deadline = Clock::now() + std::chrono::seconds(m_options.timeoutS);
-    view.setDeadline(deadline);
+    page.view->setDeadline(deadline);
     // The next page loads while this one settles and is drawn; its opening is not this page's time.
     // What the engine has told since the last turn is taken in first: this page's navigation
     // may still be waiting for its set-up to be answered.
@@ -306,7 +308,7 @@ void CaptureRunner::finish(Page& page, const std::function<void()>& openNext) {
             return fail(ExitLoad, error);
         // 3. Measure.
         doing = QStringLiteral("being measured");
-        if (const QString error = measure(view, &frame, deadline); !error.isEmpty())
+        if (const QString error = measure(*page.view, &frame, deadline); !error.isEmpty())
             return fail(ExitLoad, error);
         result.prepareMs = laps.lap();
     } catch (const browser::BrowserTimeout&) {
@@ -326,7 +328,7 @@ void CaptureRunner::finish(Page& page, const std::function<void()>& openNext) {
     pixolan::DibOwner picture;
     QByteArray png;
     QString message;
-    if (const int status = render(view, page.job, frame, &picture, &png, &message); status != ExitOk)
+    if (const int status = render(*page.view, page.job, frame, &picture, &png, &message); status != ExitOk)
         return fail(status, message);
     result.renderMs = laps.lap();
 
@@ -349,8 +351,7 @@ QString CaptureRunner::loadPage(Page& page, Deadline deadline) {
         if (fresh || !page.view->reuseFailed()) return error;
         // The page before it in its view could not be cleared away, so nothing of this page was
         // loaded there: it loads again in a view of its own, within its own time.
-        if (const QString error = startLoading(page, false); !error.isEmpty()) return error;
-        page.view->setDeadline(deadline);
+        if (const QString opened = startLoading(page, false, deadline); !opened.isEmpty()) return opened;
     }
 }
 

@@ -64,8 +64,9 @@ class CaptureRunner {
     void finish(Page& page, const std::function<void()>& openNext);
 
     // Gives the page's address to a view: one a page before left (mayReuse, when there is one)
-    // or a fresh one. Returns why it could not, the view then gone.
-    QString startLoading(Page& page, bool mayReuse);
+    // or a fresh one, its engine calls bounded by deadline. Returns why it could not, the view
+    // then gone.
+    QString startLoading(Page& page, bool mayReuse, Deadline deadline);
     // Waits for the page's load; a page whose view could not be reused loads in a fresh one.
     QString loadPage(Page& page, Deadline deadline);
     QString waitForLoad(Page& page, Deadline deadline);
