@@ -231,8 +231,15 @@ Message PageSession::answer(std::uint64_t id, const char* doing) {
         // A refusal: the engine's own reason, without the name of the call it refused.
         const QString text = e.text();
         const int colon = text.indexOf(QLatin1String(": "));
-        throw BrowserError(QStringLiteral("The browser engine could not do what the page needed: %1")
-                               .arg(colon >= 0 ? text.mid(colon + 2) : text));
+        const QString reason = colon >= 0 ? text.mid(colon + 2) : text;
+        // The page loaded another document by itself (a script's navigation, a reload) while
+        // it was asked: what was asked of it went with the document it was asked of.
+        if (reason.contains(QLatin1String("Inspected target navigated or closed")) ||
+            reason.contains(QLatin1String("Execution context was destroyed")))
+            throw BrowserError(QStringLiteral("The page went on to another document while being %1.")
+                                   .arg(QLatin1String(doing)));
+        throw BrowserError(
+            QStringLiteral("The browser engine could not do what the page needed: %1").arg(reason));
     }
 }
 

@@ -31,6 +31,11 @@ TEST_F(PageOptions, ScriptsRunAfterLoadAndBeforeThePicture) {
         {{"--javascript-file", "later.js"}, 0, qRgb(0x33, 0xcc, 0x33), nullptr},
         {{"--javascript", "throw new Error('no way')"}, 3, 0, "no way"},
         {{"--javascript", "for (;;) {}", "--timeout", "3"}, 3, 0, "running the script"},
+        // A script that sends the page elsewhere: the picture would be of another page.
+        {{"--javascript", "location.href = 'later.js'; new Promise(() => {})"},
+         3,
+         0,
+         "The page went on to another document while"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args.join(' ').toStdString());
