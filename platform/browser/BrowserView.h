@@ -91,9 +91,10 @@ class BrowserView : public QObject {
     void setDeadline(std::optional<std::chrono::steady_clock::time_point> deadline);
 
     // Waits, running the event loop, until the page has settled: loaded, no request under way
-    // for quietMs, web fonts loaded, the images in the view decoded and two frames drawn. A
-    // page whose network never goes quiet is taken as it is at networkBy. Throws BrowserError
-    // (BrowserTimeout past the deadline) when the page does not answer.
+    // for quietMs, web fonts loaded, the images in the view decoded and two frames drawn (or a
+    // second gone by without one). A page whose network never goes quiet is taken as it is at
+    // networkBy. Throws BrowserError (BrowserTimeout past the deadline) when the page does not
+    // answer.
     void settle(std::chrono::steady_clock::time_point networkBy, int quietMs = 500);
     // Makes the view as tall as the document (at most maxHeight), keeping the layout viewport's
     // height: lazy content is brought into a viewport once so that it loads, the page settles,

@@ -14,7 +14,9 @@ namespace {
 
 // Runs in the page: fonts, then every image that lies (partly) in the picture (%1 rows, which
 // may reach below the viewport) decoded, then two frames, so that what was decoded has been
-// drawn too. An image that fails counts as done.
+// drawn too. An image that fails counts as done. Frames that do not come within a second are
+// not waited for: the engine can stop drawing a page that asks for windows without end, and
+// a page can take frame callbacks away; the capture draws the page itself either way.
 constexpr const char* settleScript = R"JS(
 (async () => {
   if (document.fonts) await document.fonts.ready;
@@ -24,7 +26,10 @@ constexpr const char* settleScript = R"JS(
     return r.bottom > 0 && r.right > 0 && r.top < h && r.left < w;
   });
   await Promise.all(seen.map(i => i.decode().catch(() => 0)));
-  await new Promise(r => requestAnimationFrame(() => requestAnimationFrame(r)));
+  await Promise.race([
+    new Promise(r => requestAnimationFrame(() => requestAnimationFrame(r))),
+    new Promise(r => setTimeout(r, 1000)),
+  ]);
   return seen.length;
 })()
 )JS";

@@ -79,4 +79,23 @@ TEST_F(HostilePages, EachFailingPageFailsAloneAndTheRestAreWritten) {
     EXPECT_LT(r.ms, 3 * (limit + 2) * 1000 + 10000);
 }
 
+// Pages whose frames stop: one that asks for a window every few milliseconds (the engine then
+// stops drawing it now and then, though it stays visible) and one that takes frame callbacks
+// away. Both are still what the picture shows.
+TEST_F(HostilePages, APageWithoutFramesIsStillCaptured) {
+    write("windows.html", "<html><body style='margin:0;background:#2a6'>"
+                          "<script>setInterval(() => window.open('about:blank'), 5)</script></body></html>");
+    write("no-frames.html", "<html><body style='margin:0;background:#a26'>"
+                            "<script>window.requestAnimationFrame = () => 0</script></body></html>");
+    QFile batch(path("batch.txt"));
+    ASSERT_TRUE(batch.open(QIODevice::WriteOnly));
+    batch.write("windows.html w1.png\nno-frames.html n.png\nwindows.html w2.png\n");
+    batch.close();
+    const Outcome r = run({"--timeout", "20", "--batch", path("batch.txt")});
+    EXPECT_EQ(r.status, 0) << r.err.toStdString();
+    EXPECT_TRUE(written("w1.png", qRgb(0x22, 0xaa, 0x66))) << r.err.toStdString();
+    EXPECT_TRUE(written("w2.png", qRgb(0x22, 0xaa, 0x66))) << r.err.toStdString();
+    EXPECT_TRUE(written("n.png", qRgb(0xaa, 0x22, 0x66))) << r.err.toStdString();
+}
+
 } // namespace
