@@ -275,10 +275,6 @@ void Engine::setFramesPaced(bool framesPaced) {
     paced = framesPaced;
 }
 
-bool Engine::framesPaced() {
-    return paced;
-}
-
 bool Engine::alive() {
     return m_connection && !m_connection->closed() && m_process.running();
 }

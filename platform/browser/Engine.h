@@ -78,7 +78,6 @@ class Engine {
     // as often as frames come), and each capture waits up to a frame longer. Taken by engines
     // started after the call; unpaced is the default, for drawing in many captures.
     static void setFramesPaced(bool paced);
-    static bool framesPaced();
 
     // The engine's file on PATH, or empty.
     static QString findExecutable();
