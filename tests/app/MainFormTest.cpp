@@ -506,7 +506,9 @@ TEST_F(MainFormTest, CompletedDocumentRepaintsThePreviewWithThePage) {
         ASSERT_TRUE(windowtest::waitFor([&] { return completed; }));
         QObject::disconnect(watch);
         EXPECT_GE(paintsAtCompletion, 1);
-        if (slow) EXPECT_FALSE(redAtCompletion) << "the page was not busy: nothing tried here";
+        if (slow) {
+            EXPECT_FALSE(redAtCompletion) << "the page was not busy: nothing tried here";
+        }
         if (!redAtCompletion) {
             // The window paints the preview again by itself (looking at it paints it too, so
             // only the paints are counted until then).

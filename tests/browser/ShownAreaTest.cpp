@@ -88,9 +88,10 @@ TEST_F(BrowserShownAreaTest, NarrowedPicturesEqualTheEnginesOwnScreenshot) {
         SCOPED_TRACE(c.name);
         view.resize(c.width, c.height, c.layoutHeight);
         loadAndWait(view, pages.write(QStringLiteral("telltale.html"), tellTalePage(c.documentHeight)));
-        if (c.scrollY)
+        if (c.scrollY) {
             ASSERT_EQ(evaluate(view, QStringLiteral("scrollTo(0, %1); scrollY").arg(c.scrollY)),
                       "[" + QByteArray::number(c.scrollY) + "]");
+        }
         // The page has seen its size and scroll offset (the scroll event comes with a frame).
         const QByteArray seen = "[\"" + QByteArray::number(c.width) + " x " +
                                 QByteArray::number(c.layoutHeight) + " at " + QByteArray::number(c.scrollY) +
