@@ -98,4 +98,43 @@ TEST_F(HostilePages, APageWithoutFramesIsStillCaptured) {
     EXPECT_TRUE(written("n.png", qRgb(0xaa, 0x22, 0x66))) << r.err.toStdString();
 }
 
+// Pages that would wait for someone at the screen: their dialogs are answered as they open (a
+// prompt with its own default text, which here is the page's colour), printing and downloads
+// hold nothing up, and the page after each is captured as usual.
+TEST_F(HostilePages, PagesAskingForSomeoneAtTheScreenAreCaptured) {
+    struct Case {
+        const char* name;
+        const char* body;
+    };
+    const Case cases[] = {
+        {"dialogs", "<script>alert('a'); confirm('b');"
+                    "document.body.style.background = prompt('c', '#2a6')</script>"},
+        {"print", "<script>document.body.style.background = '#2a6'; print()</script>"},
+        {"download", "<script>document.body.style.background = '#2a6';"
+                     "const a = document.createElement('a');"
+                     "a.href = URL.createObjectURL(new Blob(['x'.repeat(100000)]));"
+                     "a.download = 'velmora-test-download.bin'; document.body.append(a); a.click()</script>"},
+        {"leaving", "<script>document.body.style.background = '#2a6';"
+                    "onbeforeunload = e => { e.preventDefault(); return e.returnValue = 'stay' }</script>"},
+    };
+    write("next.html", "<html><body style='margin:0;background:#a26'></body></html>");
+    QByteArray lines;
+    for (const Case& c : cases) {
+        write(QString::fromLatin1(c.name) + ".html",
+              QByteArray("<html><body style='margin:0'>") + c.body + "</body></html>");
+        lines += QByteArray(c.name) + ".html " + c.name + ".png\nnext.html " + c.name + "-next.png\n";
+    }
+    QFile batch(path("batch.txt"));
+    ASSERT_TRUE(batch.open(QIODevice::WriteOnly));
+    batch.write(lines);
+    batch.close();
+    const Outcome r = run({"--jobs", "1", "--timeout", "20", "--batch", path("batch.txt")});
+    EXPECT_EQ(r.status, 0) << r.err.toStdString();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_TRUE(written(QString::fromLatin1(c.name) + ".png", qRgb(0x22, 0xaa, 0x66)));
+        EXPECT_TRUE(written(QString::fromLatin1(c.name) + "-next.png", qRgb(0xaa, 0x22, 0x66)));
+    }
+}
+
 } // namespace
