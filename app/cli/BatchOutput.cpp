@@ -1,8 +1,12 @@
 #include "app/cli/BatchOutput.h"
 
+#include "app/cli/CaptureOptions.h"
+
 #include <QFile>
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
+#include <unistd.h>
 
 namespace app::cli {
 
@@ -33,12 +37,7 @@ void BatchOutput::pageFinished(const PageResult& result) {
     std::lock_guard lock(m_mutex);
     ++m_done;
     if (result.status != 0) m_failures.emplace_back(result.index, result.status);
-    if (m_report) {
-        // Flushed line by line: whoever follows the report sees each page as it ends.
-        const QByteArray line = toJsonLine(result) + '\n';
-        std::fwrite(line.constData(), 1, std::size_t(line.size()), m_report);
-        std::fflush(m_report);
-    }
+    if (m_report) writeReportLine(result);
     if (m_terminal) std::fputs("\r\033[K", m_err);
     const QByteArray address = result.address.toLocal8Bit();
     const int total = int(m_options.jobs.size());
@@ -58,6 +57,36 @@ void BatchOutput::pageFinished(const PageResult& result) {
     }
     if (m_terminal && m_done < total) drawBar(-1);
     std::fflush(m_err);
+}
+
+void BatchOutput::writeReportLine(const PageResult& result) {
+    const QByteArray line = toJsonLine(result) + '\n';
+    // Flushed line by line: whoever follows the report sees each page as it ends.
+    errno = 0;
+    if (std::fwrite(line.constData(), 1, std::size_t(line.size()), m_report) == std::size_t(line.size()) &&
+        std::fflush(m_report) == 0) {
+        m_reportBytes += line.size();
+        return;
+    }
+    const QString reason = QString::fromLocal8Bit(std::strerror(errno ? errno : EIO));
+    // A report that lost a page must not look whole: the run says so and ends with ExitWrite.
+    // The pictures go on being made. A line the disk took only part of is cut off again, so
+    // that the report holds whole lines, each of a page that ended.
+    if (m_ownsReport) {
+        std::fclose(m_report);
+        const QByteArray name = QFile::encodeName(m_options.reportFile);
+        [[maybe_unused]] const int cut = ::truncate(name.constData(), off_t(m_reportBytes));
+        m_ownsReport = false;
+    }
+    m_report = nullptr;
+    m_reportFailed = true;
+    const QString report = m_options.reportFile == QLatin1String("-") ? QStringLiteral("to standard output")
+                                                                      : m_options.reportFile;
+    const QByteArray text = QStringLiteral("cannot write the report %1: %2; it ends before %3")
+                                .arg(report, reason, result.address)
+                                .toLocal8Bit();
+    if (m_terminal) std::fputs("\r\033[K", m_err);
+    std::fprintf(m_err, "velmora-capture: %s\n", text.constData());
 }
 
 void BatchOutput::pageProgress(const Job&, int percent) {
@@ -90,7 +119,8 @@ int BatchOutput::pagesDone() const {
 int BatchOutput::exitStatus() const {
     std::lock_guard lock(m_mutex);
     const auto first = std::min_element(m_failures.begin(), m_failures.end());
-    return first == m_failures.end() ? 0 : first->second;
+    if (first != m_failures.end()) return first->second;
+    return m_reportFailed ? ExitWrite : ExitOk;
 }
 
 } // namespace app::cli

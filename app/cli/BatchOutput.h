@@ -28,17 +28,21 @@ class BatchOutput : public PageSink {
     void pageProgress(const Job& job, int percent) override;
 
     int pagesDone() const;
-    // ExitOk, or the status of the first failing page in batch order, whenever it failed.
+    // ExitOk, or the status of the first failing page in batch order, whenever it failed;
+    // ExitWrite when every page went well but the report could not be written.
     int exitStatus() const;
 
   private:
-    void drawBar(int percent); // with m_mutex held
+    void writeReportLine(const PageResult& result); // with m_mutex held
+    void drawBar(int percent);                      // with m_mutex held
 
     const CaptureOptions& m_options;
     std::FILE* m_err;
     bool m_terminal;
     std::FILE* m_report = nullptr;
     bool m_ownsReport = false;
+    long long m_reportBytes = 0; // written whole, line by line
+    bool m_reportFailed = false;
     mutable std::mutex m_mutex;
     int m_done = 0;
     std::vector<std::pair<int, int>> m_failures; // index, status

@@ -123,8 +123,8 @@ QString usageText() {
         "\n"
         "Exit status: 0 all pictures written; 2 bad usage; 3 a page could not be loaded, timed out,\n"
         "or a script or selector failed; 4 a picture too large or not enough memory; 5 an output\n"
-        "could not be written. A batch goes on after a failing page and exits with the status of\n"
-        "the first failing page in batch order.\n");
+        "or the report could not be written. A batch goes on after a failing page and exits with\n"
+        "the status of the first failing page in batch order.\n");
 }
 
 ParseResult parseArguments(const QStringList& arguments, const QProcessEnvironment& environment) {

@@ -1,5 +1,6 @@
 // Batches end to end: several engines, shards as separate processes, the report, skipping.
 #include "CliTestSupport.h"
+#include "app/cli/BatchOutput.h"
 
 #include <QDeadlineTimer>
 #include <QDirIterator>
@@ -10,6 +11,7 @@
 #include <csignal>
 #include <map>
 #include <set>
+#include <sys/resource.h>
 #include <unistd.h>
 
 using namespace clitest;
@@ -262,6 +264,71 @@ TEST_F(BatchCommand, SkipExistingLeavesOutputsThatAreThereAndReportsThemSkipped)
         EXPECT_EQ(o["status"].toInt(), 0);
         EXPECT_EQ(o["skipped"].toBool(), o["index"].toInt() == 1) << QJsonDocument(o).toJson().toStdString();
     }
+}
+
+// A report that cannot be written is not a run that went well: the tool says so, goes on with
+// the pictures and ends with status 5.
+TEST_F(BatchCommand, AReportThatCannotBeWrittenFailsTheRunButNotThePictures) {
+    write("page.html", colourPage("#3cc"));
+    const Outcome r = run({"--jobs", "1", "--report", "/dev/full", "--width", "100", "--height", "100",
+                           "--batch", writeBatch({"page.html o0.png", "page.html o1.png"})});
+    EXPECT_EQ(r.status, 5) << r.err.toStdString();
+    EXPECT_EQ(r.err.count("cannot write the report /dev/full: No space left on device"), 1)
+        << r.err.toStdString();
+    EXPECT_TRUE(near(pixelOf("o0.png", 50, 50), qRgb(0x33, 0xcc, 0xcc), 0));
+    EXPECT_TRUE(near(pixelOf("o1.png", 50, 50), qRgb(0x33, 0xcc, 0xcc), 0));
+}
+
+// A disk that takes only part of a report line: the part is cut off again, so that the report
+// holds whole lines of pages that ended; a failing page still decides the exit status.
+TEST(BatchReport, ALineTheDiskTookOnlyPartOfIsCutOff) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    app::cli::CaptureOptions options;
+    options.quiet = true;
+    options.reportFile = dir.filePath(QStringLiteral("report.jsonl"));
+    std::FILE* err = std::tmpfile();
+    ASSERT_NE(err, nullptr);
+    app::cli::BatchOutput output(options, err, false);
+    QString error;
+    ASSERT_TRUE(output.openReport(&error)) << error.toStdString();
+
+    auto page = [](int index, int status) {
+        app::cli::PageResult p;
+        p.index = index;
+        p.address = QStringLiteral("page%1.html").arg(index);
+        p.output = QStringLiteral("o%1.png").arg(index);
+        p.status = status;
+        return p;
+    };
+    const QByteArray first = app::cli::toJsonLine(page(0, 0)) + '\n';
+    // Files may grow to a line and a half: the second line is cut short by the limit.
+    rlimit before{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &before), 0);
+    const auto oldSignal = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limited = before;
+    limited.rlim_cur = rlim_t(first.size() + first.size() / 2);
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
+    output.pageFinished(page(0, 0));
+    output.pageFinished(page(1, 0));
+    output.pageFinished(page(2, 0));
+    ::setrlimit(RLIMIT_FSIZE, &before);
+    std::signal(SIGXFSZ, oldSignal);
+
+    QFile report(options.reportFile);
+    ASSERT_TRUE(report.open(QIODevice::ReadOnly));
+    EXPECT_EQ(report.readAll(), first);
+    EXPECT_EQ(output.exitStatus(), 5);
+    std::rewind(err);
+    QFile told;
+    ASSERT_TRUE(told.open(err, QIODevice::ReadOnly));
+    const QByteArray text = told.readAll();
+    EXPECT_EQ(text.count("cannot write the report"), 1) << text.toStdString();
+    EXPECT_TRUE(text.contains("it ends before page1.html")) << text.toStdString();
+    output.pageFinished(page(3, 3));
+    EXPECT_EQ(output.exitStatus(), 3);
+    told.close();
+    std::fclose(err);
 }
 
 } // namespace
