@@ -111,7 +111,7 @@ QString usageText() {
         "  --color-scheme dark|light   the colour scheme the page is told the user prefers\n"
         "  --media print|screen        the CSS media type\n"
         "Batches:\n"
-        "  --batch FILE         capture every \"ADDRESS OUTPUT\" line of FILE\n"
+        "  --batch FILE         capture every \"ADDRESS OUTPUT\" line of FILE (- for standard input)\n"
         "  --jobs N             spread a batch over N browser engines (1..16, default: half the\n"
         "                       number of cores, at least 1, at most 4)\n"
         "  --shard K/N          take only the pages whose index modulo N is K (0 <= K < N)\n"
@@ -265,14 +265,19 @@ ParseResult parseArguments(const QStringList& arguments, const QProcessEnvironme
                                          &result.error)) {
             return fail(result.error);
         }
+        // "-": the list comes down a pipe, from whatever makes it.
+        const bool fromStdin = o.batchFile == QLatin1String("-");
+        const QString batchName = fromStdin ? QStringLiteral("from standard input") : o.batchFile;
         QFile file(o.batchFile);
-        if (!file.open(QIODevice::ReadOnly))
+        const bool opened =
+            fromStdin ? file.open(stdin, QIODevice::ReadOnly) : file.open(QIODevice::ReadOnly);
+        if (!opened)
             return fail(
-                QStringLiteral("cannot read the batch file %1: %2").arg(o.batchFile, file.errorString()));
+                QStringLiteral("cannot read the batch file %1: %2").arg(batchName, file.errorString()));
         QString error;
         std::vector<Job> all;
         if (!readBatch(QString::fromUtf8(file.readAll()), &all, &error)) return fail(error);
-        if (all.empty()) return fail(QStringLiteral("the batch file %1 lists no pages").arg(o.batchFile));
+        if (all.empty()) return fail(QStringLiteral("the batch file %1 lists no pages").arg(batchName));
         o.batchPages = int(all.size());
         o.jobs = selectShard(all, o.shard);
     } else {

@@ -266,6 +266,22 @@ TEST_F(BatchCommand, SkipExistingLeavesOutputsThatAreThereAndReportsThemSkipped)
     }
 }
 
+// "--batch -": the list comes down a pipe; helpers get their pages from the tool as ever.
+TEST_F(BatchCommand, ABatchReadFromStandardInputIsCapturedByEveryEngine) {
+    write("a.html", colourPage("#3cc"));
+    write("b.html", colourPage("#c3c"));
+    const Outcome r = run({"--jobs", "2", "--width", "100", "--height", "100", "--batch", "-"}, 90000,
+                          "a.html o0.png\nb.html o1.png\n# a comment\na.html \"o 2.png\"\n");
+    ASSERT_EQ(r.status, 0) << r.err.toStdString();
+    EXPECT_TRUE(near(pixelOf("o0.png", 50, 50), qRgb(0x33, 0xcc, 0xcc), 0));
+    EXPECT_TRUE(near(pixelOf("o1.png", 50, 50), qRgb(0xcc, 0x33, 0xcc), 0));
+    EXPECT_TRUE(near(pixelOf("o 2.png", 50, 50), qRgb(0x33, 0xcc, 0xcc), 0));
+    const Outcome empty = run({"--batch", "-"}, 90000, "# nothing\n");
+    EXPECT_EQ(empty.status, 2);
+    EXPECT_TRUE(empty.err.contains("the batch file from standard input lists no pages"))
+        << empty.err.toStdString();
+}
+
 // A report that cannot be written is not a run that went well: the tool says so, goes on with
 // the pictures and ends with status 5.
 TEST_F(BatchCommand, AReportThatCannotBeWrittenFailsTheRunButNotThePictures) {
