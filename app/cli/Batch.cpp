@@ -1,6 +1,8 @@
 #include "app/cli/Batch.h"
 
+#include <QIODevice>
 #include <QStringList>
+#include <algorithm>
 
 namespace app::cli {
 namespace {
@@ -62,6 +64,18 @@ bool readBatch(const QString& text, std::vector<Job>* jobs, QString* error) {
         }
         jobs->push_back(Job{items[0], items[1], index++});
     }
+    return true;
+}
+
+bool readAtMost(QIODevice& device, qint64 limit, QByteArray* data) {
+    QByteArray read;
+    for (;;) {
+        const QByteArray chunk = device.read(std::min<qint64>(qint64(1) << 20, limit + 1 - read.size()));
+        if (chunk.isEmpty()) break;
+        read += chunk;
+        if (read.size() > limit) return false;
+    }
+    *data = std::move(read);
     return true;
 }
 

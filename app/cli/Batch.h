@@ -2,9 +2,12 @@
 // runs (a cluster's tasks) takes.
 #pragma once
 
+#include <QByteArray>
 #include <QProcessEnvironment>
 #include <QString>
 #include <vector>
+
+class QIODevice;
 
 namespace app::cli {
 
@@ -20,6 +23,16 @@ struct Shard {
 };
 
 inline constexpr int kMaxShards = 100000;
+
+// What the tool reads whole from a file or a pipe, bounded: /dev/zero or a runaway pipe given
+// by mistake would otherwise take all the memory there is.
+inline constexpr qint64 kMaxBatchBytes = qint64(256) << 20;
+inline constexpr qint64 kMaxScriptBytes = qint64(64) << 20;
+inline constexpr qint64 kMaxPageBytes = qint64(256) << 20;
+
+// Reads what is left of device, up to limit bytes; false when there is more. A read error ends
+// the reading as the end would.
+bool readAtMost(QIODevice& device, qint64 limit, QByteArray* data);
 
 // Reads the jobs of a batch file: one "ADDRESS OUTPUT" per line, either part in double quotes
 // when it holds blanks; empty lines and lines starting with '#' are skipped. Each job's index

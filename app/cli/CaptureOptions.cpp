@@ -39,6 +39,13 @@ constexpr TextOption kTextOptions[] = {
     {"--selector", &CaptureOptions::selector},
 };
 
+// Characters below a blank other than the tab, and DEL.
+bool hasControlCharacter(const QString& text) {
+    return std::any_of(text.begin(), text.end(), [](QChar c) {
+        return (c.unicode() < 0x20 && c != QLatin1Char('\t')) || c.unicode() == 0x7f;
+    });
+}
+
 // "Name: value", as a request header is written; names are HTTP tokens.
 bool parseHeader(const QString& text, std::pair<QString, QString>* header) {
     static const QRegularExpression token(QStringLiteral("^[!#$%&'*+.^_`|~0-9A-Za-z-]+$"));
@@ -184,6 +191,11 @@ ParseResult parseArguments(const QStringList& arguments, const QProcessEnvironme
         } else if (is("--javascript-file") || is("--shard") || is("--user-agent") || is("--color-scheme") ||
                    is("--media") || is("--hide") || is("--header") || is("--cookie")) {
             if (!takeValue() || value.isEmpty()) return fail(QStringLiteral("%1 needs a value").arg(arg));
+            // What goes into requests and cookies as it is: a line break there would end the
+            // header early (the engine refuses it, and only once the page is opened).
+            if ((is("--user-agent") || is("--header") || is("--cookie")) && hasControlCharacter(value))
+                return fail(
+                    QStringLiteral("%1: the value holds a line break or another control character").arg(arg));
             if (is("--javascript-file")) {
                 javascriptFile = value;
             } else if (is("--shard")) {
@@ -241,7 +253,12 @@ ParseResult parseArguments(const QStringList& arguments, const QProcessEnvironme
         if (!file.open(QIODevice::ReadOnly))
             return fail(
                 QStringLiteral("cannot read the script %1: %2").arg(javascriptFile, file.errorString()));
-        o.javascript = QString::fromUtf8(file.readAll());
+        QByteArray script;
+        if (!readAtMost(file, kMaxScriptBytes, &script))
+            return fail(QStringLiteral("the script %1 is larger than %2 MiB")
+                            .arg(javascriptFile)
+                            .arg(kMaxScriptBytes >> 20));
+        o.javascript = QString::fromUtf8(script);
         if (o.javascript.trimmed().isEmpty())
             return fail(QStringLiteral("the script %1 is empty").arg(javascriptFile));
     }
@@ -274,9 +291,14 @@ ParseResult parseArguments(const QStringList& arguments, const QProcessEnvironme
         if (!opened)
             return fail(
                 QStringLiteral("cannot read the batch file %1: %2").arg(batchName, file.errorString()));
+        QByteArray text;
+        if (!readAtMost(file, kMaxBatchBytes, &text))
+            return fail(QStringLiteral("the batch file %1 is larger than %2 MiB: split it into several")
+                            .arg(batchName)
+                            .arg(kMaxBatchBytes >> 20));
         QString error;
         std::vector<Job> all;
-        if (!readBatch(QString::fromUtf8(file.readAll()), &all, &error)) return fail(error);
+        if (!readBatch(QString::fromUtf8(text), &all, &error)) return fail(error);
         if (all.empty()) return fail(QStringLiteral("the batch file %1 lists no pages").arg(batchName));
         o.batchPages = int(all.size());
         o.jobs = selectShard(all, o.shard);

@@ -1,5 +1,7 @@
 #include "app/cli/StdinPage.h"
 
+#include "app/cli/Batch.h"
+
 #include <QDir>
 #include <QFile>
 #include <QUrl>
@@ -19,7 +21,11 @@ bool StdinPage::create(const QString& folder, QString* error) {
         *error = QStringLiteral("standard input cannot be read: %1").arg(in.errorString());
         return false;
     }
-    const QByteArray html = in.readAll();
+    QByteArray html;
+    if (!readAtMost(in, kMaxPageBytes, &html)) {
+        *error = QStringLiteral("the page on standard input is larger than %1 MiB").arg(kMaxPageBytes >> 20);
+        return false;
+    }
     m_file =
         std::make_unique<QTemporaryFile>(QDir(folder).filePath(QStringLiteral(".velmora-stdin-XXXXXX.html")));
     if (!m_file->open() || m_file->write(html) != html.size() || !m_file->flush()) {

@@ -34,7 +34,9 @@ std::unique_ptr<QGuiApplication> offscreenApplication(char* program) {
 
 } // namespace
 
-int main(int argc, char** argv) {
+namespace {
+
+int runTool(int argc, char** argv) {
     using namespace app::cli;
     // A file size limit (or a quota) shows as a failed write with its own message, not as the
     // end of the process.
@@ -77,4 +79,17 @@ int main(int argc, char** argv) {
         runner.run(jobs);
     }
     return output.exitStatus();
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    try {
+        return runTool(argc, argv);
+    } catch (const std::bad_alloc&) {
+        // Pictures too large for the memory there is are caught where they are made; this is
+        // whatever else ran out, said in the tool's words rather than as an abort.
+        std::fputs("velmora-capture: not enough memory\n", stderr);
+        return app::cli::ExitTooLarge;
+    }
 }

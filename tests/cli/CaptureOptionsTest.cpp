@@ -4,6 +4,7 @@
 #include "app/cli/CaptureRunner.h"
 #include "app/cli/PageAddress.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -102,6 +103,12 @@ TEST(CaptureOptions, ReadsOptionsAndRefusesBadOnes) {
         {"--cookie", "novalue", "a", "b"},
         {"--cookie", "=v", "a", "b"},
         {"--cookie", "a=b; path=/", "a", "b"},
+        // A line break would end a request header early.
+        {"--header", "X-A: a\r\nX-B: b", "a", "b"},
+        {"--user-agent", "agent\n", "a", "b"},
+        {"--cookie", QString("a=b") + QChar(0x7f), "a", "b"},
+        // Read whole, but not without end.
+        {"--javascript-file", "/dev/zero", "a", "b"},
         {"--color-scheme", "blue", "a", "b"},
         {"--media", "tv", "a", "b"},
         {"--selector", "#x", "--full-page", "a", "b"},
@@ -230,6 +237,24 @@ TEST_F(BatchFile, TheShardComesFromTheCommandLineOrTheScheduler) {
         parseArguments({"a.html", "b.png"}, environmentOf({{"JOB_COMPLETION_INDEX", "1"}}));
     ASSERT_TRUE(single.ok) << single.error.toStdString();
     EXPECT_EQ(single.options.jobs.size(), 1u);
+}
+
+// Files and pipes are read whole up to a bound, and refused beyond it.
+TEST(CaptureOptions, InputIsReadWholeUpToItsBound) {
+    const QByteArray text = QByteArray(3000, 'x');
+    for (const qint64 limit : {qint64(2999), qint64(3000), qint64(1) << 20}) {
+        QBuffer buffer;
+        buffer.setData(text);
+        ASSERT_TRUE(buffer.open(QIODevice::ReadOnly));
+        QByteArray read;
+        EXPECT_EQ(readAtMost(buffer, limit, &read), limit >= 3000) << limit;
+        if (limit >= 3000) {
+            EXPECT_EQ(read, text);
+        }
+    }
+    const ParseResult zero = parseArguments({"--batch", "/dev/zero"});
+    EXPECT_FALSE(zero.ok);
+    EXPECT_EQ(zero.error, "the batch file /dev/zero is larger than 256 MiB: split it into several");
 }
 
 TEST(CaptureOptions, BatchLinesTakeQuotesAndSkipComments) {
