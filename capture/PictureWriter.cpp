@@ -7,6 +7,7 @@
 #include <QIODevice>
 #include <QSaveFile>
 #include <algorithm>
+#include <cerrno>
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +17,7 @@
 #include <memory>
 #include <spng.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 #include <webp/encode.h>
 
@@ -437,6 +439,18 @@ bool saveAs(const QString& fileName, QString* error, const std::function<bool(QI
     if (!write(&file, &reason)) {
         file.cancelWriting();
         *error = QStringLiteral("Could not save \"%1\": %2").arg(fileName, reason);
+        return false;
+    }
+    // What still sits in the file's write buffer is written here, and a disk that cannot take it
+    // (full, over quota) says so here: commit() would write it without looking, and put a file
+    // cut short in place of the old one (a picture of a few KB fits the buffer whole).
+    // The same for what the disk reports only when the file is synced.
+    if (!file.flush() || ::fsync(file.handle()) != 0) {
+        const QString why = file.error() != QFileDevice::NoError
+                                ? file.errorString()
+                                : QString::fromLocal8Bit(std::strerror(errno));
+        file.cancelWriting();
+        *error = QStringLiteral("Could not save \"%1\": %2").arg(fileName, why);
         return false;
     }
     if (!file.commit()) {

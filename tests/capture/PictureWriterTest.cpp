@@ -167,32 +167,50 @@ TEST(PictureWriter, AFullDeviceIsReportedInEveryFormat) {
 }
 
 // A save that fails half way (here: the process may write only 4 KB per file, as on a full
-// disk) reports it and leaves the existing file exactly as it was, with no temporary file left.
+// disk) reports it and leaves the existing file exactly as it was, with no temporary file left:
+// a picture written in many pieces, one small enough to sit whole in the file's write buffer
+// until it is committed (its failure comes only then), and an encoded picture of that size.
 TEST(PictureWriter, AFailedSaveLeavesTheOldFileUntouched) {
-    QTemporaryDir dir;
-    const QString path = dir.filePath("keep.bmp");
-    {
+    struct Case {
+        const char* name;
+        int width, height; // of a bitmap; 0 for 6000 encoded bytes
+    } const cases[] = {
+        {"360 KB bitmap", 400, 300},
+        {"6 KB bitmap", 50, 40},
+        {"6000 encoded bytes", 0, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("keep.bmp");
+        {
+            QFile old(path);
+            ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+            old.write("the old picture");
+        }
+        rlimit saved{};
+        getrlimit(RLIMIT_FSIZE, &saved);
+        const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit small = saved;
+        small.rlim_cur = 4096;
+        setrlimit(RLIMIT_FSIZE, &small);
+        QString error;
+        bool ok = false;
+        if (c.width > 0) {
+            Picture pic(c.width, c.height);
+            ok = capture::WritePicture(pic.dib, path, PictureFormat::Bmp, &error);
+        } else {
+            ok = capture::WriteEncodedPicture(QByteArray(6000, 'x'), path, &error);
+        }
+        setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, previousHandler);
+        EXPECT_FALSE(ok);
+        EXPECT_TRUE(error.contains("keep.bmp")) << error.toStdString();
         QFile old(path);
-        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
-        old.write("the old picture");
+        ASSERT_TRUE(old.open(QIODevice::ReadOnly));
+        EXPECT_EQ(old.readAll(), QByteArray("the old picture"));
+        EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).size(), 1) << "no temporary file is left behind";
     }
-    Picture pic(400, 300); // 360 KB
-    rlimit saved{};
-    getrlimit(RLIMIT_FSIZE, &saved);
-    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit small = saved;
-    small.rlim_cur = 4096;
-    setrlimit(RLIMIT_FSIZE, &small);
-    QString error;
-    const bool ok = capture::WritePicture(pic.dib, path, PictureFormat::Bmp, &error);
-    setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, previousHandler);
-    EXPECT_FALSE(ok);
-    EXPECT_TRUE(error.contains("keep.bmp")) << error.toStdString();
-    QFile old(path);
-    ASSERT_TRUE(old.open(QIODevice::ReadOnly));
-    EXPECT_EQ(old.readAll(), QByteArray("the old picture"));
-    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).size(), 1) << "no temporary file is left behind";
 }
 
 TEST(PictureWriter, RefusesWhatAFormatCannotHold) {
