@@ -220,6 +220,8 @@ TEST_F(SavePrintTest, PrintPutsThePictureOnOnePage) {
         << "one page";
     // The picture went onto the page whole, at its own pixel size.
     EXPECT_TRUE(pdf.contains("/Width 72") && pdf.contains("/Height 104"));
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("printed.pdf")})
+        << "the document is the only file written";
 
     // Cancelled: nothing printed.
     answer.accept = false;
@@ -237,6 +239,35 @@ TEST_F(SavePrintTest, APrinterThatCannotStartIsShown) {
     EXPECT_EQ(boxes.calls()[0].caption, "Error");
     EXPECT_EQ(boxes.calls()[0].type, MB_OK | MB_ICONSTOP);
     EXPECT_TRUE(boxes.calls()[0].text.contains("printer")) << boxes.calls()[0].text.toStdString();
+}
+
+// Printing to a file on a full disk (here: the process may write only 1000 bytes per file):
+// the user is told, and the file that was there stays as it was.
+TEST_F(SavePrintTest, PrintingToAFileThatCannotBeWrittenIsShownAndLeavesTheOldFile) {
+    PrintAnswer answer;
+    answer.pdf = dir.filePath(QStringLiteral("printed.pdf"));
+    {
+        QFile old(answer.pdf);
+        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+        old.write("the old document");
+    }
+    rlimit saved{};
+    getrlimit(RLIMIT_FSIZE, &saved);
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved;
+    small.rlim_cur = 1000;
+    setrlimit(RLIMIT_FSIZE, &small);
+    form->PrintBtn->click();
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previousHandler);
+
+    ASSERT_EQ(boxes.calls().size(), 1u);
+    EXPECT_EQ(boxes.calls()[0].caption, "Error");
+    EXPECT_EQ(boxes.calls()[0].type, MB_OK | MB_ICONSTOP);
+    EXPECT_TRUE(boxes.calls()[0].text.contains("printed.pdf")) << boxes.calls()[0].text.toStdString();
+    EXPECT_EQ(readAll(answer.pdf), QByteArray("the old document"));
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("printed.pdf")})
+        << "no temporary file is left";
 }
 
 // Without a picture (the start-up picture could not be made) there is nothing to save or print,
