@@ -56,6 +56,13 @@ bool readBatch(const QString& text, std::vector<Job>* jobs, QString* error) {
                          .arg(items.size());
             return false;
         }
+        if (items[0].trimmed().isEmpty() || items[1].isEmpty()) {
+            *error =
+                QStringLiteral("line %1 of the batch file: the %2 is empty")
+                    .arg(i + 1)
+                    .arg(items[0].trimmed().isEmpty() ? QStringLiteral("address") : QStringLiteral("output"));
+            return false;
+        }
         if (items[0] == QLatin1String("-")) {
             *error = QStringLiteral("line %1 of the batch file: standard input (\"-\") can only be the "
                                     "ADDRESS of a single page on the command line")

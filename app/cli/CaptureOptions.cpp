@@ -309,6 +309,7 @@ ParseResult parseArguments(const QStringList& arguments, const QProcessEnvironme
             return fail(positional.size() < 2 ? QStringLiteral("ADDRESS and OUTPUT are needed")
                                               : QStringLiteral("too many arguments"));
         if (positional[0].trimmed().isEmpty()) return fail(QStringLiteral("the ADDRESS is empty"));
+        if (positional[1].isEmpty()) return fail(QStringLiteral("the OUTPUT is empty"));
         o.jobs.push_back(Job{positional[0], positional[1], 0});
         o.batchPages = 1;
     }

@@ -92,6 +92,7 @@ TEST(CaptureOptions, ReadsOptionsAndRefusesBadOnes) {
         {"--bogus", "a", "b"},
         {"a"},
         {"a", "b", "c"},
+        {"a", ""},
         {"--width"},
         {"--batch"},
         {"--batch", "/nonexistent/list"},
@@ -271,6 +272,10 @@ TEST(CaptureOptions, BatchLinesTakeQuotesAndSkipComments) {
     EXPECT_TRUE(error.contains("line 1"));
     EXPECT_FALSE(readBatch("# c\n- out.png\n", &jobs, &error)) << "standard input is for a single page";
     EXPECT_TRUE(error.contains("line 2"));
+    EXPECT_FALSE(readBatch("a.html b.png\na.html \"\"\n", &jobs, &error));
+    EXPECT_EQ(error, "line 2 of the batch file: the output is empty");
+    EXPECT_FALSE(readBatch("\" \" b.png\n", &jobs, &error));
+    EXPECT_EQ(error, "line 1 of the batch file: the address is empty");
 }
 
 TEST(CaptureOptions, AddressesThatNameMissingFilesAreCaughtBeforeTheEngine) {
