@@ -417,7 +417,14 @@ QString CaptureRunner::preparePage(Page& page, Deadline deadline, QString* doing
     if (m_options.waitMs > 0) {
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        spin(int(std::min<long long>(m_options.waitMs, std::max<long long>(0, left))));
+        // A wait that cannot end within the page's time is not waited out only to fail then.
+        if (m_options.waitMs >= left)
+            return QStringLiteral("--wait %1 ms does not fit in what is left of the time limit of %2 s "
+                                  "(%3 ms after loading and settling)")
+                .arg(m_options.waitMs)
+                .arg(m_options.timeoutS)
+                .arg(std::max<long long>(0, left));
+        spin(m_options.waitMs);
     }
     if (!m_options.javascript.isEmpty()) {
         *doing = QStringLiteral("running the script");

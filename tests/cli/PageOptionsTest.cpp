@@ -75,6 +75,15 @@ TEST_F(PageOptions, WaitForWaitsUntilAnElementMatchesAndGivesUpAtTheLimit) {
     r = run({"--wait-for", "div[", page, "bad.png"});
     EXPECT_EQ(r.status, 3);
     EXPECT_TRUE(r.err.contains("not a valid CSS selector")) << r.err.toStdString();
+
+    // A --wait longer than the page's time is said at once, not waited out to a failed capture.
+    clock.restart();
+    r = run({"--wait", "600000", "--timeout", "30", page, "long.png"});
+    EXPECT_EQ(r.status, 3);
+    EXPECT_TRUE(r.err.contains("--wait 600000 ms does not fit in what is left of the time limit of 30 s"))
+        << r.err.toStdString();
+    EXPECT_LT(clock.elapsed(), 20000);
+    EXPECT_FALSE(QFile::exists(path("long.png")));
 }
 
 // Hidden elements keep their room: what comes after them stays where it was.
