@@ -9,6 +9,11 @@ namespace app::cli {
 
 class StdinPage {
   public:
+    StdinPage() = default;
+    ~StdinPage();
+    StdinPage(const StdinPage&) = delete;
+    StdinPage& operator=(const StdinPage&) = delete;
+
     // Reads all of standard input and puts it in a hidden file of its own in folder, which goes
     // again when this object does. False with *error when the folder takes no file.
     bool create(const QString& folder, QString* error);

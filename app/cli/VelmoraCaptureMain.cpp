@@ -3,6 +3,7 @@
 #include "app/cli/BatchOutput.h"
 #include "app/cli/CaptureOptions.h"
 #include "app/cli/CaptureRunner.h"
+#include "app/cli/Interrupt.h"
 #include "app/cli/JobList.h"
 #include "app/cli/WorkerProcess.h"
 
@@ -41,6 +42,7 @@ int runTool(int argc, char** argv) {
     // A file size limit (or a quota) shows as a failed write with its own message, not as the
     // end of the process.
     std::signal(SIGXFSZ, SIG_IGN);
+    catchInterrupts();
     qInstallMessageHandler(quietQtMessages);
     QStringList arguments;
     for (int i = 1; i < argc; ++i)
@@ -58,6 +60,7 @@ int runTool(int argc, char** argv) {
     }
     if (options.worker) {
         const auto app = offscreenApplication(argv[0]);
+        endOnInterruptFromEventLoop(app.get());
         return runWorker(options);
     }
 
@@ -75,8 +78,10 @@ int runTool(int argc, char** argv) {
         runWorkerPool(arguments, engines, jobs, output);
     } else {
         const auto app = offscreenApplication(argv[0]);
+        endOnInterruptFromEventLoop(app.get());
         CaptureRunner runner(options, output);
         runner.run(jobs);
+        if (interruptSignal()) endAsInterrupted();
     }
     return output.exitStatus();
 }

@@ -1,5 +1,6 @@
 #include "app/cli/WorkerProcess.h"
 
+#include "app/cli/Interrupt.h"
 #include "platform/browser/PipeTransport.h"
 
 #include <QFile>
@@ -48,7 +49,8 @@ class LineReader {
         char buffer[16384];
         for (;;) {
             const ssize_t n = ::read(fd, buffer, sizeof buffer);
-            if (n < 0 && errno == EINTR) continue;
+            // A signal to end: no more lines.
+            if (n < 0 && errno == EINTR && !interruptSignal()) continue;
             if (n <= 0) return false;
             m_pending.append(buffer, n);
             return true;
@@ -190,7 +192,31 @@ int runWorker(const CaptureOptions& options) {
     WorkerChannel channel;
     CaptureRunner runner(options, channel);
     runner.run(channel);
+    if (interruptSignal()) endAsInterrupted();
     return ExitOk;
+}
+
+// The tool was told to end: its helpers are told too and given a few seconds to stop their
+// engines and remove their folders, then the tool ends on the same signal.
+[[noreturn]] void endHelpersAndRun(std::vector<std::unique_ptr<Worker>>& workers) {
+    for (auto& w : workers) {
+        w->jobs.reset();
+        if (w->pid > 0) ::kill(w->pid, SIGTERM);
+    }
+    for (auto& w : workers) {
+        if (w->pid <= 0) continue;
+        int waited = 0;
+        while (::waitpid(w->pid, nullptr, WNOHANG) == 0 && waited < 5000) {
+            ::usleep(10000);
+            waited += 10;
+        }
+        if (waited >= 5000) {
+            ::kill(w->pid, SIGKILL);
+            ::waitpid(w->pid, nullptr, 0);
+        }
+        w->pid = -1;
+    }
+    endAsInterrupted();
 }
 
 void runWorkerPool(const QStringList& arguments, int engines, JobSource& source, PageSink& sink) {
@@ -250,14 +276,13 @@ void runWorkerPool(const QStringList& arguments, int engines, JobSource& source,
         if (workers.empty()) return;
 
         std::vector<pollfd> fds;
-        fds.reserve(workers.size());
+        fds.reserve(workers.size() + 1);
         for (auto& w : workers)
             fds.push_back(pollfd{w->results.get(), POLLIN, 0});
-        if (::poll(fds.data(), fds.size(), -1) < 0) {
-            if (errno == EINTR) continue;
-            return;
-        }
-        for (std::size_t i = fds.size(); i-- > 0;) {
+        if (interruptFd() >= 0) fds.push_back(pollfd{interruptFd(), POLLIN, 0});
+        if (::poll(fds.data(), fds.size(), -1) < 0 && errno != EINTR) return;
+        if (interruptSignal()) endHelpersAndRun(workers);
+        for (std::size_t i = workers.size(); i-- > 0;) {
             if (fds[i].revents == 0) continue;
             Worker& w = *workers[i];
             const bool open = w.reader.fill(w.results.get());

@@ -282,6 +282,80 @@ TEST_F(BatchCommand, ABatchReadFromStandardInputIsCapturedByEveryEngine) {
         << empty.err.toStdString();
 }
 
+// Told to end (Ctrl-C, a scheduler's SIGTERM, a closed terminal) while pages load: the tool and
+// its helpers stop their engines, remove the engines' folders and the page read from standard
+// input, and end on the signal, leaving no process and no half-written picture behind.
+TEST_F(BatchCommand, ASignalEndsTheRunWithoutLeavingAnythingBehind) {
+    LocalServer server(colourPage("#33c"));
+    ASSERT_GT(server.port(), 0);
+    struct Case {
+        const char* name;
+        int signal;
+        QStringList arguments;
+        QByteArray input; // for "-"
+    } const cases[] = {
+        {"one engine, SIGTERM",
+         SIGTERM,
+         {"--jobs", "1", "--batch",
+          writeBatch({server.url("/hold-1") + " a.png", server.url("/hold-2") + " b.png"})},
+         {}},
+        {"two engines, SIGINT",
+         SIGINT,
+         {"--jobs", "2", "--batch",
+          writeBatch({server.url("/hold-3") + " a.png", server.url("/hold-4") + " b.png"})},
+         {}},
+        {"page from standard input, SIGHUP",
+         SIGHUP,
+         {"-", "a.png"},
+         QByteArray("<html><body><img src='") + server.url("/hold-5").toUtf8() + "'></body></html>"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString temp = path(QStringLiteral("tmp-%1").arg(c.signal));
+        ASSERT_TRUE(QDir().mkpath(temp));
+        QProcess p;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("TMPDIR"), temp);
+        p.setProcessEnvironment(environment);
+        const int heldBefore = server.heldRequests();
+        start(p, QStringList{"--timeout", "60", "--width", "200", "--height", "150"} + c.arguments);
+        if (!c.input.isEmpty()) {
+            p.write(c.input);
+            p.waitForBytesWritten();
+        }
+        p.closeWriteChannel();
+        QDeadlineTimer deadline(120000);
+        while (server.heldRequests() == heldBefore && !deadline.hasExpired())
+            QThread::msleep(20);
+        ASSERT_GT(server.heldRequests(), heldBefore);
+        QElapsedTimer clock;
+        clock.start();
+        ASSERT_EQ(::kill(pid_t(p.processId()), c.signal), 0);
+        ASSERT_TRUE(p.waitForFinished(30000));
+        EXPECT_EQ(p.exitStatus(), QProcess::CrashExit) << "ended by the signal";
+        EXPECT_LT(clock.elapsed(), 10000);
+        // The engines' processes go with them (their command lines name the folder).
+        QDeadlineTimer gone(10000);
+        auto left = [&] {
+            QProcess pgrep;
+            pgrep.start(QStringLiteral("pgrep"), {QStringLiteral("-f"), temp});
+            pgrep.waitForFinished();
+            return pgrep.readAllStandardOutput().trimmed();
+        };
+        while (!left().isEmpty() && !gone.hasExpired())
+            QThread::msleep(50);
+        EXPECT_TRUE(left().isEmpty()) << left().toStdString();
+        EXPECT_EQ(QDir(temp)
+                      .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden)
+                      .filter(QStringLiteral("velmora")),
+                  QStringList());
+        EXPECT_EQ(QDir(dir.path())
+                      .entryList({QStringLiteral(".velmora*"), QStringLiteral("*.png*")},
+                                 QDir::Files | QDir::Hidden),
+                  QStringList());
+    }
+}
+
 // A report that cannot be written is not a run that went well: the tool says so, goes on with
 // the pictures and ends with status 5.
 TEST_F(BatchCommand, AReportThatCannotBeWrittenFailsTheRunButNotThePictures) {
