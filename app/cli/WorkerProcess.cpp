@@ -1,8 +1,10 @@
 #include "app/cli/WorkerProcess.h"
 
 #include "app/cli/Interrupt.h"
+#include "platform/browser/Engine.h"
 #include "platform/browser/PipeTransport.h"
 
+#include <QDir>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -18,6 +20,7 @@
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 extern char** environ;
@@ -196,6 +199,20 @@ int runWorker(const CaptureOptions& options) {
     return ExitOk;
 }
 
+// Removes the engine folders of a helper that was killed. Its engine dies with it, but may still
+// be writing into its folder for a moment: removed again until nothing of it is left (three
+// seconds at most).
+void removeProfilesOf(pid_t helper) {
+    const QDir temp(QDir::tempPath());
+    const QStringList pattern{browser::TemporaryProfile::prefix() + QString::number(helper) +
+                              QStringLiteral("-*")};
+    for (int tries = 0; tries < 60; ++tries) {
+        browser::TemporaryProfile::removeStale();
+        if (temp.entryList(pattern, QDir::Dirs | QDir::Hidden).isEmpty()) return;
+        ::usleep(50000);
+    }
+}
+
 // The tool was told to end: its helpers are told too and given a few seconds to stop their
 // engines and remove their folders, then the tool ends on the same signal.
 [[noreturn]] void endHelpersAndRun(std::vector<std::unique_ptr<Worker>>& workers) {
@@ -308,7 +325,9 @@ void runWorkerPool(const QStringList& arguments, int engines, JobSource& source,
             int status = 0;
             ::waitpid(w.pid, &status, 0);
             const QString how = describeEnd(status);
-            w.pid = -1;
+            const pid_t pid = std::exchange(w.pid, -1);
+            // A helper that was killed could not remove its engine's folder.
+            if (!WIFEXITED(status)) removeProfilesOf(pid);
             // Its pages are done in order: the oldest is the one it was working on, and those
             // after it were only opened ahead, so another helper takes them.
             if (!w.held.empty())

@@ -167,6 +167,10 @@ TEST_F(BatchCommand, AHelperThatDiesFailsItsPageAndTheBatchGoesOn) {
     const QString held = QFile::exists(path("a.png")) ? "a.png" : "b.png";
     EXPECT_TRUE(near(pixelOf(held, 100, 75), qRgb(0x33, 0x33, 0xcc), 0));
     EXPECT_TRUE(near(pixelOf("after.png", 100, 75), qRgb(0x33, 0xcc, 0x33), 0)) << r.err.toStdString();
+    // The killed helper's engine folder does not stay behind.
+    EXPECT_EQ(
+        QDir(QDir::tempPath()).entryList({QStringLiteral("velmora-engine-%1-*").arg(helpers[0])}, QDir::Dirs),
+        QStringList());
 }
 
 // The tool's engines, its own and its helpers', draw frames at a display's pace: unpaced, each
