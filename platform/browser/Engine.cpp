@@ -78,8 +78,27 @@ TemporaryProfile::TemporaryProfile() {
     m_path = QString::fromLocal8Bit(pattern);
 }
 
+namespace {
+
+// Removes a profile folder and the folder the engine made for its single-instance socket, which
+// the profile links to. The engine removes that one itself when it ends, but not when it is
+// killed, and each left one stays in the temporary folder for good.
+void removeProfile(const QString& path) {
+    const QFileInfo socket(QDir(path).filePath(QStringLiteral("SingletonSocket")));
+    if (socket.isSymLink()) {
+        const QFileInfo target(socket.symLinkTarget());
+        const QString folder = target.absolutePath();
+        if (QFileInfo(folder).fileName().startsWith(QLatin1String("org.chromium.Chromium.")) &&
+            QFileInfo(folder).absolutePath() == QFileInfo(QDir::tempPath()).absoluteFilePath())
+            QDir(folder).removeRecursively();
+    }
+    QDir(path).removeRecursively();
+}
+
+} // namespace
+
 TemporaryProfile::~TemporaryProfile() {
-    if (!m_path.isEmpty()) QDir(m_path).removeRecursively();
+    if (!m_path.isEmpty()) removeProfile(m_path);
 }
 
 void TemporaryProfile::removeStale() {
@@ -95,7 +114,7 @@ void TemporaryProfile::removeStale() {
         const QByteArray path = temp.filePath(name).toLocal8Bit();
         if (::lstat(path.constData(), &st) != 0 || st.st_uid != ::geteuid() || !S_ISDIR(st.st_mode)) continue;
         if (::kill(pid_t(pid), 0) == 0 || errno != ESRCH) continue; // its program still runs
-        QDir(temp.filePath(name)).removeRecursively();
+        removeProfile(temp.filePath(name));
     }
 }
 
