@@ -5,11 +5,11 @@
 #include "platform/gdi/GdiTesting.h"
 #include "platform/widgets/FileDialog.h"
 #include "tests/app/WindowTestSupport.h"
+#include "tests/common/FileSizeLimit.h"
 
 #include <QPrinter>
 #include <QPushButton>
-#include <csignal>
-#include <sys/resource.h>
+#include <optional>
 
 using namespace windowtest;
 using platform::MB_ICONSTOP;
@@ -158,17 +158,11 @@ TEST_F(SavePrintTest, AFailedSaveIsShownAndLeavesTheOldFile) {
         SCOPED_TRACE(row.name);
         boxes.clear();
         answer.name = row.file;
-        rlimit saved{};
-        getrlimit(RLIMIT_FSIZE, &saved);
-        const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-        if (row.limitFileSize) {
-            rlimit small = saved;
-            small.rlim_cur = 4096;
-            setrlimit(RLIMIT_FSIZE, &small);
+        {
+            std::optional<testing_support::FileSizeLimit> limit;
+            if (row.limitFileSize) limit.emplace(4096);
+            form->SaveAsBtn->click();
         }
-        form->SaveAsBtn->click();
-        setrlimit(RLIMIT_FSIZE, &saved);
-        std::signal(SIGXFSZ, previousHandler);
 
         ASSERT_EQ(boxes.calls().size(), 1u);
         EXPECT_EQ(boxes.calls()[0].caption, "Error");
@@ -251,15 +245,10 @@ TEST_F(SavePrintTest, PrintingToAFileThatCannotBeWrittenIsShownAndLeavesTheOldFi
         ASSERT_TRUE(old.open(QIODevice::WriteOnly));
         old.write("the old document");
     }
-    rlimit saved{};
-    getrlimit(RLIMIT_FSIZE, &saved);
-    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit small = saved;
-    small.rlim_cur = 1000;
-    setrlimit(RLIMIT_FSIZE, &small);
-    form->PrintBtn->click();
-    setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, previousHandler);
+    {
+        const testing_support::FileSizeLimit limit(1000);
+        form->PrintBtn->click();
+    }
 
     ASSERT_EQ(boxes.calls().size(), 1u);
     EXPECT_EQ(boxes.calls()[0].caption, "Error");

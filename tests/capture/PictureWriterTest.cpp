@@ -1,14 +1,14 @@
 #include "capture/PictureWriter.h"
 
+#include "tests/common/FileSizeLimit.h"
+
 #include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QImage>
 #include <QTemporaryDir>
-#include <csignal>
 #include <cstring>
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <webp/decode.h>
 
@@ -188,22 +188,17 @@ TEST(PictureWriter, AFailedSaveLeavesTheOldFileUntouched) {
             ASSERT_TRUE(old.open(QIODevice::WriteOnly));
             old.write("the old picture");
         }
-        rlimit saved{};
-        getrlimit(RLIMIT_FSIZE, &saved);
-        const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit small = saved;
-        small.rlim_cur = 4096;
-        setrlimit(RLIMIT_FSIZE, &small);
         QString error;
         bool ok = false;
-        if (c.width > 0) {
-            Picture pic(c.width, c.height);
-            ok = capture::WritePicture(pic.dib, path, PictureFormat::Bmp, &error);
-        } else {
-            ok = capture::WriteEncodedPicture(QByteArray(6000, 'x'), path, &error);
+        {
+            const testing_support::FileSizeLimit limit(4096);
+            if (c.width > 0) {
+                Picture pic(c.width, c.height);
+                ok = capture::WritePicture(pic.dib, path, PictureFormat::Bmp, &error);
+            } else {
+                ok = capture::WriteEncodedPicture(QByteArray(6000, 'x'), path, &error);
+            }
         }
-        setrlimit(RLIMIT_FSIZE, &saved);
-        std::signal(SIGXFSZ, previousHandler);
         EXPECT_FALSE(ok);
         EXPECT_TRUE(error.contains("keep.bmp")) << error.toStdString();
         QFile old(path);

@@ -1,6 +1,7 @@
 // Batches end to end: several engines, shards as separate processes, the report, skipping.
 #include "CliTestSupport.h"
 #include "app/cli/BatchOutput.h"
+#include "tests/common/FileSizeLimit.h"
 
 #include <QDeadlineTimer>
 #include <QDirIterator>
@@ -11,7 +12,6 @@
 #include <csignal>
 #include <map>
 #include <set>
-#include <sys/resource.h>
 #include <unistd.h>
 
 using namespace clitest;
@@ -405,17 +405,13 @@ TEST(BatchReport, ALineTheDiskTookOnlyPartOfIsCutOff) {
     };
     const QByteArray first = app::cli::toJsonLine(page(0, 0)) + '\n';
     // Files may grow to a line and a half: the second line is cut short by the limit.
-    rlimit before{};
-    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &before), 0);
-    const auto oldSignal = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit limited = before;
-    limited.rlim_cur = rlim_t(first.size() + first.size() / 2);
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
-    output.pageFinished(page(0, 0));
-    output.pageFinished(page(1, 0));
-    output.pageFinished(page(2, 0));
-    ::setrlimit(RLIMIT_FSIZE, &before);
-    std::signal(SIGXFSZ, oldSignal);
+    {
+        const testing_support::FileSizeLimit limit(rlim_t(first.size() + first.size() / 2));
+        ASSERT_TRUE(limit.applied());
+        output.pageFinished(page(0, 0));
+        output.pageFinished(page(1, 0));
+        output.pageFinished(page(2, 0));
+    }
 
     QFile report(options.reportFile);
     ASSERT_TRUE(report.open(QIODevice::ReadOnly));
