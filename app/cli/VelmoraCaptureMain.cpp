@@ -33,10 +33,6 @@ std::unique_ptr<QGuiApplication> offscreenApplication(char* program) {
     return std::make_unique<QGuiApplication>(qtArgc, qtArguments.data());
 }
 
-} // namespace
-
-namespace {
-
 int runTool(int argc, char** argv) {
     using namespace app::cli;
     // A file size limit (or a quota) shows as a failed write with its own message, not as the
