@@ -127,6 +127,11 @@ struct CaptureRunner::Page {
     QMetaObject::Connection loadWatch;
     int viewPages = 0;   // pages the view has held, this one included
     bool loaded = false; // its main frame's document has completed
+    // Its turn ended when its engine or renderer went under it (killed, crashed): it is loaded
+    // once more in a new one, once, before it is told.
+    bool lostEngine = false;
+    bool retried = false;
+    std::uint64_t lostAtStart = 0; // the view's pages lost when this page was given to it
     // Refused or failed before its turn: told when the turn comes, in batch order.
     int status = ExitOk;
     QString message;
@@ -163,6 +168,23 @@ void CaptureRunner::run(JobSource& source) {
         std::unique_ptr<Page> page = std::move(pages.front());
         pages.pop_front();
         finish(*page, [&] { openAhead(ahead); });
+        if (page->lostEngine) {
+            // Most often the engine was killed from outside (the system short of memory, a
+            // user's kill) rather than by this page: it gets one more turn, in a fresh view
+            // on the engine that took over and within a time limit of its own.
+            page->lostEngine = false;
+            page->retried = true;
+            page->view.reset();
+            // The views kept for later pages would be made again with the pages they last held.
+            m_spareViews.clear();
+            if (const QString error =
+                    startLoading(*page, false, Clock::now() + std::chrono::seconds(m_options.timeoutS));
+                !error.isEmpty()) {
+                page->status = ExitLoad;
+                page->message = error;
+            }
+            finish(*page, [&] { openAhead(ahead); });
+        }
         // A page that failed takes its view, context and renderer with it before the next turn
         // starts; the view of one that ended well serves a page opened later.
         if (page->view && page->status == ExitOk && page->result.status == ExitOk &&
@@ -270,6 +292,7 @@ QString CaptureRunner::startLoading(Page& page, bool mayReuse, Deadline deadline
         page.view.reset();
         return e.text();
     }
+    page.lostAtStart = view.pagesLost();
     return QString();
 }
 
@@ -277,6 +300,10 @@ void CaptureRunner::finish(Page& page, const std::function<void()>& openNext) {
     Laps laps;
     PageResult& result = page.result;
     auto fail = [&](int status, const QString& message) {
+        if (!page.retried && page.view && page.view->pagesLost() != page.lostAtStart) {
+            page.lostEngine = true;
+            return;
+        }
         result.status = status;
         result.message = message;
         result.ms = laps.clock().elapsed();
@@ -371,7 +398,9 @@ QString CaptureRunner::waitForLoad(Page& page, Deadline deadline) {
         QTimer refused;
         QObject::connect(&refused, &QTimer::timeout, &loop, [&] {
             page.loaded = page.loaded || view.loaded();
-            if (page.loaded || !view.navigationError().isEmpty() || view.mainFrameId().isEmpty()) loop.quit();
+            if (page.loaded || !view.navigationError().isEmpty() || view.mainFrameId().isEmpty() ||
+                view.pagesLost() != page.lostAtStart)
+                loop.quit();
         });
         refused.start(50);
         const auto left =
@@ -386,6 +415,8 @@ QString CaptureRunner::waitForLoad(Page& page, Deadline deadline) {
         return QStringLiteral("could not be loaded (%1)").arg(error);
     if (!page.loaded && view.mainFrameId().isEmpty())
         return QStringLiteral("could not be loaded (the browser engine stopped)");
+    if (!page.loaded && view.pagesLost() != page.lostAtStart)
+        return QStringLiteral("could not be loaded (the browser engine or the page's renderer stopped)");
     if (!page.loaded) return QStringLiteral("did not finish loading within %1 s").arg(m_options.timeoutS);
     return QString();
 }

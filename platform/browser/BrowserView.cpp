@@ -78,7 +78,13 @@ std::unique_ptr<PageSession> BrowserView::makePage() {
     };
     events.contentChanged = [this] { emit contentChanged(); };
     for (int attempt = 0;; ++attempt) {
+        // An engine that died may be found dead here before its connection has told anyone: the
+        // views of its pages are then made again on the new one all the same, as they are when
+        // it tells (a page loading ahead would otherwise wait for a load that never comes).
+        Engine* before = Engine::current();
+        const bool replacing = before && !before->alive();
         Engine& engine = Engine::shared();
+        if (replacing) recoverViews();
         engine.connection().setClosedHandler(recoverViews);
         try {
             auto page = std::make_unique<PageSession>(engine, layoutSize(), m_setup, m_live, events);
@@ -103,6 +109,10 @@ void BrowserView::paceEngineFrames(bool paced) {
     Engine::setFramesPaced(paced);
 }
 
+std::uint64_t BrowserView::pagesLost() const {
+    return m_pagesLost + (m_session && !m_session->current() ? 1 : 0);
+}
+
 PageSession* BrowserView::runningPage() {
     if (m_session && m_session->current()) return m_session.get();
     return nullptr;
@@ -112,6 +122,7 @@ PageSession& BrowserView::page() {
     if (m_session && m_session->current()) return *m_session;
     // The engine or the page's renderer has died since: a new page shows the address again,
     // loaded before anything is drawn from it.
+    if (m_session) ++m_pagesLost;
     m_session.reset();
     m_session = makePage();
     if (!m_url.isEmpty()) m_session->navigateAndWait(m_url, m_session->limitMs(engine::callTimeoutMs()));
@@ -121,6 +132,7 @@ PageSession& BrowserView::page() {
 void BrowserView::recover() {
     if (m_address.isEmpty() || runningPage()) return;
     try {
+        if (m_session) ++m_pagesLost;
         m_session.reset();
         m_session = makePage();
         m_session->navigate(m_url);
@@ -155,6 +167,7 @@ void BrowserView::navigate(const QString& address) {
     std::unique_ptr<PageSession> fresh;
     try {
         // The page before goes: whatever it still does (loading, looping) cannot reach the new.
+        if (m_session && !m_session->current()) ++m_pagesLost;
         m_session.reset();
         fresh = makePage();
         fresh->navigate(url);

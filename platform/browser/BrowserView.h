@@ -77,6 +77,9 @@ class BrowserView : public QObject {
     bool reuseFailed() const;
     // The main frame of the last navigation has finished loading.
     bool loaded() const;
+    // How often the view's page has gone with its engine or its renderer (killed, crashed) since
+    // the view was made, counting one that has gone and not yet been made again.
+    std::uint64_t pagesLost() const;
     // The size of the loaded document in pixels (at most maxDimension each way).
     QSize documentSize(); // throws BrowserError
 
@@ -185,6 +188,7 @@ class BrowserView : public QObject {
     QTimer m_answerWatch;
     int m_answerWatchTicks = 0;
     int m_redrawsLeft = 2;
+    std::uint64_t m_pagesLost = 0;
 };
 
 // An OleDraw stand-in: draws the view's content into bounds on dc. Returns an HRESULT-like

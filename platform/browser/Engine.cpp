@@ -277,6 +277,8 @@ void Engine::start() {
     try {
         m_connection->call("Browser.getVersion");
         m_connection->call("Browser.setDownloadBehavior", {{"behavior", "deny"}});
+        // Tells of every page whose renderer dies (Target.targetCrashed), in whatever state it is.
+        m_connection->call("Target.setDiscoverTargets", {{"discover", true}});
     } catch (const BrowserError& e) {
         QString detail;
         QFile log(QString::fromLocal8Bit(logPath));

@@ -92,6 +92,8 @@ PageSession::PageSession(Engine& engine, QSize size, const PageSetup& setup, boo
         // (the command-line tool opening its next page) goes on with other work.
         std::vector<std::uint64_t>& calls = m_setUpCalls;
         setUp("Page.enable", Json::object(), calls);
+        // Tells when the page's renderer dies (Inspector.targetCrashed): killed, out of memory.
+        setUp("Inspector.enable", Json::object(), calls);
         setUp("Page.setLifecycleEventsEnabled", {{"enabled", true}}, calls);
         setUp(
             "Emulation.setDeviceMetricsOverride",
@@ -432,6 +434,11 @@ void PageSession::wipeStep(WipeStep step, const QUrl& url, int attempt) {
     }
 }
 
+std::size_t PageSession::requestsUnderWay() const {
+    const bool documentOpen = m_loaded && !m_mainLoader.empty() && m_requests.count(m_mainLoader) > 0;
+    return m_requests.size() - (documentOpen ? 1 : 0);
+}
+
 void PageSession::navigateAndWait(const QUrl& url, int timeoutMs) {
     m_pendingUrl.reset();
     forgetScroll();
@@ -440,6 +447,9 @@ void PageSession::navigateAndWait(const QUrl& url, int timeoutMs) {
     const Message result =
         call("Page.navigate", {{"url", url.toString(QUrl::FullyEncoded).toStdString()}}, timeoutMs);
     m_navigationError = QString::fromStdString(result.json.value("errorText", std::string()));
+    // The document's own request, in case the engine leaves out the frame's report of it.
+    if (const std::string loader = result.json.value("loaderId", std::string()); !loader.empty())
+        m_mainLoader = loader;
     // The load is waited for in the page itself: the events that tell of it come through the
     // event loop, which does not run here.
     call("Runtime.evaluate",

@@ -90,8 +90,10 @@ class PageSession {
     bool loaded() const { return m_loaded; }
 
     // Requests of the page under way now, and when that last changed (as far as the event loop
-    // has delivered the engine's reports).
-    std::size_t requestsUnderWay() const { return m_requests.size(); }
+    // has delivered the engine's reports). The main document's own request is over once the
+    // page has loaded, whether or not the engine said so: after a renderer has been replaced it
+    // can leave out that report (and those of the first requests after it).
+    std::size_t requestsUnderWay() const;
     Clock::time_point networkChanged() const { return m_networkChanged; }
 
     void applySize(QSize size); // the layout viewport, without waiting for the engine

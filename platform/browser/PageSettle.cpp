@@ -45,18 +45,21 @@ void spinFor(int ms) {
 
 void BrowserView::settle(std::chrono::steady_clock::time_point networkBy, int quietMs) {
     using Clock = std::chrono::steady_clock;
-    PageSession& s = page();
+    const PageSession* s = &page();
+    const std::uint64_t lost = pagesLost();
     // The engine reports requests through the event loop; quiet means none under way and none
     // begun or ended for quietMs.
     for (;;) {
         const Clock::time_point now = Clock::now();
         if (now >= networkBy) break;
         const auto quietFor =
-            std::chrono::duration_cast<std::chrono::milliseconds>(now - s.networkChanged()).count();
-        if (s.requestsUnderWay() == 0 && quietFor >= quietMs && s.loaded()) break;
+            std::chrono::duration_cast<std::chrono::milliseconds>(now - s->networkChanged()).count();
+        if (s->requestsUnderWay() == 0 && quietFor >= quietMs && s->loaded()) break;
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(networkBy - now).count();
         spinFor(int(std::min<long long>({50, left, std::max<long long>(1, quietMs - quietFor)})));
-        if (!s.current()) throw BrowserError(QStringLiteral("The page has crashed."));
+        // The page may have gone meanwhile, and even been made again on a new engine (the view
+        // shows its address again): what settled is gone either way.
+        if (pagesLost() != lost) throw BrowserError(QStringLiteral("The page has crashed."));
     }
     evaluate(QString::fromLatin1(settleScript).arg(m_size.height()), engine::callTimeoutMs());
 }

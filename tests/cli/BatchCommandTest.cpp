@@ -180,6 +180,43 @@ TEST_F(BatchCommand, AHelperThatDiesFailsItsPageAndTheBatchGoesOn) {
               QStringList());
 }
 
+// An engine killed from outside (the system short of memory, a user) takes no page with it: the
+// page in its turn, settling, is loaded again in a new engine, and so is the one loading behind it.
+TEST_F(BatchCommand, PagesOfAnEngineThatWasKilledAreLoadedAgainInANewOne) {
+    // Every page asks for something more once it has loaded, which the server holds back.
+    LocalServer server("<html><body style='margin:0;background:#33c'><script>"
+                       "addEventListener('load', () => fetch('/hold-late'));</script></body></html>");
+    ASSERT_GT(server.port(), 0);
+    write("after.html", colourPage("#3c3"));
+    QProcess p;
+    start(p, {"--jobs", "1", "--timeout", "60", "--width", "200", "--height", "150", "--report",
+              path("report.json"), "--batch",
+              writeBatch(
+                  {server.url("/a") + " a.png", server.url("/hold-b") + " b.png", "after.html after.png"})});
+    // The first page settling (its late request held) and the second still loading behind it.
+    QDeadlineTimer deadline(60000);
+    while (server.heldRequests() < 2 && !deadline.hasExpired())
+        QThread::msleep(20);
+    ASSERT_EQ(server.heldRequests(), 2);
+    const auto engines = childrenOf(p.processId(), "--remote-debugging-pipe");
+    ASSERT_EQ(engines.size(), 1u);
+    ASSERT_EQ(::kill(engines.begin()->first, SIGKILL), 0);
+    server.release();
+
+    const Outcome r = finish(p, 90000);
+    EXPECT_EQ(r.status, 0) << r.err.toStdString();
+    EXPECT_FALSE(r.err.contains("velmora-capture: ")) << r.err.toStdString();
+    EXPECT_TRUE(near(pixelOf("a.png", 100, 75), qRgb(0x33, 0x33, 0xcc), 0));
+    EXPECT_TRUE(near(pixelOf("b.png", 100, 75), qRgb(0x33, 0x33, 0xcc), 0));
+    EXPECT_TRUE(near(pixelOf("after.png", 100, 75), qRgb(0x33, 0xcc, 0x33), 0));
+    QFile report(path("report.json"));
+    ASSERT_TRUE(report.open(QIODevice::ReadOnly));
+    const std::vector<QJsonObject> lines = jsonLines(report.readAll());
+    ASSERT_EQ(lines.size(), 3u);
+    for (const QJsonObject& line : lines)
+        EXPECT_EQ(line.value("status").toInt(), 0) << line.value("message").toString().toStdString();
+}
+
 // The tool's engines, its own and its helpers', draw frames at a display's pace: unpaced, each
 // engine's window cost a sixth more processor time over a batch.
 TEST_F(BatchCommand, EveryEngineOfTheToolDrawsFramesAtADisplaysPace) {
