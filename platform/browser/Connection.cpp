@@ -101,6 +101,7 @@ std::uint64_t Connection::send(const std::string& method, Json params, const std
         if (m_closed) throw BrowserError(QStringLiteral("The browser engine is not running."));
         Pending& p = m_pending[id];
         p.waiting = true;
+        p.sessionId = sessionId;
         p.method = method;
         p.timeoutMs = timeoutMs;
         p.deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
@@ -118,8 +119,13 @@ Message Connection::wait(std::uint64_t id) {
     auto it = m_pending.find(id);
     if (it == m_pending.end() || !it->second.waiting)
         throw BrowserError(QStringLiteral("No call %1 is waiting for an answer.").arg(id));
-    m_answered.wait_until(lock, it->second.deadline, [&] { return it->second.done || m_closed; });
+    m_answered.wait_until(lock, it->second.deadline,
+                          [&] { return it->second.done || it->second.crashed || m_closed; });
     const std::string method = it->second.method;
+    if (!it->second.done && it->second.crashed) {
+        m_pending.erase(it);
+        throw BrowserError(QString::fromLatin1(pageCrashedText));
+    }
     if (!it->second.done) {
         const bool closedNow = m_closed;
         const int timeoutMs = it->second.timeoutMs;
@@ -164,6 +170,7 @@ void Connection::callAsync(const std::string& method, Json params, const std::st
         }
         Pending& p = m_pending[id];
         p.method = method;
+        p.sessionId = sessionId;
         p.reply = std::move(reply);
         p.deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(defaultTimeoutMs());
     }
@@ -246,6 +253,27 @@ void Connection::onMessage(std::string&& text) {
     }
     if (m_hook) m_hook(*this, message.json);
     std::lock_guard lock(m_mutex);
+    // A renderer that dies answers nothing more: its session's calls fail now rather than at
+    // their time limits.
+    if (message.json.value("method", std::string()) == "Inspector.targetCrashed") {
+        const std::string session = message.json.value("sessionId", std::string());
+        for (auto it = m_pending.begin(); it != m_pending.end();) {
+            if (session.empty() || it->second.sessionId != session) {
+                ++it;
+            } else if (it->second.waiting) {
+                it->second.crashed = true;
+                ++it;
+            } else {
+                if (it->second.reply)
+                    m_queue.push_back({Queued::Failure,
+                                       {},
+                                       std::move(it->second.reply),
+                                       QString::fromLatin1(pageCrashedText)});
+                it = m_pending.erase(it);
+            }
+        }
+        m_answered.notify_all();
+    }
     m_queue.push_back({Queued::Event, std::move(message), {}, {}});
     postDelivery();
 }

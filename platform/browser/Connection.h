@@ -51,8 +51,12 @@ class Connection {
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
 
+    // What a call of a page's session fails with when the page's renderer dies under it.
+    static constexpr const char* pageCrashedText = "The page has crashed.";
+
     // Sends a call and waits for its answer; throws BrowserError on an error answer, a closed
-    // connection or when timeoutMs passes. Returns the message whose json is the "result".
+    // connection, a crash of the session's page (pageCrashedText) or when timeoutMs passes. Returns the
+    // message whose json is the "result".
     Message call(const std::string& method, Json params = Json::object(), const std::string& sessionId = {},
                  int timeoutMs = -1);
     // The two halves of call, for keeping several calls under way at once: send returns the
@@ -91,6 +95,8 @@ class Connection {
     struct Pending {
         bool waiting = false; // a synchronous caller waits for it
         bool done = false;
+        bool crashed = false; // the session's page died before answering
+        std::string sessionId;
         Message answer;
         Reply reply;
         std::string method;

@@ -229,6 +229,8 @@ Message PageSession::answer(std::uint64_t id, const char* doing) {
             QStringLiteral("The page stopped answering while being %1.").arg(QLatin1String(doing)));
     } catch (const BrowserError& e) {
         if (connection().closed()) throw BrowserError(QStringLiteral("The browser engine stopped."));
+        // The report of the crash itself comes later, through the event loop.
+        if (e.text() == QLatin1String(Connection::pageCrashedText)) m_gone = true;
         if (m_gone) throw BrowserError(QStringLiteral("The page has crashed."));
         // A refusal: the engine's own reason, without the name of the call it refused.
         const QString text = e.text();
