@@ -129,9 +129,11 @@ struct CaptureRunner::Page {
     bool loaded = false; // its main frame's document has completed
     // Its turn ended when its engine or renderer went under it (killed, crashed): it is loaded
     // once more in a new one, once, before it is told.
-    bool lostEngine = false;
+    bool lostTurn = false;
     bool retried = false;
     std::uint64_t lostAtStart = 0; // the view's pages lost when this page was given to it
+    // Its view's page has gone with its engine or renderer since the page was given to it.
+    bool gone() const { return view && view->pagesLost() != lostAtStart; }
     // Refused or failed before its turn: told when the turn comes, in batch order.
     int status = ExitOk;
     QString message;
@@ -168,11 +170,11 @@ void CaptureRunner::run(JobSource& source) {
         std::unique_ptr<Page> page = std::move(pages.front());
         pages.pop_front();
         finish(*page, [&] { openAhead(ahead); });
-        if (page->lostEngine) {
+        if (page->lostTurn) {
             // Most often the engine was killed from outside (the system short of memory, a
             // user's kill) rather than by this page: it gets one more turn, in a fresh view
             // on the engine that took over and within a time limit of its own.
-            page->lostEngine = false;
+            page->lostTurn = false;
             page->retried = true;
             page->view.reset();
             // The views kept for later pages would be made again with the pages they last held.
@@ -300,8 +302,8 @@ void CaptureRunner::finish(Page& page, const std::function<void()>& openNext) {
     Laps laps;
     PageResult& result = page.result;
     auto fail = [&](int status, const QString& message) {
-        if (!page.retried && page.view && page.view->pagesLost() != page.lostAtStart) {
-            page.lostEngine = true;
+        if (!page.retried && page.gone()) {
+            page.lostTurn = true;
             return;
         }
         result.status = status;
@@ -399,7 +401,7 @@ QString CaptureRunner::waitForLoad(Page& page, Deadline deadline) {
         QObject::connect(&refused, &QTimer::timeout, &loop, [&] {
             page.loaded = page.loaded || view.loaded();
             if (page.loaded || !view.navigationError().isEmpty() || view.mainFrameId().isEmpty() ||
-                view.pagesLost() != page.lostAtStart)
+                page.gone())
                 loop.quit();
         });
         refused.start(50);
@@ -415,7 +417,7 @@ QString CaptureRunner::waitForLoad(Page& page, Deadline deadline) {
         return QStringLiteral("could not be loaded (%1)").arg(error);
     if (!page.loaded && view.mainFrameId().isEmpty())
         return QStringLiteral("could not be loaded (the browser engine stopped)");
-    if (!page.loaded && view.pagesLost() != page.lostAtStart)
+    if (!page.loaded && page.gone())
         return QStringLiteral("could not be loaded (the browser engine or the page's renderer stopped)");
     if (!page.loaded) return QStringLiteral("did not finish loading within %1 s").arg(m_options.timeoutS);
     return QString();
