@@ -1,6 +1,7 @@
 #include "app/Application.h"
 
 #include "platform/AppEvents.h"
+#include "platform/browser/Interrupt.h"
 
 VelmoraApplication::VelmoraApplication(int& argc, char** argv) : QApplication(argc, argv) {}
 
@@ -15,4 +16,9 @@ bool VelmoraApplication::notify(QObject* receiver, QEvent* event) {
 
 void InitApplicationTitle() {
     QCoreApplication::setApplicationName(QString::fromLatin1(VelmoraApplication::Title));
+}
+
+void StopEngineOnSignals() {
+    browser::catchInterrupts();
+    browser::endOnInterruptFromEventLoop(qApp);
 }

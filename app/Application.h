@@ -15,3 +15,8 @@ class VelmoraApplication : public QApplication {
 
 // Sets the application's title; main() and the tests call it.
 void InitApplicationTitle();
+
+// SIGTERM (a session that logs out), SIGINT and SIGHUP (the terminal it was started from) end the
+// program as they would have, but the browser engine is stopped and its folders in the temporary
+// folder removed first. Call once the application object exists.
+void StopEngineOnSignals();

@@ -4,6 +4,7 @@
 int main(int argc, char** argv) {
     VelmoraApplication app(argc, argv);
     InitApplicationTitle();
+    StopEngineOnSignals();
     TMainForm form;
     form.show();
     return app.exec();

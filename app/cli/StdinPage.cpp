@@ -1,7 +1,7 @@
 #include "app/cli/StdinPage.h"
 
 #include "app/cli/Batch.h"
-#include "app/cli/Interrupt.h"
+#include "platform/browser/Interrupt.h"
 
 #include <QDir>
 #include <QFile>
@@ -37,12 +37,12 @@ bool StdinPage::create(const QString& folder, QString* error) {
         m_file.reset();
         return false;
     }
-    removeOnInterrupt(m_file->fileName());
+    browser::removeOnInterrupt(m_file->fileName());
     return true;
 }
 
 StdinPage::~StdinPage() {
-    if (m_file) keepOnInterrupt(m_file->fileName());
+    if (m_file) browser::keepOnInterrupt(m_file->fileName());
 }
 
 QString StdinPage::address() const {

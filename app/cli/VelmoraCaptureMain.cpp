@@ -3,9 +3,9 @@
 #include "app/cli/BatchOutput.h"
 #include "app/cli/CaptureOptions.h"
 #include "app/cli/CaptureRunner.h"
-#include "app/cli/Interrupt.h"
 #include "app/cli/JobList.h"
 #include "app/cli/WorkerProcess.h"
+#include "platform/browser/Interrupt.h"
 
 #include <QGuiApplication>
 #include <algorithm>
@@ -38,7 +38,7 @@ int runTool(int argc, char** argv) {
     // A file size limit (or a quota) shows as a failed write with its own message, not as the
     // end of the process.
     std::signal(SIGXFSZ, SIG_IGN);
-    catchInterrupts();
+    browser::catchInterrupts();
     qInstallMessageHandler(quietQtMessages);
     QStringList arguments;
     for (int i = 1; i < argc; ++i)
@@ -56,7 +56,7 @@ int runTool(int argc, char** argv) {
     }
     if (options.worker) {
         const auto app = offscreenApplication(argv[0]);
-        endOnInterruptFromEventLoop(app.get());
+        browser::endOnInterruptFromEventLoop(app.get());
         return runWorker(options);
     }
 
@@ -74,10 +74,10 @@ int runTool(int argc, char** argv) {
         runWorkerPool(arguments, engines, jobs, output);
     } else {
         const auto app = offscreenApplication(argv[0]);
-        endOnInterruptFromEventLoop(app.get());
+        browser::endOnInterruptFromEventLoop(app.get());
         CaptureRunner runner(options, output);
         runner.run(jobs);
-        if (interruptSignal()) endAsInterrupted();
+        if (browser::interruptSignal()) browser::endAsInterrupted();
     }
     return output.exitStatus();
 }

@@ -1,7 +1,7 @@
 #include "app/cli/WorkerProcess.h"
 
-#include "app/cli/Interrupt.h"
 #include "platform/browser/Engine.h"
+#include "platform/browser/Interrupt.h"
 #include "platform/browser/PipeTransport.h"
 
 #include <QDir>
@@ -53,7 +53,7 @@ class LineReader {
         for (;;) {
             const ssize_t n = ::read(fd, buffer, sizeof buffer);
             // A signal to end: no more lines.
-            if (n < 0 && errno == EINTR && !interruptSignal()) continue;
+            if (n < 0 && errno == EINTR && !browser::interruptSignal()) continue;
             if (n <= 0) return false;
             m_pending.append(buffer, n);
             return true;
@@ -195,7 +195,7 @@ int runWorker(const CaptureOptions& options) {
     WorkerChannel channel;
     CaptureRunner runner(options, channel);
     runner.run(channel);
-    if (interruptSignal()) endAsInterrupted();
+    if (browser::interruptSignal()) browser::endAsInterrupted();
     return ExitOk;
 }
 
@@ -233,7 +233,7 @@ void removeProfilesOf(pid_t helper) {
         }
         w->pid = -1;
     }
-    endAsInterrupted();
+    browser::endAsInterrupted();
 }
 
 void runWorkerPool(const QStringList& arguments, int engines, JobSource& source, PageSink& sink) {
@@ -296,9 +296,9 @@ void runWorkerPool(const QStringList& arguments, int engines, JobSource& source,
         fds.reserve(workers.size() + 1);
         for (auto& w : workers)
             fds.push_back(pollfd{w->results.get(), POLLIN, 0});
-        if (interruptFd() >= 0) fds.push_back(pollfd{interruptFd(), POLLIN, 0});
+        if (browser::interruptFd() >= 0) fds.push_back(pollfd{browser::interruptFd(), POLLIN, 0});
         if (::poll(fds.data(), fds.size(), -1) < 0 && errno != EINTR) return;
-        if (interruptSignal()) endHelpersAndRun(workers);
+        if (browser::interruptSignal()) endHelpersAndRun(workers);
         for (std::size_t i = workers.size(); i-- > 0;) {
             if (fds[i].revents == 0) continue;
             Worker& w = *workers[i];

@@ -16,6 +16,8 @@ target_sources(platform_browser PRIVATE
   browser/EventLoopTurn.cpp
   browser/EventLoopTurn.h
   browser/InputForwarder.cpp
+  browser/Interrupt.cpp
+  browser/Interrupt.h
   browser/InputForwarder.h
   browser/PageSession.cpp
   browser/PageSession.h

@@ -35,8 +35,11 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QWindow>
+#include <csignal>
+#include <cstdlib>
 #include <gtest/gtest.h>
 #include <thread>
+#include <unistd.h>
 
 using namespace platform;
 
@@ -566,4 +569,56 @@ TEST_F(MainFormTest, DoubleClickInTheFileListShowsThePageInTheView) {
         const QRgb c = shown.pixel(10, 10);
         return qRed(c) > 200 && qGreen(c) < 60 && qBlue(c) < 60;
     })) << "the view stayed blank";
+}
+
+namespace {
+
+// The program as main() starts it, with TMPDIR at temp: opens page, then gets signal. Ends with
+// a status of its own when something before the signal did not happen.
+void openPageAndSignal(const QString& page, const QString& temp, int signal) {
+    qputenv("TMPDIR", temp.toLocal8Bit());
+    StopEngineOnSignals();
+    MessageBoxRecorder boxes{{}, IDCANCEL};
+    ShellRecorder shell;
+    HelpRecorder help;
+    TMainForm form;
+    form.show();
+    bool completed = false;
+    QObject::connect(form.web, &TWebBrowser::OnDocumentComplete, &form, [&] { completed = true; });
+    form.URLEdit->setText(page);
+    form.OpenBtn->click();
+    if (!windowtest::waitFor([&] { return completed; })) std::_Exit(10);
+    // The engine is there, with its folders in temp.
+    if (QDir(temp).isEmpty()) std::_Exit(11);
+    ::kill(::getpid(), signal);
+    windowtest::waitFor([] { return false; }, 20000);
+    std::_Exit(12);
+}
+
+} // namespace
+
+// Ended by a signal (a session that logs out, Ctrl-C or a closed terminal), the program still
+// ends on that signal, but its engine's folders in the temporary folder go first: the engine's
+// profile and the folder of its single-instance socket stayed there before.
+TEST(MainFormSignals, ASignalEndsTheProgramAndTakesTheEnginesFoldersWithIt) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    // The program runs in a child that runs this test again up to the statement below, so the
+    // folders have fixed names rather than ones made anew in each process.
+    const QString page = QDir::current().filePath(QStringLiteral("signal-test-page.html"));
+    QFile file(page);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("<html><body style='background:#3c3'>signal</body></html>");
+    file.close();
+    for (const int signal : {SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(signal);
+        const QString temp = QDir::current().filePath(QStringLiteral("signal-test-tmp-%1").arg(signal));
+        QDir(temp).removeRecursively();
+        ASSERT_TRUE(QDir().mkpath(temp));
+        EXPECT_EXIT(openPageAndSignal(page, temp, signal), ::testing::KilledBySignal(signal), "");
+        const QStringList left = QDir(temp).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+        EXPECT_EQ(left.filter(QStringLiteral("velmora")) + left.filter(QStringLiteral("chromium")),
+                  QStringList());
+        QDir(temp).removeRecursively();
+    }
+    QFile::remove(page);
 }

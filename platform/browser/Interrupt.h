@@ -1,14 +1,15 @@
 // Ending on a signal: Ctrl-C, a scheduler's SIGTERM (Kubernetes deleting a pod, Slurm at a job's
-// time limit), a terminal that closes. The engines are stopped and their profile folders removed,
-// helpers are told to do the same, and only then does the process end as the signal would have
-// ended it. Without this the engines died with the tool but their folders stayed behind.
+// time limit), a desktop session that logs out, a terminal that closes. The engine is stopped and
+// its profile folders removed, and only then does the process end as the signal would have ended
+// it. Without this the engine died with the program but its folders stayed behind in the
+// temporary folder.
 #pragma once
 
 #include <QString>
 
 class QObject;
 
-namespace app::cli {
+namespace browser {
 
 // Catches SIGTERM, and SIGINT and SIGHUP unless they are ignored already (a job started in the
 // background, nohup). Call once, early in main.
@@ -31,4 +32,4 @@ void endOnInterruptFromEventLoop(QObject* parent);
 void removeOnInterrupt(const QString& path);
 void keepOnInterrupt(const QString& path);
 
-} // namespace app::cli
+} // namespace browser

@@ -1,4 +1,4 @@
-#include "app/cli/Interrupt.h"
+#include "platform/browser/Interrupt.h"
 
 #include "platform/browser/Engine.h"
 
@@ -12,7 +12,7 @@
 #include <mutex>
 #include <unistd.h>
 
-namespace app::cli {
+namespace browser {
 namespace {
 
 volatile std::sig_atomic_t caught = 0;
@@ -73,7 +73,7 @@ void endOnInterruptFromEventLoop(QObject* parent) {
 void endAsInterrupted() {
     const int signal = caught ? int(caught) : SIGTERM;
     // Kills the engine's process group and removes its profile folder.
-    browser::Engine::shutdown();
+    Engine::shutdown();
     {
         std::lock_guard lock(filesMutex());
         for (const QString& path : files())
@@ -94,4 +94,4 @@ void keepOnInterrupt(const QString& path) {
     files().removeAll(path);
 }
 
-} // namespace app::cli
+} // namespace browser
