@@ -80,25 +80,37 @@ TemporaryProfile::TemporaryProfile() {
 
 namespace {
 
-// Removes a profile folder and the folder the engine made for its single-instance socket, which
-// the profile links to. The engine removes that one itself when it ends, but not when it is
-// killed, and each left one stays in the temporary folder for good.
-void removeProfile(const QString& path) {
-    const QFileInfo socket(QDir(path).filePath(QStringLiteral("SingletonSocket")));
-    if (socket.isSymLink()) {
-        const QFileInfo target(socket.symLinkTarget());
-        const QString folder = target.absolutePath();
-        if (QFileInfo(folder).fileName().startsWith(QLatin1String("org.chromium.Chromium.")) &&
-            QFileInfo(folder).absolutePath() == QFileInfo(QDir::tempPath()).absoluteFilePath())
-            QDir(folder).removeRecursively();
-    }
+// The folder the engine made for its single-instance socket, which the profile links to, when it
+// is one of the engine's in the temporary folder; else empty.
+QString socketFolderOf(const QString& profile) {
+    const QFileInfo socket(QDir(profile).filePath(QStringLiteral("SingletonSocket")));
+    if (!socket.isSymLink()) return {};
+    const QString folder = QFileInfo(socket.symLinkTarget()).absolutePath();
+    if (!QFileInfo(folder).fileName().startsWith(QLatin1String("org.chromium.Chromium.")) ||
+        QFileInfo(folder).absolutePath() != QFileInfo(QDir::tempPath()).absoluteFilePath())
+        return {};
+    return folder;
+}
+
+// Removes a profile folder and the folder the engine made for its single-instance socket. The
+// engine removes that one itself when it ends, but not when it is killed, and each left one stays
+// in the temporary folder for good.
+void removeProfile(const QString& path, const QString& knownSocketFolder = {}) {
+    const QString folder = socketFolderOf(path);
+    if (!folder.isEmpty()) QDir(folder).removeRecursively();
+    if (!knownSocketFolder.isEmpty() && knownSocketFolder != folder)
+        QDir(knownSocketFolder).removeRecursively();
     QDir(path).removeRecursively();
 }
 
 } // namespace
 
 TemporaryProfile::~TemporaryProfile() {
-    if (!m_path.isEmpty()) removeProfile(m_path);
+    if (!m_path.isEmpty()) removeProfile(m_path, m_socketFolder);
+}
+
+void TemporaryProfile::noteSocketFolder() {
+    if (m_socketFolder.isEmpty()) m_socketFolder = socketFolderOf(m_path);
 }
 
 void TemporaryProfile::removeStale() {
@@ -279,6 +291,7 @@ void Engine::start() {
         m_connection->call("Browser.setDownloadBehavior", {{"behavior", "deny"}});
         // Tells of every page whose renderer dies (Target.targetCrashed), in whatever state it is.
         m_connection->call("Target.setDiscoverTargets", {{"discover", true}});
+        m_profile->noteSocketFolder();
     } catch (const BrowserError& e) {
         QString detail;
         QFile log(QString::fromLocal8Bit(logPath));

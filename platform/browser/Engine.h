@@ -44,6 +44,10 @@ class TemporaryProfile {
     TemporaryProfile(const TemporaryProfile&) = delete;
     TemporaryProfile& operator=(const TemporaryProfile&) = delete;
     const QString& path() const { return m_path; }
+    // Notes the folder the engine made for its single-instance socket, which the profile links
+    // to once the engine runs. The engine takes the link away when it begins to close, and one
+    // killed while closing (held by a file it reads) left the folder behind.
+    void noteSocketFolder();
 
     // Removes profiles left behind by our own processes that no longer run (a killed program
     // cannot clean up after itself).
@@ -52,6 +56,7 @@ class TemporaryProfile {
 
   private:
     QString m_path;
+    QString m_socketFolder;
 };
 
 class Engine {

@@ -211,13 +211,26 @@ TEST_F(CaptureCommand, ATooLargePictureGivesStatusFourAndSaysWhy) {
     }
 }
 
+// The engine held by such a page does not close when asked and is killed; its folders in the
+// temporary folder go all the same, the one for its single-instance socket too, whose link in
+// the profile the engine had taken away as it began to close.
 TEST_F(CaptureCommand, APageThatNeverFinishesTimesOut) {
     // Reading a named pipe that nobody writes never ends, so the document never completes.
     const QString fifo = path("never.html");
     ASSERT_EQ(mkfifo(fifo.toLocal8Bit().constData(), 0600), 0);
-    const Outcome r = run({"--quiet", "--timeout", "2", fifo, path("never.png")}, 40000);
+    const QString temp = path(QStringLiteral("tmp"));
+    ASSERT_TRUE(QDir().mkpath(temp));
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("TMPDIR"), temp);
+    QProcess p;
+    p.setProcessEnvironment(environment);
+    start(p, {"--quiet", "--timeout", "2", fifo, path("never.png")});
+    const Outcome r = finish(p, 40000);
     EXPECT_EQ(r.status, ExitLoad) << r.err.toStdString();
     EXPECT_FALSE(QFile::exists(path("never.png")));
+    const QStringList left = QDir(temp).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+    EXPECT_EQ(left.filter(QStringLiteral("velmora")) + left.filter(QStringLiteral("chromium")),
+              QStringList());
 }
 
 // Outputs that cannot be written give status 5 and leave nothing behind; a write that fails
