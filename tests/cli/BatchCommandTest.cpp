@@ -146,12 +146,8 @@ TEST_F(BatchCommand, AHelperThatDiesFailsItsPageAndTheBatchGoesOn) {
     ASSERT_GT(server.port(), 0);
     write("after.html", colourPage("#3c3"));
     // The engines' folders go in a temporary folder of the test's own, to be looked at after.
-    const QString temp = path(QStringLiteral("tmp"));
-    ASSERT_TRUE(QDir().mkpath(temp));
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("TMPDIR"), temp);
     QProcess p;
-    p.setProcessEnvironment(environment);
+    const QString temp = ownTempFolder(p, QStringLiteral("tmp"));
     start(p, {"--jobs", "2", "--timeout", "60", "--width", "200", "--height", "150", "--batch",
               writeBatch({server.url("/hold-a") + " a.png", server.url("/hold-b") + " b.png",
                           "after.html after.png"})});
@@ -175,9 +171,7 @@ TEST_F(BatchCommand, AHelperThatDiesFailsItsPageAndTheBatchGoesOn) {
     EXPECT_TRUE(near(pixelOf("after.png", 100, 75), qRgb(0x33, 0xcc, 0x33), 0)) << r.err.toStdString();
     // The killed helper's engine folders do not stay behind: its profile, and the folder of its
     // single-instance socket, which the engine removes only when it ends by itself.
-    const QStringList kept = QDir(temp).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
-    EXPECT_EQ(kept.filter(QStringLiteral("velmora")) + kept.filter(QStringLiteral("chromium")),
-              QStringList());
+    EXPECT_EQ(enginesFoldersIn(temp).toStdString(), "");
 }
 
 // An engine killed from outside (the system short of memory, a user) takes no page with it: the
@@ -359,12 +353,8 @@ TEST_F(BatchCommand, ASignalEndsTheRunWithoutLeavingAnythingBehind) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const QString temp = path(QStringLiteral("tmp-%1").arg(c.signal));
-        ASSERT_TRUE(QDir().mkpath(temp));
         QProcess p;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("TMPDIR"), temp);
-        p.setProcessEnvironment(environment);
+        const QString temp = ownTempFolder(p, QStringLiteral("tmp-%1").arg(c.signal));
         const int heldBefore = server.heldRequests();
         start(p, QStringList{"--timeout", "60", "--width", "200", "--height", "150"} + c.arguments);
         if (!c.input.isEmpty()) {
@@ -395,9 +385,7 @@ TEST_F(BatchCommand, ASignalEndsTheRunWithoutLeavingAnythingBehind) {
         EXPECT_TRUE(left().isEmpty()) << left().toStdString();
         // Nor do the engines' folders: their profiles and the ones for their single-instance
         // sockets, which a killed engine leaves.
-        const QStringList kept = QDir(temp).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
-        EXPECT_EQ(kept.filter(QStringLiteral("velmora")) + kept.filter(QStringLiteral("chromium")),
-                  QStringList());
+        EXPECT_EQ(enginesFoldersIn(temp).toStdString(), "");
         EXPECT_EQ(QDir(dir.path())
                       .entryList({QStringLiteral(".velmora*"), QStringLiteral("*.png*")},
                                  QDir::Files | QDir::Hidden),

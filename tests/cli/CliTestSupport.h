@@ -131,6 +131,23 @@ class CliTest : public ::testing::Test {
     }
     QString path(const QString& name) const { return dir.filePath(name); }
 
+    // Gives the tool to be started by p a temporary folder of its own (TMPDIR), name in the test's
+    // folder, so that what its engines leave there can be looked at after; returns its path.
+    QString ownTempFolder(QProcess& p, const QString& name) {
+        const QString temp = path(name);
+        EXPECT_TRUE(QDir().mkpath(temp));
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("TMPDIR"), temp);
+        p.setProcessEnvironment(environment);
+        return temp;
+    }
+    // The engines' folders in temp: their profiles and those of their single-instance sockets.
+    static QString enginesFoldersIn(const QString& temp) {
+        const QStringList all = QDir(temp).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+        return (all.filter(QStringLiteral("velmora")) + all.filter(QStringLiteral("chromium")))
+            .join(QStringLiteral(", "));
+    }
+
     // Starts the tool in the test's folder; the caller waits for it.
     void start(QProcess& p, const QStringList& arguments) {
         p.setWorkingDirectory(dir.path());
