@@ -92,14 +92,13 @@ QString socketFolderOf(const QString& profile) {
     return folder;
 }
 
-// Removes a profile folder and the folder the engine made for its single-instance socket. The
-// engine removes that one itself when it ends, but not when it is killed, and each left one stays
-// in the temporary folder for good.
-void removeProfile(const QString& path, const QString& knownSocketFolder = {}) {
-    const QString folder = socketFolderOf(path);
+// Removes a profile folder and the folder the engine made for its single-instance socket: the
+// one noted while the engine ran, else the one the profile links to. The engine removes that
+// folder itself when it ends, but not when it is killed, and each left one stays in the temporary
+// folder for good.
+void removeProfile(const QString& path, const QString& notedSocketFolder = {}) {
+    const QString folder = notedSocketFolder.isEmpty() ? socketFolderOf(path) : notedSocketFolder;
     if (!folder.isEmpty()) QDir(folder).removeRecursively();
-    if (!knownSocketFolder.isEmpty() && knownSocketFolder != folder)
-        QDir(knownSocketFolder).removeRecursively();
     QDir(path).removeRecursively();
 }
 

@@ -16,9 +16,9 @@ target_sources(platform_browser PRIVATE
   browser/EventLoopTurn.cpp
   browser/EventLoopTurn.h
   browser/InputForwarder.cpp
+  browser/InputForwarder.h
   browser/Interrupt.cpp
   browser/Interrupt.h
-  browser/InputForwarder.h
   browser/PageSession.cpp
   browser/PageSession.h
   browser/PageSettle.cpp
