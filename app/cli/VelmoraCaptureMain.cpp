@@ -36,8 +36,11 @@ std::unique_ptr<QGuiApplication> offscreenApplication(char* program) {
 int runTool(int argc, char** argv) {
     using namespace app::cli;
     // A file size limit (or a quota) shows as a failed write with its own message, not as the
-    // end of the process.
+    // end of the process. So does a reader of standard output that has gone (`| head`, say),
+    // which would otherwise end the tool at once and leave its engine's folders behind; and a
+    // helper, or the tool, that has died shows as a failed write to its pipe.
     std::signal(SIGXFSZ, SIG_IGN);
+    std::signal(SIGPIPE, SIG_IGN);
     browser::catchInterrupts();
     qInstallMessageHandler(quietQtMessages);
     QStringList arguments;
@@ -69,8 +72,6 @@ int runTool(int argc, char** argv) {
     JobList jobs(options, output);
     const int engines = std::min(options.parallel, int(options.jobs.size()));
     if (engines > 1) {
-        // A helper that has died shows as a failed write to its pipe, not as the tool's end.
-        std::signal(SIGPIPE, SIG_IGN);
         runWorkerPool(arguments, engines, jobs, output);
     } else {
         const auto app = offscreenApplication(argv[0]);

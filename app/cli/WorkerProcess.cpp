@@ -190,8 +190,6 @@ int runWorker(const CaptureOptions& options) {
     ::fcntl(kWorkerResultsFd, F_SETFD, FD_CLOEXEC);
     // A helper has nothing to do once the tool is gone (its engine follows it the same way).
     ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-    // A tool that has gone shows as a write error on the results pipe, not as a signal.
-    std::signal(SIGPIPE, SIG_IGN);
     WorkerChannel channel;
     CaptureRunner runner(options, channel);
     runner.run(channel);

@@ -23,7 +23,9 @@ void writeTo(const QString& output, PageResult* result, ToDevice&& toDevice, ToF
         written =
             stdoutFile.open(stdout, QIODevice::WriteOnly) && toDevice(&stdoutFile, &error, &result->bytes);
         written = stdoutFile.flush() && written;
-        if (!written && error.isEmpty()) error = stdoutFile.errorString();
+        if (!written)
+            error = QStringLiteral("Could not write to standard output: %1")
+                        .arg(error.isEmpty() ? stdoutFile.errorString() : error);
     } else {
         written = toFile(&error, &result->bytes);
     }

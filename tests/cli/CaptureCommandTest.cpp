@@ -152,6 +152,41 @@ TEST_F(CaptureCommand, StandardOutputGetsAPng) {
     EXPECT_TRUE(near(image.pixel(200, 100), qRgb(255, 0, 0), 0));
 }
 
+// A reader of standard output that has gone before the tool writes (`| head -c 0`, say) is a
+// failed write, said and ended with status 5, for the picture and the report alike; the tool
+// does not die of the broken pipe and leaves none of its engines' folders behind.
+TEST_F(CaptureCommand, AReaderOfStandardOutputThatHasGoneIsAFailedWrite) {
+    const QString page = write("blocks.html", kBlocks);
+    write("list.txt", QStringLiteral("%1 %2\n%1 %3\n").arg(page, path("a.png"), path("b.png")).toUtf8());
+    struct Case {
+        const char* name;
+        QStringList arguments;
+        const char* says;
+    } const cases[] = {
+        {"picture", {page, "-"}, "Could not write to standard output: Broken pipe"},
+        {"report", {"--report", "-", page, path("one.png")}, "Broken pipe"},
+        {"report of two engines",
+         {"--report", "-", "--jobs", "2", "--batch", path("list.txt")},
+         "Broken pipe"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        int ends[2];
+        ASSERT_EQ(::pipe(ends), 0);
+        ::close(ends[0]);
+        const int writeEnd = ends[1];
+        QProcess p;
+        const QString temp = ownTempFolder(p, QStringLiteral("tmp-%1").arg(c.name));
+        p.setChildProcessModifier([writeEnd] { ::dup2(writeEnd, STDOUT_FILENO); });
+        start(p, QStringList{"--quiet", "--width", "200", "--height", "100"} + c.arguments);
+        const Outcome r = finish(p, 60000);
+        ::close(writeEnd);
+        EXPECT_EQ(r.status, ExitWrite) << r.err.toStdString();
+        EXPECT_TRUE(r.err.contains(c.says)) << r.err.toStdString();
+        EXPECT_EQ(enginesFoldersIn(temp).toStdString(), "");
+    }
+}
+
 // A batch goes on after a failing page and ends with the first failure's status; pages that
 // fail leave no file behind.
 TEST_F(CaptureCommand, BatchGoesOnAfterFailuresAndReportsTheFirst) {
