@@ -1,7 +1,9 @@
 #include "app/cli/BatchOutput.h"
 
 #include "app/cli/CaptureOptions.h"
+#include "app/cli/PageAddress.h"
 
+#include <QDir>
 #include <QFile>
 #include <algorithm>
 #include <cerrno>
@@ -22,6 +24,19 @@ bool BatchOutput::openReport(QString* error) {
     if (m_options.reportFile == QLatin1String("-")) {
         m_report = stdout;
         return true;
+    }
+    // The report is emptied before the first page: it must not be a file the run reads.
+    auto refuse = [&](const QString& why) {
+        *error = QStringLiteral("cannot write the report %1: it is %2").arg(m_options.reportFile, why);
+        return false;
+    };
+    if (m_options.batchFile != QLatin1String("-") && sameFile(m_options.reportFile, m_options.batchFile))
+        return refuse(QStringLiteral("the batch file"));
+    if (QFile::exists(m_options.reportFile)) {
+        for (const Job& job : m_options.jobs)
+            if (sameFile(m_options.reportFile,
+                         localFileOf(resolveAddress(job.address, QDir::currentPath()).address)))
+                return refuse(QStringLiteral("the page %1").arg(job.address));
     }
     m_report = std::fopen(QFile::encodeName(m_options.reportFile).constData(), "w");
     if (!m_report) {

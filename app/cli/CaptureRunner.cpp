@@ -94,6 +94,23 @@ class Laps {
     qint64 m_last = 0;
 };
 
+// Why OUTPUT must not be written: it is the page's own file, the batch file or the report, which
+// a slip of the hand would replace with a picture. Empty when it may be.
+QString outputClash(const QString& output, const QString& pageFile, const CaptureOptions& options) {
+    if (output == QLatin1String("-")) return {};
+    const struct {
+        QString file;
+        const char* what;
+    } kept[] = {{pageFile, "the page itself"},
+                {options.batchFile, "the batch file"},
+                {options.reportFile, "the report"}};
+    for (const auto& [file, what] : kept)
+        if (file != QLatin1String("-") && sameFile(output, file))
+            return QStringLiteral("Could not save \"%1\": it is %2, which the picture would replace.")
+                .arg(output, QLatin1String(what));
+    return {};
+}
+
 } // namespace
 
 QString pictureSizeError(long long width, long long height) {
@@ -250,6 +267,8 @@ std::unique_ptr<CaptureRunner::Page> CaptureRunner::open(const Job& job) {
         if (!resolved.error.isEmpty()) return fail(ExitLoad, resolved.error);
         address = resolved.address;
     }
+    if (const QString clash = outputClash(job.output, localFileOf(address), m_options); !clash.isEmpty())
+        return fail(ExitWrite, clash);
     if (!m_warm) warmUp();
     QElapsedTimer clock;
     clock.start();

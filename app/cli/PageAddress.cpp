@@ -1,9 +1,11 @@
 #include "app/cli/PageAddress.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QUrl>
+#include <sys/stat.h>
 
 namespace app::cli {
 namespace {
@@ -42,6 +44,20 @@ ResolvedAddress resolveAddress(const QString& address, const QString& folder) {
     QUrl url = QUrl::fromLocalFile(file.absoluteFilePath());
     if (!fragment.isNull()) url.setFragment(fragment);
     return {url.toString(QUrl::FullyEncoded), {}};
+}
+
+QString localFileOf(const QString& resolvedAddress) {
+    const QUrl url(resolvedAddress, QUrl::StrictMode);
+    return url.isLocalFile() ? url.toLocalFile() : QString();
+}
+
+bool sameFile(const QString& a, const QString& b) {
+    if (a.isEmpty() || b.isEmpty()) return false;
+    struct stat first {
+    }, second{};
+    return ::stat(QFile::encodeName(a).constData(), &first) == 0 &&
+           ::stat(QFile::encodeName(b).constData(), &second) == 0 && first.st_dev == second.st_dev &&
+           first.st_ino == second.st_ino;
 }
 
 } // namespace app::cli

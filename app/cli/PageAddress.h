@@ -18,4 +18,12 @@ struct ResolvedAddress {
 // a scheme, host:port, a bare host name) goes to the engine as it is.
 ResolvedAddress resolveAddress(const QString& address, const QString& folder);
 
+// The local file a resolved address (a file:// URL) names, without its fragment; empty for
+// anything else.
+QString localFileOf(const QString& resolvedAddress);
+
+// Whether the two names lead to one existing file (through links, other spellings of the path,
+// hard links); false when either does not exist.
+bool sameFile(const QString& a, const QString& b);
+
 } // namespace app::cli

@@ -309,4 +309,63 @@ TEST_F(CaptureCommand, OutputsThatAreNotFilesAreLeftAloneAndLinksAreFollowed) {
     EXPECT_EQ(QDir(path("store")).entryList(QDir::Files | QDir::Hidden), QStringList{"real.png"});
 }
 
+// A slip of the hand that names, as a picture or as the report, a file the run reads (the page
+// itself, under any spelling, or the batch file) or the report is refused with status 5, and the
+// file keeps what it held; the rest of a batch is written.
+TEST_F(CaptureCommand, FilesTheRunUsesAreNotReplaced) {
+    const QString page = write("blocks.html", kBlocks);
+    ASSERT_TRUE(QFile::link(page, path("same.html")));
+    const QByteArray list =
+        QStringLiteral("%1 %2\n%1 %3\n").arg(page, path("a.png"), path("list.txt")).toUtf8();
+    write("list.txt", list);
+    struct Case {
+        const char* name;
+        QStringList arguments;
+        const char* says;
+        QString kept; // the file that must not change
+        QByteArray content;
+        const char* written; // a picture the run still writes, or null
+    } const cases[] = {
+        {"page as its picture", {page, path("same.html")}, "it is the page itself", page, kBlocks, nullptr},
+        {"batch file as a picture",
+         {"--jobs", "2", "--batch", path("list.txt")},
+         "it is the batch file",
+         path("list.txt"),
+         list,
+         "a.png"},
+        {"report as a picture",
+         {"--report", path("same.html"), page, "r.json"},
+         "it is the page",
+         page,
+         kBlocks,
+         nullptr},
+        {"batch file as the report",
+         {"--report", path("list.txt"), "--batch", path("list.txt")},
+         "cannot write the report",
+         path("list.txt"),
+         list,
+         nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QFile::remove(path("a.png"));
+        const Outcome r = run(QStringList{"--quiet", "--width", "100", "--height", "100"} + c.arguments);
+        EXPECT_EQ(r.status, ExitWrite) << r.err.toStdString();
+        EXPECT_TRUE(r.err.contains(c.says)) << r.err.toStdString();
+        QFile kept(c.kept);
+        ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+        EXPECT_EQ(kept.readAll(), c.content);
+        if (c.written) {
+            EXPECT_EQ(QImage(path(c.written)).size(), QSize(100, 100));
+        }
+    }
+    // A picture named as the report: the report keeps its line for the page.
+    const Outcome r = run({"--quiet", "--report", path("r.json"), page, path("r.json")});
+    EXPECT_EQ(r.status, ExitWrite);
+    EXPECT_TRUE(r.err.contains("it is the report")) << r.err.toStdString();
+    QFile report(path("r.json"));
+    ASSERT_TRUE(report.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(report.readAll().contains("\"status\":5"));
+}
+
 } // namespace
