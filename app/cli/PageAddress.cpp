@@ -53,8 +53,8 @@ QString localFileOf(const QString& resolvedAddress) {
 
 bool sameFile(const QString& a, const QString& b) {
     if (a.isEmpty() || b.isEmpty()) return false;
-    struct stat first {
-    }, second{};
+    struct stat first = {};
+    struct stat second = {};
     return ::stat(QFile::encodeName(a).constData(), &first) == 0 &&
            ::stat(QFile::encodeName(b).constData(), &second) == 0 && first.st_dev == second.st_dev &&
            first.st_ino == second.st_ino;
