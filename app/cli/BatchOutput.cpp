@@ -54,7 +54,15 @@ void BatchOutput::pageFinished(const PageResult& result) {
     if (result.status != 0) m_failures.emplace_back(result.index, result.status);
     if (m_report) writeReportLine(result);
     if (m_terminal) std::fputs("\r\033[K", m_err);
-    const QByteArray address = result.address.toLocal8Bit();
+    // An address can be megabytes long (a data: URL): the line shows its start and its length,
+    // the report holds all of it.
+    constexpr qsizetype kShownAddress = 200;
+    const QByteArray address =
+        (result.address.size() <= kShownAddress ? result.address
+                                                : QStringLiteral("%1... (%2 characters)")
+                                                      .arg(result.address.left(kShownAddress))
+                                                      .arg(result.address.size()))
+            .toLocal8Bit();
     const int total = int(m_options.jobs.size());
     if (result.status != 0) {
         // Failures are reported even when quiet: they are the answer, not progress.

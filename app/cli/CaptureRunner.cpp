@@ -269,6 +269,15 @@ std::unique_ptr<CaptureRunner::Page> CaptureRunner::open(const Job& job) {
     }
     if (const QString clash = outputClash(job.output, localFileOf(address), m_options); !clash.isEmpty())
         return fail(ExitWrite, clash);
+    // The engine drops a longer address without a word of why (net::ERR_ABORTED).
+    constexpr qsizetype kMaxAddress = 2 * 1024 * 1024;
+    if (address.size() > kMaxAddress)
+        return fail(ExitLoad,
+                    QStringLiteral("the address is %1 characters long and the browser engine takes at "
+                                   "most %2 (2 MiB); give the page as a file, or on standard input "
+                                   "with the address -")
+                        .arg(address.size())
+                        .arg(kMaxAddress));
     if (!m_warm) warmUp();
     QElapsedTimer clock;
     clock.start();

@@ -368,4 +368,22 @@ TEST_F(CaptureCommand, FilesTheRunUsesAreNotReplaced) {
     EXPECT_TRUE(report.readAll().contains("\"status\":5"));
 }
 
+// An address longer than the engine takes (a data: URL of megabytes) fails at once and says why,
+// where the engine would drop it without a reason; the message shows the address's start and
+// length, not megabytes of it, and the next page is written.
+TEST_F(CaptureCommand, AnAddressTooLongForTheEngineSaysSo) {
+    const QString page = write("blocks.html", kBlocks);
+    const QByteArray longAddress = "data:text/html," + QByteArray(2 * 1024 * 1024, 'a');
+    const Outcome r = CliTest::run({"--quiet", "--width", "100", "--height", "100", "--batch", "-"}, 90000,
+                                   longAddress + " long.png\n" + page.toUtf8() + " next.png\n");
+    EXPECT_EQ(r.status, ExitLoad);
+    EXPECT_TRUE(r.err.contains(QStringLiteral("(%1 characters): the address is %1 characters long and the "
+                                              "browser engine takes at most 2097152 (2 MiB)")
+                                   .arg(longAddress.size())))
+        << r.err.left(1000).toStdString();
+    EXPECT_LT(r.err.size(), 1000);
+    EXPECT_FALSE(QFile::exists(path("long.png")));
+    EXPECT_EQ(QImage(path("next.png")).size(), QSize(100, 100));
+}
+
 } // namespace
