@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <utility>
 
 namespace browser {
@@ -182,7 +183,11 @@ int PageSession::limitMs(int wantedMs) const {
     const auto left =
         std::chrono::duration_cast<std::chrono::milliseconds>(*m_deadline - Clock::now()).count();
     if (left <= 0) throw BrowserTimeout(QStringLiteral("The page ran out of time."));
-    return int(std::min<long long>(wantedMs, left));
+    // A page with a time limit of its own (the command-line tool's) has all of it for every call,
+    // as for a capture: a heavy page or a busy machine answers slowly, and only the page's limit
+    // says when that is too slow (a page of megabytes of text was given up while being measured,
+    // a second and a half into a minute's limit).
+    return int(std::min<long long>(left, std::numeric_limits<int>::max()));
 }
 
 std::uint64_t PageSession::send(const std::string& method, Json params, int timeoutMs) {

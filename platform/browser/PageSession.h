@@ -58,7 +58,8 @@ class PageSession {
 
     // Every call after this ends by the deadline at the latest (a page's whole time limit).
     void setDeadline(std::optional<Clock::time_point> deadline) { m_deadline = deadline; }
-    // wantedMs, shortened to what is left before the deadline; throws when nothing is left.
+    // wantedMs without a deadline; with one, all that is left before it (the page's limit alone
+    // says when it is too slow). Throws when nothing is left.
     int limitMs(int wantedMs) const;
     // A call on the page, answered within limit; throws BrowserError in plain words.
     Message call(const std::string& method, Json params = Json::object(), int timeoutMs = quickMs);

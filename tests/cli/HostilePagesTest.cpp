@@ -46,6 +46,18 @@ TEST_F(HostilePages, APageThatLoopsAfterLoadEndsWithinItsLimit) {
     EXPECT_FALSE(QFile::exists(path("loop.png")));
 }
 
+// A page that is busy for a few seconds just as its picture is taken is waited for within its
+// own time limit, not taken for one that does not answer (the engine's calls each gave up after
+// a second and a half, whatever the page's limit).
+TEST_F(HostilePages, APageBusyForSecondsAsItIsCapturedIsWaitedForWithinItsLimit) {
+    write("green.html", "<html><body style='margin:0;background:#2a6'></body></html>");
+    const Outcome r = run({"--timeout", "30", "--javascript",
+                           "setTimeout(() => { const t = Date.now(); while (Date.now() - t < 3000) {} }, 0)",
+                           path("green.html"), path("green.png")});
+    EXPECT_EQ(r.status, 0) << r.err.toStdString();
+    EXPECT_TRUE(written("green.png", qRgb(0x22, 0xaa, 0x66)));
+}
+
 // Every kind of page that cannot be captured fails alone; the good ones around them are written.
 TEST_F(HostilePages, EachFailingPageFailsAloneAndTheRestAreWritten) {
     write("good-a.html", "<html><body style='margin:0;background:#2a6'></body></html>");
