@@ -184,7 +184,7 @@ int PageSession::limitMs(int wantedMs) const {
         std::chrono::duration_cast<std::chrono::milliseconds>(*m_deadline - Clock::now()).count();
     if (left <= 0) throw BrowserTimeout(QStringLiteral("The page ran out of time."));
     // A page with a time limit of its own (the command-line tool's) has all of it for every call,
-    // as for a capture: a heavy page or a busy machine answers slowly, and only the page's limit
+    // captures included: a heavy page or a busy machine answers slowly, and only the page's limit
     // says when that is too slow (a page of megabytes of text was given up while being measured,
     // a second and a half into a minute's limit).
     return int(std::min<long long>(left, std::numeric_limits<int>::max()));
@@ -660,9 +660,7 @@ void PageSession::releaseTime() {
 }
 
 int PageSession::captureLimitMs(std::int64_t pixels) const {
-    // A page with a time limit of its own (the command-line tool's) has all of it for a capture:
-    // a busy machine draws slowly, and only the page's limit says when that is too slow.
-    if (m_deadline) return engine::callTimeoutMs();
+    // (A page with a time limit of its own has all of it, as for every call: see limitMs.)
     // The engine draws some ten million pixels a second here even on a busy machine; a page
     // that takes many times that does not answer, and the window must not wait for it long.
     const std::int64_t ms = quickMs + pixels / 2000;
