@@ -1,5 +1,10 @@
 #include "app/cli/Batch.h"
 
+#include "app/cli/PageAddress.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QHash>
 #include <QIODevice>
 #include <QStringList>
 #include <algorithm>
@@ -69,7 +74,7 @@ bool readBatch(const QString& text, std::vector<Job>* jobs, QString* error) {
                          .arg(i + 1);
             return false;
         }
-        jobs->push_back(Job{items[0], items[1], index++});
+        jobs->push_back(Job{items[0], items[1], index++, i + 1});
     }
     return true;
 }
@@ -84,6 +89,30 @@ bool readAtMost(QIODevice& device, qint64 limit, QByteArray* data) {
     }
     *data = std::move(read);
     return true;
+}
+
+void markTakenOutputs(std::vector<Job>* jobs, const QString& folder) {
+    struct Taker {
+        int line;
+        QString page;
+    };
+    QHash<QString, Taker> takers;
+    for (Job& job : *jobs) {
+        if (job.output == QLatin1String("-")) continue;
+        // The folder as the links lead, so that two spellings of one folder meet; a folder that is
+        // not there yet is compared as written.
+        const QFileInfo output(QDir(folder).absoluteFilePath(job.output));
+        const QString where = output.dir().canonicalPath();
+        const QString key = (where.isEmpty() ? QDir::cleanPath(output.absolutePath()) : where) +
+                            QLatin1Char('/') + output.fileName();
+        const ResolvedAddress resolved = resolveAddress(job.address, folder);
+        const QString page = resolved.error.isEmpty() ? resolved.address : job.address;
+        const auto taken = takers.constFind(key);
+        if (taken == takers.cend())
+            takers.insert(key, Taker{job.line, page});
+        else if (taken->page != page)
+            job.outputTakenBy = taken->line;
+    }
 }
 
 bool parseShard(const QString& text, Shard* shard, QString* error) {

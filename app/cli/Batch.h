@@ -15,6 +15,9 @@ struct Job {
     QString address; // "-" reads the page's HTML from standard input
     QString output;  // "-" writes PNG to standard output
     int index = 0;   // position among the batch's pages as read, from 0
+    int line = 0;    // in the batch file, from 1
+    // The line of an earlier page of the batch whose picture goes to the same file; 0 when none.
+    int outputTakenBy = 0;
 };
 
 struct Shard {
@@ -38,6 +41,11 @@ bool readAtMost(QIODevice& device, qint64 limit, QByteArray* data);
 // when it holds blanks; empty lines and lines starting with '#' are skipped. Each job's index
 // counts the pages read, from 0.
 bool readBatch(const QString& text, std::vector<Job>* jobs, QString* error);
+
+// Marks each page whose output an earlier line of the batch names for another page: the second
+// picture would replace the first. Names are compared as the files they lead to, relative to
+// folder; a line repeated whole names the same page again and is left as it is.
+void markTakenOutputs(std::vector<Job>* jobs, const QString& folder);
 
 // Parses "K/N" (0 <= K < N <= kMaxShards).
 bool parseShard(const QString& text, Shard* shard, QString* error);

@@ -1,5 +1,6 @@
 #include "app/cli/CaptureOptions.h"
 
+#include <QDir>
 #include <QFile>
 #include <QRegularExpression>
 #include <algorithm>
@@ -301,6 +302,8 @@ ParseResult parseArguments(const QStringList& arguments, const QProcessEnvironme
         if (!readBatch(QString::fromUtf8(text), &all, &error)) return fail(error);
         if (all.empty()) return fail(QStringLiteral("the batch file %1 lists no pages").arg(batchName));
         o.batchPages = int(all.size());
+        // Over the whole batch, so that each of several machines finds the same repeats.
+        markTakenOutputs(&all, QDir::currentPath());
         o.jobs = selectShard(all, o.shard);
     } else {
         if (!shardText.isEmpty() || shardCount > 0)

@@ -1,5 +1,6 @@
-// The pages of a run, handed out in batch order; with --skip-existing, the pages whose output is
-// there already are reported as skipped instead.
+// The pages of a run, handed out in batch order. A page whose output an earlier line names for
+// another page fails at once; with --skip-existing, the pages whose output is there already are
+// reported as skipped instead.
 #pragma once
 
 #include "app/cli/CaptureRunner.h"

@@ -308,6 +308,25 @@ TEST_F(BatchCommand, SkipExistingLeavesOutputsThatAreThereAndReportsThemSkipped)
     }
 }
 
+// Two lines of a batch that send different pages to one file: the later one fails without being
+// loaded and the earlier one's picture stays, whichever engine is quicker; the rest is written.
+TEST_F(BatchCommand, APageWhoseOutputAnEarlierLineTakesFailsAndThatPictureStays) {
+    write("a.html", colourPage("#3cc"));
+    write("b.html", colourPage("#c3c"));
+    const Outcome r = run({"--jobs", "2", "--report", "-", "--width", "100", "--height", "100", "--batch",
+                           writeBatch({"a.html same.png", "b.html same.png", "b.html other.png"})});
+    EXPECT_EQ(r.status, 5) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains("b.html: Could not save \"same.png\": line 1 of the batch file writes "
+                               "another page's picture there"))
+        << r.err.toStdString();
+    EXPECT_TRUE(near(pixelOf("same.png", 50, 50), qRgb(0x33, 0xcc, 0xcc), 0));
+    EXPECT_TRUE(near(pixelOf("other.png", 50, 50), qRgb(0xcc, 0x33, 0xcc), 0));
+    std::map<int, int> statuses;
+    for (const QJsonObject& o : jsonLines(r.out))
+        statuses[o["index"].toInt()] = o["status"].toInt();
+    EXPECT_EQ(statuses, (std::map<int, int>{{0, 0}, {1, 5}, {2, 0}})) << r.out.toStdString();
+}
+
 // "--batch -": the list comes down a pipe; helpers get their pages from the tool as ever.
 TEST_F(BatchCommand, ABatchReadFromStandardInputIsCapturedByEveryEngine) {
     write("a.html", colourPage("#3cc"));

@@ -10,6 +10,8 @@
 #include <QTemporaryDir>
 #include <QUrl>
 #include <gtest/gtest.h>
+#include <utility>
+#include <vector>
 
 using namespace app::cli;
 
@@ -276,6 +278,40 @@ TEST(CaptureOptions, BatchLinesTakeQuotesAndSkipComments) {
     EXPECT_EQ(error, "line 2 of the batch file: the output is empty");
     EXPECT_FALSE(readBatch("\" \" b.png\n", &jobs, &error));
     EXPECT_EQ(error, "line 1 of the batch file: the address is empty");
+}
+
+// Two pages of a batch whose pictures go to one file: the later line is marked with the earlier
+// one's, however the name is spelled; the same page named again is not.
+TEST(CaptureOptions, OutputsThatAnEarlierLineTakesForAnotherPageAreMarked) {
+    QTemporaryDir dir;
+    QDir(dir.path()).mkdir("out");
+    ASSERT_TRUE(QFile::link(dir.filePath("out"), dir.filePath("link")));
+    for (const char* name : {"a.html", "b.html"}) {
+        QFile f(dir.filePath(name));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    }
+    std::vector<Job> jobs;
+    QString error;
+    ASSERT_TRUE(readBatch("a.html x.png\n" // 1
+                          "b.html x.png\n" // 2: line 1's
+                          "# a comment\n"
+                          "./a.html ./x.png\n"          // 4: the same page again
+                          "b.html out/y.png\n"          // 5
+                          "a.html link/y.png\n"         // 6: line 5's, through the link
+                          "a.html out/../out/z.png\n"   // 7
+                          "b.html ./out//z.png\n"       // 8: line 7's, spelled otherwise
+                          "http://h.example/ w.png\n"   // 9
+                          "http://h.example/#b w.png\n" // 10: another page
+                          "b.html X.png\n"              // 11: names differ in case
+                          "a.html -\n"
+                          "b.html -\n", // standard output is judged elsewhere
+                          &jobs, &error))
+        << error.toStdString();
+    markTakenOutputs(&jobs, dir.path());
+    std::vector<std::pair<int, int>> marked;
+    for (const Job& job : jobs)
+        if (job.outputTakenBy) marked.emplace_back(job.line, job.outputTakenBy);
+    EXPECT_EQ(marked, (std::vector<std::pair<int, int>>{{2, 1}, {6, 5}, {8, 7}, {10, 9}}));
 }
 
 TEST(CaptureOptions, AddressesThatNameMissingFilesAreCaughtBeforeTheEngine) {
