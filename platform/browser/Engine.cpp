@@ -147,14 +147,31 @@ void shutdownAtExit() {
 
 } // namespace
 
-void Engine::answerDialog(Connection& connection, const Json& event) {
-    if (event.value("method", std::string()) != "Page.javascriptDialogOpening") return;
-    const std::string session = event.value("sessionId", std::string());
-    Json params = {{"accept", true}};
+void Engine::answerAtOnce(Connection& connection, const Json& event) {
+    const std::string method = event.value("method", std::string());
     const Json& p = event.value("params", Json::object());
-    if (p.value("type", std::string()) == "prompt")
-        params["promptText"] = p.value("defaultPrompt", std::string());
-    connection.sendWithoutReply("Page.handleJavaScriptDialog", params, session);
+    if (method == "Page.javascriptDialogOpening") {
+        Json params = {{"accept", true}};
+        if (p.value("type", std::string()) == "prompt")
+            params["promptText"] = p.value("defaultPrompt", std::string());
+        connection.sendWithoutReply("Page.handleJavaScriptDialog", params,
+                                    event.value("sessionId", std::string()));
+    } else if (method == "Target.attachedToTarget" && p.value("waitingForDebugger", false)) {
+        // The calls go out in order, so the child runs only once they are in place.
+        const std::string child = p.value("sessionId", std::string());
+        connection.sendWithoutReply("Network.enable", Json::object(), child);
+        connection.sendWithoutReply("Target.setAutoAttach", followChildren(), child);
+        connection.sendWithoutReply("Runtime.runIfWaitingForDebugger", Json::object(), child);
+    }
+}
+
+Json Engine::followChildren() {
+    // Frames of other sites (each in a renderer of its own) and dedicated workers: their requests
+    // are reported to their own sessions only. Each waits until it is followed.
+    return {{"autoAttach", true},
+            {"waitForDebuggerOnStart", true},
+            {"flatten", true},
+            {"filter", Json::array({{{"type", "iframe"}}, {{"type", "worker"}}})}};
 }
 
 QString Engine::findExecutable() {
@@ -284,7 +301,7 @@ void Engine::start() {
     theirs.reset();
 
     UniqueFd readEnd(::fcntl(ours.get(), F_DUPFD_CLOEXEC, 0));
-    m_connection = std::make_unique<Connection>(std::move(readEnd), std::move(ours), answerDialog);
+    m_connection = std::make_unique<Connection>(std::move(readEnd), std::move(ours), answerAtOnce);
     try {
         m_connection->call("Browser.getVersion");
         m_connection->call("Browser.setDownloadBehavior", {{"behavior", "deny"}});

@@ -87,10 +87,15 @@ class Engine {
     // The engine's file on PATH, or empty.
     static QString findExecutable();
     static QStringList arguments(const QString& profile);
-    // The connection's reader hook: accepts a page's script dialog (alert, confirm, prompt with
-    // its default text, beforeunload) on the spot. Nobody is there to answer it, and the UI
-    // thread may be waiting on that very page.
-    static void answerDialog(Connection& connection, const Json& event);
+    // The connection's reader hook, for what must be answered on the spot because the UI thread
+    // may be waiting on that very page: it accepts a page's script dialog (alert, confirm, prompt
+    // with its default text, beforeunload), since nobody is there to answer it; and it lets a
+    // page's frame or worker that waits to be followed run, once its requests are followed and
+    // its own frames and workers will wait in turn.
+    static void answerAtOnce(Connection& connection, const Json& event);
+    // Target.setAutoAttach's parameters for a page and each frame and worker of it: the ones
+    // whose requests are reported to sessions of their own are followed too.
+    static Json followChildren();
 
   private:
     Engine(int generation); // throws BrowserError

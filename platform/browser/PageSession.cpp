@@ -105,6 +105,7 @@ PageSession::PageSession(Engine& engine, QSize size, const PageSetup& setup, boo
         // Requests are followed for every page: a picture waits until none has been under way
         // for a while.
         setUp("Network.enable", Json::object(), calls);
+        setUp("Target.setAutoAttach", Engine::followChildren(), calls);
         {
             Json headers = Json::object();
             for (const auto& [name, value] : setup.headers)
@@ -156,6 +157,8 @@ void PageSession::close() noexcept {
     for (std::uint64_t id : std::exchange(m_setUpCalls, {}))
         c.abandon(id);
     if (!m_sessionId.empty()) c.removeEventHandler(m_sessionId);
+    for (const auto& child : std::exchange(m_children, {}))
+        c.removeEventHandler(child.first);
     if (c.closed()) return;
     try {
         // Nobody waits for these: a page that hangs must not hold up the next one. A renderer
@@ -441,6 +444,81 @@ void PageSession::wipeStep(WipeStep step, const QUrl& url, int attempt) {
     }
 }
 
+void PageSession::noteRequest(const std::string& method, const Json& params, const std::string& sessionId) {
+    const std::string id = params.value("requestId", std::string());
+    if (method == "Network.requestWillBeSent") {
+        // A redirect keeps its id and its first report.
+        m_requests.emplace(id, Request{sessionId, params.value("frameId", std::string())});
+    } else {
+        m_requests.erase(id);
+    }
+    m_networkChanged = engineTime(params);
+}
+
+void PageSession::handleChildEvent(const std::string& sessionId, const Message& message) {
+    const std::string method = message.json.value("method", std::string());
+    const Json& params = message.json.contains("params") ? message.json["params"] : Json::object();
+    if (method == "Network.requestWillBeSent" || method == "Network.loadingFinished" ||
+        method == "Network.loadingFailed") {
+        noteRequest(method, params, sessionId);
+    } else if (method == "Network.responseReceived") {
+        // A worker's own script (whose request has the worker's id) has come once its answer is
+        // there: the worker runs it then, and one that is busy from its first line never
+        // reports the load's end.
+        const auto child = m_children.find(sessionId);
+        const std::string id = params.value("requestId", std::string());
+        if (child != m_children.end() && child->second.worker && id == child->second.targetId &&
+            m_requests.erase(id) > 0)
+            m_networkChanged = engineTime(params);
+    } else if (method == "Target.attachedToTarget") {
+        adoptChild(params, sessionId);
+    } else if (method == "Target.detachedFromTarget") {
+        dropChild(params.value("sessionId", std::string()));
+    }
+}
+
+void PageSession::adoptChild(const Json& params, const std::string& parentSessionId) {
+    // The engine's reader hook has already let it run (Engine::answerAtOnce); its reports
+    // come after this one.
+    const std::string child = params.value("sessionId", std::string());
+    if (child.empty() || !current()) return;
+    const Json& target = params.value("targetInfo", Json::object());
+    m_children[child] = Child{target.value("targetId", std::string()), parentSessionId,
+                              target.value("type", std::string()) == "worker"};
+    std::weak_ptr<PageSession*> self = m_self;
+    connection().setEventHandler(child, [self, child](const Message& m) {
+        const auto page = self.lock();
+        if (page && *page) (*page)->handleChildEvent(child, m);
+    });
+}
+
+void PageSession::dropChild(const std::string& sessionId) {
+    const auto it = m_children.find(sessionId);
+    if (it == m_children.end()) return;
+    const Child gone = it->second;
+    m_children.erase(it);
+    if (current()) connection().removeEventHandler(sessionId);
+    // What it was loading, and what its parent started for it (a frame's document, a worker's
+    // script), will not be reported any more.
+    bool dropped = false;
+    for (auto r = m_requests.begin(); r != m_requests.end();) {
+        if (r->second.sessionId == sessionId ||
+            (!gone.targetId.empty() && (r->second.frameId == gone.targetId || r->first == gone.targetId))) {
+            r = m_requests.erase(r);
+            dropped = true;
+        } else {
+            ++r;
+        }
+    }
+    if (dropped) m_networkChanged = Clock::now();
+    // Its own frames and workers went with it.
+    std::vector<std::string> orphans;
+    for (const auto& [id, child] : m_children)
+        if (child.parentSessionId == sessionId) orphans.push_back(id);
+    for (const std::string& id : orphans)
+        dropChild(id);
+}
+
 std::size_t PageSession::requestsUnderWay() const {
     const bool documentOpen = m_loaded && !m_mainLoader.empty() && m_requests.count(m_mainLoader) > 0;
     return m_requests.size() - (documentOpen ? 1 : 0);
@@ -709,8 +787,7 @@ void PageSession::handleEvent(const Message& message) {
         const auto alive = self.lock();
         if (alive && *alive && !live && m_events.contentChanged) m_events.contentChanged();
     } else if (method == "Network.requestWillBeSent") {
-        m_requests.insert(params.value("requestId", std::string()));
-        m_networkChanged = engineTime(params);
+        noteRequest(method, params, m_sessionId);
         // A frame of another origin is seen here even when it lives in a renderer of its own
         // and is gone again by the time the page is wiped.
         if (params.value("type", std::string()) == "Document" &&
@@ -720,8 +797,11 @@ void PageSession::handleEvent(const Message& message) {
             if (!origin.empty() && origin != m_mainOrigin) m_foreign = true;
         }
     } else if (method == "Network.loadingFinished" || method == "Network.loadingFailed") {
-        m_requests.erase(params.value("requestId", std::string()));
-        m_networkChanged = engineTime(params);
+        noteRequest(method, params, m_sessionId);
+    } else if (method == "Target.attachedToTarget") {
+        adoptChild(params, m_sessionId);
+    } else if (method == "Target.detachedFromTarget") {
+        dropChild(params.value("sessionId", std::string()));
     } else if (method == "Page.frameDetached") {
         m_frameUrls.erase(params.value("frameId", std::string()));
     } else if (method == "Inspector.targetCrashed" || method == "Inspector.detached") {

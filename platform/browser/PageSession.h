@@ -136,6 +136,12 @@ class PageSession {
 
   private:
     void handleEvent(const Message& message);
+    // The requests of the page's frames of other sites and of its workers, each of which the
+    // engine reports to a session of its own (the page's session sees only their start).
+    void handleChildEvent(const std::string& sessionId, const Message& message);
+    void noteRequest(const std::string& method, const Json& params, const std::string& sessionId);
+    void adoptChild(const Json& params, const std::string& parentSessionId);
+    void dropChild(const std::string& sessionId);
     void markStalled();
     // Reads the answers to the page's set-up and sends the navigation that waited for it.
     void finishSetUp();
@@ -176,7 +182,20 @@ class PageSession {
     std::optional<Clock::time_point> m_deadline;
     std::vector<std::pair<QString, QString>> m_cookies;
     std::map<std::string, QString> m_frameUrls;
-    std::set<std::string> m_requests;
+    // Requests under way, by id: the session that reported them and their frame.
+    struct Request {
+        std::string sessionId;
+        std::string frameId;
+    };
+    std::map<std::string, Request> m_requests;
+    // Sessions of the page's frames and workers that are followed, with their target and the
+    // session they belong to.
+    struct Child {
+        std::string targetId;
+        std::string parentSessionId;
+        bool worker = false;
+    };
+    std::map<std::string, Child> m_children;
     // The origins whose storage the page may have used, and whether it had a frame of an origin
     // other than its main frame's (whose storage a wipe cannot reach surely).
     std::set<std::string> m_origins;

@@ -64,7 +64,7 @@ class FloodingEngine {
 
     std::unique_ptr<Connection> connect() {
         UniqueFd readEnd(::dup(m_client.get()));
-        return std::make_unique<Connection>(std::move(readEnd), std::move(m_client), Engine::answerDialog);
+        return std::make_unique<Connection>(std::move(readEnd), std::move(m_client), Engine::answerAtOnce);
     }
 
     std::atomic<int> dialogAnswers{0};

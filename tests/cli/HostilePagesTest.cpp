@@ -6,8 +6,11 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QThread>
 #include <gtest/gtest.h>
 
 namespace {
@@ -147,6 +150,70 @@ TEST_F(HostilePages, PagesAskingForSomeoneAtTheScreenAreCaptured) {
         EXPECT_TRUE(written(QString::fromLatin1(c.name) + ".png", qRgb(0x22, 0xaa, 0x66)));
         EXPECT_TRUE(written(QString::fromLatin1(c.name) + "-next.png", qRgb(0xaa, 0x22, 0x66)));
     }
+}
+
+// Workers and frames of other sites report their requests to sessions of their own. A page with
+// one is still taken once its requests are over, not when its time to go quiet runs out (three
+// quarters of its limit), and a request of such a frame is waited for like the page's own.
+TEST_F(HostilePages, WorkersAndFramesOfOtherSitesAreFollowedToTheEndOfTheirRequests) {
+    const int limit = 40; // the network would be given up on 30 s into a page's turn
+    struct Case {
+        const char* name;
+        const char* script;
+    } const cases[] = {
+        {"worker", "new Worker(URL.createObjectURL(new Blob(['postMessage(1)'])))"},
+        {"busy-worker", "new Worker(URL.createObjectURL(new Blob(['for (;;) {}'])))"},
+        {"workers", "for (let i = 0; i < 3; ++i) new Worker(URL.createObjectURL(new Blob(["
+                    "'new Worker(URL.createObjectURL(new Blob([\\'1\\'])))'])))"},
+    };
+    QByteArray lines;
+    for (const Case& c : cases) {
+        write(QString::fromLatin1(c.name) + ".html",
+              QByteArray("<html><body style='margin:0;background:#2a6'><script>") + c.script +
+                  "</script></body></html>");
+        lines += QByteArray(c.name) + ".html " + c.name + ".png\n";
+    }
+    write("batch.txt", lines);
+    const Outcome r = CliTest::run(
+        {"--timeout", QString::number(limit), "--report", "-", "--batch", path("batch.txt")}, 120000);
+    EXPECT_EQ(r.status, 0) << r.err.toStdString();
+    for (const QByteArray& line : r.out.split('\n')) {
+        if (line.isEmpty()) continue;
+        const QJsonObject o = QJsonDocument::fromJson(line).object();
+        SCOPED_TRACE(o["address"].toString().toStdString());
+        EXPECT_LT(o["timings"].toObject()["settle"].toInt(), 10000);
+        EXPECT_TRUE(written(o["output"].toString(), qRgb(0x22, 0xaa, 0x66)));
+    }
+
+    // A frame of another site (an address over HTTP in a page from a file) that asks for more
+    // once it has loaded, and shows when it has its answer.
+    clitest::LocalServer server("<html><body style='margin:0;background:#a26'><script>"
+                                "onload = () => fetch('/hold').then(r => r.text())"
+                                ".then(() => document.body.style.background = '#2a6')"
+                                "</script></body></html>");
+    write("framed.html", QStringLiteral("<html><body style='margin:0;background:#26a'>"
+                                        "<iframe src='%1' style='border:0;width:100%;height:100%'>"
+                                        "</iframe></body></html>")
+                             .arg(server.url("/frame"))
+                             .toUtf8());
+    QProcess tool;
+    start(tool, {"--timeout", QString::number(limit), "--report", path("framed.json"), path("framed.html"),
+                 path("framed.png")});
+    QElapsedTimer waited;
+    waited.start();
+    while (server.heldRequests() == 0 && waited.elapsed() < 30000)
+        QThread::msleep(20);
+    ASSERT_EQ(server.heldRequests(), 1);
+    // The frame's request is under way: the picture waits for it.
+    EXPECT_FALSE(tool.waitForFinished(1500));
+    server.release();
+    const Outcome framed = finish(tool, 60000);
+    EXPECT_EQ(framed.status, 0) << framed.err.toStdString();
+    EXPECT_TRUE(written("framed.png", qRgb(0x22, 0xaa, 0x66)));
+    QFile report(path("framed.json"));
+    ASSERT_TRUE(report.open(QIODevice::ReadOnly));
+    const QJsonObject o = QJsonDocument::fromJson(report.readAll().trimmed()).object();
+    EXPECT_LT(o["timings"].toObject()["settle"].toInt(), 15000) << o["timings"].toObject()["settle"].toInt();
 }
 
 } // namespace
