@@ -447,8 +447,10 @@ void PageSession::wipeStep(WipeStep step, const QUrl& url, int attempt) {
 void PageSession::noteRequest(const std::string& method, const Json& params, const std::string& sessionId) {
     const std::string id = params.value("requestId", std::string());
     if (method == "Network.requestWillBeSent") {
-        // A redirect keeps its id and its first report.
-        m_requests.emplace(id, Request{sessionId, params.value("frameId", std::string())});
+        // A redirect keeps its id and its first report. An event stream stays open for as long
+        // as the page lives: it is not waited for, though its start counts as a change.
+        if (params.value("type", std::string()) != "EventSource")
+            m_requests.emplace(id, Request{sessionId, params.value("frameId", std::string())});
     } else {
         m_requests.erase(id);
     }

@@ -154,7 +154,8 @@ TEST_F(HostilePages, PagesAskingForSomeoneAtTheScreenAreCaptured) {
 
 // Workers and frames of other sites report their requests to sessions of their own. A page with
 // one is still taken once its requests are over, not when its time to go quiet runs out (three
-// quarters of its limit), and a request of such a frame is waited for like the page's own.
+// quarters of its limit), and a request of such a frame is waited for like the page's own. An
+// event stream, which never ends, is not waited for either.
 TEST_F(HostilePages, WorkersAndFramesOfOtherSitesAreFollowedToTheEndOfTheirRequests) {
     const int limit = 40; // the network would be given up on 30 s into a page's turn
     struct Case {
@@ -173,10 +174,18 @@ TEST_F(HostilePages, WorkersAndFramesOfOtherSitesAreFollowedToTheEndOfTheirReque
                   "</script></body></html>");
         lines += QByteArray(c.name) + ".html " + c.name + ".png\n";
     }
+    // And an event stream, which stays open for as long as the page lives.
+    clitest::LocalServer stream("");
+    write("stream.html", QStringLiteral("<html><body style='margin:0;background:#2a6'><script>"
+                                        "new EventSource('%1')</script></body></html>")
+                             .arg(stream.url("/hold"))
+                             .toUtf8());
+    lines += "stream.html stream.png\n";
     write("batch.txt", lines);
     const Outcome r = CliTest::run(
         {"--timeout", QString::number(limit), "--report", "-", "--batch", path("batch.txt")}, 120000);
     EXPECT_EQ(r.status, 0) << r.err.toStdString();
+    EXPECT_EQ(stream.heldRequests(), 1);
     for (const QByteArray& line : r.out.split('\n')) {
         if (line.isEmpty()) continue;
         const QJsonObject o = QJsonDocument::fromJson(line).object();
