@@ -307,6 +307,19 @@ void Engine::start() {
         m_connection->call("Browser.setDownloadBehavior", {{"behavior", "deny"}});
         // Tells of every page whose renderer dies (Target.targetCrashed), in whatever state it is.
         m_connection->call("Target.setDiscoverTargets", {{"discover", true}});
+        // Shared workers are the browser's: their requests are followed from here, for the pages
+        // of their browser context (the page sees only their start).
+        try {
+            m_connection->call("Target.setAutoAttach",
+                               {{"autoAttach", true},
+                                {"waitForDebuggerOnStart", true},
+                                {"flatten", true},
+                                {"filter", Json::array({{{"type", "shared_worker"}}})}});
+        } catch (const BrowserTimeout&) {
+            throw;
+        } catch (const BrowserError&) {
+            // An engine without it still works; such pages wait for their network as before.
+        }
         m_profile->noteSocketFolder();
     } catch (const BrowserError& e) {
         QString detail;

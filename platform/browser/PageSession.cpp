@@ -28,10 +28,22 @@ std::map<std::string, PageSession*>& sessionsById() {
 // its renderer gone) is of no more use.
 void handleBrowserEvent(const Message& message) {
     const std::string method = message.json.value("method", std::string());
-    if (method != "Target.detachedFromTarget" && method != "Target.targetCrashed") return;
     const Json& params = message.json.contains("params") ? message.json["params"] : Json::object();
+    if (method == "Target.attachedToTarget") {
+        // A shared worker belongs to the browser, not to a page; it is the page's whose browser
+        // context it runs in. (Pages attached to are told of here too.)
+        const Json& target = params.value("targetInfo", Json::object());
+        if (target.value("type", std::string()) != "shared_worker") return;
+        const std::string context = target.value("browserContextId", std::string());
+        for (const auto& [id, page] : sessionsById())
+            if (!context.empty() && page->contextId() == context) page->adoptSharedWorker(params);
+        return;
+    }
+    if (method != "Target.detachedFromTarget" && method != "Target.targetCrashed") return;
     const std::string session = params.value("sessionId", std::string());
     const std::string target = params.value("targetId", std::string());
+    for (const auto& [id, page] : sessionsById())
+        if (page->dropSharedWorker(session)) return;
     for (const auto& [id, page] : sessionsById()) {
         if ((!session.empty() && id == session) ||
             (!target.empty() && page->mainFrameId().toStdString() == target)) {
@@ -486,12 +498,18 @@ void PageSession::adoptChild(const Json& params, const std::string& parentSessio
     if (child.empty() || !current()) return;
     const Json& target = params.value("targetInfo", Json::object());
     m_children[child] = Child{target.value("targetId", std::string()), parentSessionId,
-                              target.value("type", std::string()) == "worker"};
+                              target.value("type", std::string()).find("worker") != std::string::npos};
     std::weak_ptr<PageSession*> self = m_self;
     connection().setEventHandler(child, [self, child](const Message& m) {
         const auto page = self.lock();
         if (page && *page) (*page)->handleChildEvent(child, m);
     });
+}
+
+bool PageSession::dropSharedWorker(const std::string& sessionId) {
+    if (sessionId.empty() || !m_children.count(sessionId)) return false;
+    dropChild(sessionId);
+    return true;
 }
 
 void PageSession::dropChild(const std::string& sessionId) {

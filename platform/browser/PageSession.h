@@ -133,6 +133,11 @@ class PageSession {
 
     // The browser reports the page's target gone.
     void markGoneFromBrowser();
+    // The browser reports a shared worker of the page's browser context, or a target gone that
+    // may be one; the page follows its requests as it does its own frames' and workers'.
+    const std::string& contextId() const { return m_contextId; }
+    void adoptSharedWorker(const Json& params) { adoptChild(params, {}); }
+    bool dropSharedWorker(const std::string& sessionId);
 
   private:
     void handleEvent(const Message& message);

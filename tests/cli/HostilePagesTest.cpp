@@ -12,6 +12,8 @@
 #include <QTemporaryDir>
 #include <QThread>
 #include <gtest/gtest.h>
+#include <memory>
+#include <vector>
 
 namespace {
 
@@ -152,7 +154,8 @@ TEST_F(HostilePages, PagesAskingForSomeoneAtTheScreenAreCaptured) {
     }
 }
 
-// Workers and frames of other sites report their requests to sessions of their own. A page with
+// Workers (a page's own and shared ones) and frames of other sites report their requests to
+// sessions of their own. A page with
 // one is still taken once its requests are over, not when its time to go quiet runs out (three
 // quarters of its limit), and a request of such a frame is waited for like the page's own. An
 // event stream, which never ends, is not waited for either.
@@ -173,6 +176,18 @@ TEST_F(HostilePages, WorkersAndFramesOfOtherSitesAreFollowedToTheEndOfTheirReque
               QByteArray("<html><body style='margin:0;background:#2a6'><script>") + c.script +
                   "</script></body></html>");
         lines += QByteArray(c.name) + ".html " + c.name + ".png\n";
+    }
+    // Shared workers, from pages of an origin of their own (for a page from a file, the engine
+    // does not report their start).
+    const char* const shared[] = {"onconnect = () => 0", "for (;;) {}"};
+    std::vector<std::unique_ptr<clitest::LocalServer>> servers;
+    for (const char* script : shared) {
+        servers.push_back(std::make_unique<clitest::LocalServer>(
+            QByteArray("<html><body style='margin:0;background:#2a6'><script>"
+                       "new SharedWorker(URL.createObjectURL(new Blob(['") +
+            script + "'])))</script></body></html>"));
+        lines +=
+            servers.back()->url("/").toUtf8() + " shared-" + QByteArray::number(servers.size()) + ".png\n";
     }
     // And an event stream, which stays open for as long as the page lives.
     clitest::LocalServer stream("");
