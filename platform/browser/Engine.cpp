@@ -167,7 +167,9 @@ void Engine::answerAtOnce(Connection& connection, const Json& event) {
 
 Json Engine::followChildren() {
     // Frames of other sites (each in a renderer of its own) and dedicated workers: their requests
-    // are reported to their own sessions only. Each waits until it is followed.
+    // are reported to their own sessions only. Each waits until it is followed. (Not at the
+    // browser's level: there, waiting holds up every window a page opens, whatever the filter,
+    // and the page's script with it.)
     return {{"autoAttach", true},
             {"waitForDebuggerOnStart", true},
             {"flatten", true},
@@ -307,19 +309,6 @@ void Engine::start() {
         m_connection->call("Browser.setDownloadBehavior", {{"behavior", "deny"}});
         // Tells of every page whose renderer dies (Target.targetCrashed), in whatever state it is.
         m_connection->call("Target.setDiscoverTargets", {{"discover", true}});
-        // Shared workers are the browser's: their requests are followed from here, for the pages
-        // of their browser context (the page sees only their start).
-        try {
-            m_connection->call("Target.setAutoAttach",
-                               {{"autoAttach", true},
-                                {"waitForDebuggerOnStart", true},
-                                {"flatten", true},
-                                {"filter", Json::array({{{"type", "shared_worker"}}})}});
-        } catch (const BrowserTimeout&) {
-            throw;
-        } catch (const BrowserError&) {
-            // An engine without it still works; such pages wait for their network as before.
-        }
         m_profile->noteSocketFolder();
     } catch (const BrowserError& e) {
         QString detail;

@@ -29,21 +29,20 @@ std::map<std::string, PageSession*>& sessionsById() {
 void handleBrowserEvent(const Message& message) {
     const std::string method = message.json.value("method", std::string());
     const Json& params = message.json.contains("params") ? message.json["params"] : Json::object();
-    if (method == "Target.attachedToTarget") {
+    if (method == "Target.targetCreated") {
         // A shared worker belongs to the browser, not to a page; it is the page's whose browser
-        // context it runs in. (Pages attached to are told of here too.)
+        // context it runs in.
         const Json& target = params.value("targetInfo", Json::object());
         if (target.value("type", std::string()) != "shared_worker") return;
         const std::string context = target.value("browserContextId", std::string());
         for (const auto& [id, page] : sessionsById())
-            if (!context.empty() && page->contextId() == context) page->adoptSharedWorker(params);
+            if (!context.empty() && page->contextId() == context)
+                page->ignoreSharedWorker(target.value("targetId", std::string()));
         return;
     }
     if (method != "Target.detachedFromTarget" && method != "Target.targetCrashed") return;
     const std::string session = params.value("sessionId", std::string());
     const std::string target = params.value("targetId", std::string());
-    for (const auto& [id, page] : sessionsById())
-        if (page->dropSharedWorker(session)) return;
     for (const auto& [id, page] : sessionsById()) {
         if ((!session.empty() && id == session) ||
             (!target.empty() && page->mainFrameId().toStdString() == target)) {
@@ -461,7 +460,7 @@ void PageSession::noteRequest(const std::string& method, const Json& params, con
     if (method == "Network.requestWillBeSent") {
         // A redirect keeps its id and its first report. An event stream stays open for as long
         // as the page lives: it is not waited for, though its start counts as a change.
-        if (params.value("type", std::string()) != "EventSource")
+        if (params.value("type", std::string()) != "EventSource" && !m_sharedWorkers.count(id))
             m_requests.emplace(id, Request{sessionId, params.value("frameId", std::string())});
     } else {
         m_requests.erase(id);
@@ -498,7 +497,7 @@ void PageSession::adoptChild(const Json& params, const std::string& parentSessio
     if (child.empty() || !current()) return;
     const Json& target = params.value("targetInfo", Json::object());
     m_children[child] = Child{target.value("targetId", std::string()), parentSessionId,
-                              target.value("type", std::string()).find("worker") != std::string::npos};
+                              target.value("type", std::string()) == "worker"};
     std::weak_ptr<PageSession*> self = m_self;
     connection().setEventHandler(child, [self, child](const Message& m) {
         const auto page = self.lock();
@@ -506,10 +505,10 @@ void PageSession::adoptChild(const Json& params, const std::string& parentSessio
     });
 }
 
-bool PageSession::dropSharedWorker(const std::string& sessionId) {
-    if (sessionId.empty() || !m_children.count(sessionId)) return false;
-    dropChild(sessionId);
-    return true;
+void PageSession::ignoreSharedWorker(const std::string& targetId) {
+    if (targetId.empty()) return;
+    m_sharedWorkers.insert(targetId);
+    if (m_requests.erase(targetId) > 0) m_networkChanged = Clock::now();
 }
 
 void PageSession::dropChild(const std::string& sessionId) {

@@ -133,11 +133,11 @@ class PageSession {
 
     // The browser reports the page's target gone.
     void markGoneFromBrowser();
-    // The browser reports a shared worker of the page's browser context, or a target gone that
-    // may be one; the page follows its requests as it does its own frames' and workers'.
+    // The browser reports a shared worker made in the page's browser context. The page sees the
+    // request for its script start but not end (that is reported to the worker, which belongs to
+    // the browser), so that request is not waited for.
     const std::string& contextId() const { return m_contextId; }
-    void adoptSharedWorker(const Json& params) { adoptChild(params, {}); }
-    bool dropSharedWorker(const std::string& sessionId);
+    void ignoreSharedWorker(const std::string& targetId);
 
   private:
     void handleEvent(const Message& message);
@@ -201,6 +201,7 @@ class PageSession {
         bool worker = false;
     };
     std::map<std::string, Child> m_children;
+    std::set<std::string> m_sharedWorkers; // their ids, which their scripts' requests have
     // The origins whose storage the page may have used, and whether it had a frame of an origin
     // other than its main frame's (whose storage a wipe cannot reach surely).
     std::set<std::string> m_origins;

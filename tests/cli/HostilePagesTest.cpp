@@ -154,11 +154,11 @@ TEST_F(HostilePages, PagesAskingForSomeoneAtTheScreenAreCaptured) {
     }
 }
 
-// Workers (a page's own and shared ones) and frames of other sites report their requests to
-// sessions of their own. A page with
-// one is still taken once its requests are over, not when its time to go quiet runs out (three
-// quarters of its limit), and a request of such a frame is waited for like the page's own. An
-// event stream, which never ends, is not waited for either.
+// Workers and frames of other sites report their requests to sessions of their own, and a shared
+// worker's script is never reported over to its page. A page with one is still taken once its
+// requests are over, not when its time to go quiet runs out (three quarters of its limit), and a
+// request of such a frame is waited for like the page's own. An event stream, which never ends,
+// is not waited for either.
 TEST_F(HostilePages, WorkersAndFramesOfOtherSitesAreFollowedToTheEndOfTheirRequests) {
     const int limit = 40; // the network would be given up on 30 s into a page's turn
     struct Case {
