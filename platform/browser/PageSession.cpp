@@ -459,8 +459,11 @@ void PageSession::noteRequest(const std::string& method, const Json& params, con
     const std::string id = params.value("requestId", std::string());
     if (method == "Network.requestWillBeSent") {
         // A redirect keeps its id and its first report. An event stream stays open for as long
-        // as the page lives: it is not waited for, though its start counts as a change.
-        if (params.value("type", std::string()) != "EventSource" && !m_sharedWorkers.count(id))
+        // as the page lives, and the download of a video or a sound for as long as it plays, or
+        // is held half way once enough of it is there: neither is waited for (settling waits
+        // for a video's frame instead), though their start counts as a change.
+        const std::string type = params.value("type", std::string());
+        if (type != "EventSource" && type != "Media" && !m_sharedWorkers.count(id))
             m_requests.emplace(id, Request{sessionId, params.value("frameId", std::string())});
     } else {
         m_requests.erase(id);

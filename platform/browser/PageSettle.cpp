@@ -13,19 +13,34 @@ namespace browser {
 namespace {
 
 // Runs in the page: fonts, then every image that lies (partly) in the picture (%1 rows, which
-// may reach below the viewport) decoded, then two frames, so that what was decoded has been
-// drawn too. An image that fails counts as done. Frames that do not come within a second are
-// not waited for: the engine can stop drawing a page that asks for windows without end, and
-// a page can take frame callbacks away; the capture draws the page itself either way.
+// may reach below the viewport) decoded, and every video there that is loading given up to
+// five seconds to have a frame to show (its download is not waited for: the engine keeps it
+// open while the video plays, or pauses it half way), then two frames, so that what was decoded
+// has been drawn too. An image or video that fails counts as done. Frames that do not come
+// within a second are not waited for: the engine can stop drawing a page that asks for windows
+// without end, and a page can take frame callbacks away; the capture draws the page itself
+// either way.
 constexpr const char* settleScript = R"JS(
 (async () => {
   if (document.fonts) await document.fonts.ready;
   const w = innerWidth, h = Math.max(innerHeight, %1);
-  const seen = [...document.images].filter(i => {
-    const r = i.getBoundingClientRect();
+  const inView = e => {
+    const r = e.getBoundingClientRect();
     return r.bottom > 0 && r.right > 0 && r.top < h && r.left < w;
-  });
-  await Promise.all(seen.map(i => i.decode().catch(() => 0)));
+  };
+  const seen = [...document.images].filter(inView);
+  const videos = [...document.querySelectorAll('video')].filter(v =>
+    inView(v) && v.readyState < v.HAVE_CURRENT_DATA && v.networkState === v.NETWORK_LOADING);
+  await Promise.all([
+    ...seen.map(i => i.decode().catch(() => 0)),
+    Promise.race([
+      Promise.all(videos.map(v => new Promise(r => {
+        for (const e of ['loadeddata', 'suspend', 'stalled', 'error', 'abort', 'emptied'])
+          v.addEventListener(e, r, {once: true});
+      }))),
+      new Promise(r => setTimeout(r, 5000)),
+    ]),
+  ]);
   await Promise.race([
     new Promise(r => requestAnimationFrame(() => requestAnimationFrame(r))),
     new Promise(r => setTimeout(r, 1000)),

@@ -240,4 +240,54 @@ TEST_F(HostilePages, WorkersAndFramesOfOtherSitesAreFollowedToTheEndOfTheirReque
     EXPECT_LT(o["timings"].toObject()["settle"].toInt(), 15000) << o["timings"].toObject()["settle"].toInt();
 }
 
+// A video or a sound in the page: the engine keeps its download open while it plays, or holds it
+// half way once enough is there, so the page is taken without waiting for all of it (which it
+// did until three quarters of its limit had gone).
+TEST_F(HostilePages, APageWithAVideoOrASoundIsTakenWithoutItsWholeDownload) {
+    // A WAV file of a few minutes of silence, more than the engine takes in ahead.
+    const quint32 bytes = 32u << 20;
+    QByteArray wav = "RIFF" + QByteArray(4, 0) + "WAVEfmt " + QByteArray(4, 0) + QByteArray(16, 0) + "data" +
+                     QByteArray(4, 0);
+    auto put = [&](int at, quint32 value, int size) {
+        for (int i = 0; i < size; ++i)
+            wav[at + i] = char((value >> (8 * i)) & 0xff);
+    };
+    put(4, 36 + bytes, 4);
+    put(16, 16, 4);        // the format's size
+    put(20, 1, 2);         // PCM
+    put(22, 2, 2);         // channels
+    put(24, 44100, 4);     // samples a second
+    put(28, 44100 * 4, 4); // bytes a second
+    put(32, 4, 2);         // bytes a sample
+    put(34, 16, 2);        // bits a channel
+    put(40, bytes, 4);
+    wav += QByteArray(qsizetype(bytes), 0);
+    write("long.wav", wav);
+    const char* const elements[] = {
+        "<audio src='long.wav' preload='auto' controls></audio>",
+        "<video src='long.wav' preload='auto' controls></video>",
+        "<video src='long.wav' autoplay muted></video>",
+    };
+    QByteArray lines;
+    for (int i = 0; i < 3; ++i) {
+        write(QStringLiteral("media%1.html").arg(i),
+              QByteArray("<html><body style='margin:0;background:#2a6'>") + elements[i] + "</body></html>");
+        lines += QStringLiteral("media%1.html media%1.png\n").arg(i).toUtf8();
+    }
+    write("batch.txt", lines);
+    const Outcome r =
+        CliTest::run({"--timeout", "40", "--report", "-", "--batch", path("batch.txt")}, 150000);
+    EXPECT_EQ(r.status, 0) << r.err.toStdString();
+    int pages = 0;
+    for (const QByteArray& line : r.out.split('\n')) {
+        if (line.isEmpty()) continue;
+        ++pages;
+        const QJsonObject o = QJsonDocument::fromJson(line).object();
+        SCOPED_TRACE(o["address"].toString().toStdString());
+        EXPECT_EQ(o["status"].toInt(), 0);
+        EXPECT_LT(o["timings"].toObject()["settle"].toInt(), 10000);
+    }
+    EXPECT_EQ(pages, 3);
+}
+
 } // namespace
