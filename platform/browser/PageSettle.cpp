@@ -14,8 +14,8 @@ namespace {
 
 // Runs in the page: fonts, then every image that lies (partly) in the picture (%1 rows, which
 // may reach below the viewport) decoded, and every video there that is loading given up to
-// five seconds to have a frame to show (its download is not waited for: the engine keeps it
-// open while the video plays, or pauses it half way), then two frames, so that what was decoded
+// five seconds to have a frame to show, once (its download is not waited for: the engine keeps
+// it open while the video plays, or pauses it half way), then two frames, so that what was decoded
 // has been drawn too. An image or video that fails counts as done. Frames that do not come
 // within a second are not waited for: the engine can stop drawing a page that asks for windows
 // without end, and a page can take frame callbacks away; the capture draws the page itself
@@ -29,8 +29,11 @@ constexpr const char* settleScript = R"JS(
     return r.bottom > 0 && r.right > 0 && r.top < h && r.left < w;
   };
   const seen = [...document.images].filter(inView);
+  const waited = (window[Symbol.for('velmora.videos')] ??= new WeakSet());
   const videos = [...document.querySelectorAll('video')].filter(v =>
-    inView(v) && v.readyState < v.HAVE_CURRENT_DATA && v.networkState === v.NETWORK_LOADING);
+    inView(v) && !waited.has(v) && v.readyState < v.HAVE_CURRENT_DATA &&
+    v.networkState === v.NETWORK_LOADING);
+  videos.forEach(v => waited.add(v));
   await Promise.all([
     ...seen.map(i => i.decode().catch(() => 0)),
     Promise.race([
