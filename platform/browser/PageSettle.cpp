@@ -7,6 +7,8 @@
 #include <QEventLoop>
 #include <QTimer>
 #include <algorithm>
+#include <chrono>
+#include <limits>
 
 namespace browser {
 
@@ -16,13 +18,17 @@ namespace {
 // may reach below the viewport) decoded, and every video there that is loading given up to
 // five seconds to have a frame to show, once (its download is not waited for: the engine keeps
 // it open while the video plays, or pauses it half way), then two frames, so that what was decoded
-// has been drawn too. An image or video that fails counts as done. Frames that do not come
-// within a second are not waited for: the engine can stop drawing a page that asks for windows
-// without end, and a page can take frame callbacks away; the capture draws the page itself
-// either way.
+// has been drawn too. An image or video that fails counts as done. What still downloads (a font,
+// an image, a video's first frame) is waited for %2 ms at most, the time the page's requests had
+// left: a download that never ends (a server that holds the request) would otherwise hold the
+// picture up for good, and the page is taken without it, as it is taken with its requests under
+// way. Frames that do not come within a second are not waited for: the engine can stop drawing a
+// page that asks for windows without end, and a page can take frame callbacks away; the capture
+// draws the page itself either way.
 constexpr const char* settleScript = R"JS(
 (async () => {
-  if (document.fonts) await document.fonts.ready;
+  const late = new Promise(r => setTimeout(r, %2));
+  if (document.fonts) await Promise.race([document.fonts.ready, late]);
   const w = innerWidth, h = Math.max(innerHeight, %1);
   const inView = e => {
     const r = e.getBoundingClientRect();
@@ -35,13 +41,16 @@ constexpr const char* settleScript = R"JS(
     v.networkState === v.NETWORK_LOADING);
   videos.forEach(v => waited.add(v));
   await Promise.all([
-    ...seen.map(i => i.decode().catch(() => 0)),
+    ...seen.map(i => {
+      const decoded = i.decode().catch(() => 0);
+      return i.complete ? decoded : Promise.race([decoded, late]);
+    }),
     Promise.race([
       Promise.all(videos.map(v => new Promise(r => {
         for (const e of ['loadeddata', 'suspend', 'stalled', 'error', 'abort', 'emptied'])
           v.addEventListener(e, r, {once: true});
       }))),
-      new Promise(r => setTimeout(r, 5000)),
+      new Promise(r => setTimeout(r, Math.min(5000, %2))),
     ]),
   ]);
   await Promise.race([
@@ -79,7 +88,10 @@ void BrowserView::settle(std::chrono::steady_clock::time_point networkBy, int qu
         // shows its address again): what settled is gone either way.
         if (pagesLost() != lost) throw BrowserError(QStringLiteral("The page has crashed."));
     }
-    evaluate(QString::fromLatin1(settleScript).arg(m_size.height()), engine::callTimeoutMs());
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(networkBy - Clock::now()).count();
+    const int downloadsMs = int(std::clamp<long long>(left, 0, std::numeric_limits<int>::max()));
+    evaluate(QString::fromLatin1(settleScript).arg(m_size.height()).arg(downloadsMs),
+             engine::callTimeoutMs());
 }
 
 int BrowserView::growToDocument(int maxHeight, std::chrono::steady_clock::time_point networkBy,

@@ -290,4 +290,34 @@ TEST_F(HostilePages, APageWithAVideoOrASoundIsTakenWithoutItsWholeDownload) {
     EXPECT_EQ(pages, 3);
 }
 
+// An image or a web font that the page asks for after its load and whose download never ends (a
+// server that holds the request): the page is taken without it once its requests have had their
+// time, as with any request that does not end, rather than failing for want of its decoding.
+TEST_F(HostilePages, AnImageOrAFontThatNeverArrivesIsLeftOutOfThePicture) {
+    clitest::LocalServer server("");
+    const QString late[] = {
+        QStringLiteral("onload = () => { const i = new Image(); i.src = '%1'; document.body.append(i); }")
+            .arg(server.url("/hold/image.png")),
+        QStringLiteral("document.fonts.add(new FontFace('late', 'url(%1)'));"
+                       "onload = () => document.body.style.fontFamily = 'late'")
+            .arg(server.url("/hold/font.woff2")),
+    };
+    QByteArray lines;
+    for (int i = 0; i < 2; ++i) {
+        write(QStringLiteral("late%1.html").arg(i),
+              QStringLiteral("<html><body style='margin:0;background:#2a6'><p>text</p><script>%1</script>"
+                             "</body></html>")
+                  .arg(late[i])
+                  .toUtf8());
+        lines += QStringLiteral("late%1.html late%1.png\n").arg(i).toUtf8();
+    }
+    write("batch.txt", lines);
+    const Outcome r =
+        CliTest::run({"--timeout", "6", "--jobs", "2", "--report", "-", "--batch", path("batch.txt")}, 60000);
+    EXPECT_EQ(r.status, 0) << r.err.toStdString();
+    EXPECT_EQ(server.heldRequests(), 2) << "each page's late download must have been asked for and held";
+    for (int i = 0; i < 2; ++i)
+        EXPECT_TRUE(written(QStringLiteral("late%1.png").arg(i), qRgb(0x22, 0xaa, 0x66))) << i;
+}
+
 } // namespace
