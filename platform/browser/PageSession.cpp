@@ -66,6 +66,15 @@ PageSession::Clock::time_point engineTime(const Json& params) {
     return stamp;
 }
 
+// Why a navigation the engine has answered went nowhere; empty when it went. An address whose
+// answer is a file to save rather than a page (a zip, an attachment) ends as an abort with
+// nothing to tell the two apart but the answer's own mark.
+QString navigationFailure(const Json& answer) {
+    if (answer.value("isDownload", false))
+        return QStringLiteral("the address is a file to download, not a page");
+    return QString::fromStdString(answer.value("errorText", std::string()));
+}
+
 // The origin whose storage a document at url uses, as the engine writes origins; empty for
 // addresses without one of their own (about:, data:, blob:).
 std::string originOf(const std::string& url) {
@@ -90,6 +99,10 @@ PageSession::PageSession(Engine& engine, QSize size, const PageSetup& setup, boo
         // earlier page left running.
         m_contextId = c.call("Target.createBrowserContext", {{"disposeOnDetach", true}}, {}, quickMs)
                           .json.value("browserContextId", std::string());
+        // A page cannot save files: the engine would put them in the user's own folder of
+        // downloads, making it if need be.
+        c.sendWithoutReply("Browser.setDownloadBehavior",
+                           {{"behavior", "deny"}, {"browserContextId", m_contextId}}, {});
         m_targetId = c.call("Target.createTarget",
                             {{"url", "about:blank"}, {"browserContextId", m_contextId}}, {}, quickMs)
                          .json.value("targetId", std::string());
@@ -322,8 +335,7 @@ void PageSession::startNavigation(const QUrl& url) {
                                const auto page = self.lock();
                                if (!page || !*page || (*page)->m_navigation != navigation) return;
                                if (result) {
-                                   (*page)->m_navigationError =
-                                       QString::fromStdString(result->json.value("errorText", std::string()));
+                                   (*page)->m_navigationError = navigationFailure(result->json);
                                } else if (!error.isEmpty() && (*page)->m_navigationError.isEmpty()) {
                                    (*page)->m_navigationError = error;
                                }
@@ -553,7 +565,7 @@ void PageSession::navigateAndWait(const QUrl& url, int timeoutMs) {
     ++m_navigation;
     const Message result =
         call("Page.navigate", {{"url", url.toString(QUrl::FullyEncoded).toStdString()}}, timeoutMs);
-    m_navigationError = QString::fromStdString(result.json.value("errorText", std::string()));
+    m_navigationError = navigationFailure(result.json);
     // The document's own request, in case the engine leaves out the frame's report of it.
     if (const std::string loader = result.json.value("loaderId", std::string()); !loader.empty())
         m_mainLoader = loader;

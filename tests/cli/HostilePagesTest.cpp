@@ -3,8 +3,10 @@
 #include "CliTestSupport.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -318,6 +320,57 @@ TEST_F(HostilePages, AnImageOrAFontThatNeverArrivesIsLeftOutOfThePicture) {
     EXPECT_EQ(server.heldRequests(), 2) << "each page's late download must have been asked for and held";
     for (int i = 0; i < 2; ++i)
         EXPECT_TRUE(written(QStringLiteral("late%1.png").arg(i), qRgb(0x22, 0xaa, 0x66))) << i;
+}
+
+// An address that the server answers with a file to save, and a page that saves one as it loads:
+// the first fails, saying why; neither leaves anything in the user's home (the engine made its
+// folder of downloads there).
+TEST_F(HostilePages, DownloadsAreRefusedAndNamedAsSuch) {
+    write("archive.zip", QByteArray("PK\x03\x04", 4) + QByteArray(4000, 'z'));
+    write("green.html", "<html><body style='margin:0;background:#2a6'></body></html>");
+    write("saves.html", "<html><body style='margin:0;background:#2a6'><script>onload = () => {"
+                        "const a = document.createElement('a');"
+                        "a.href = URL.createObjectURL(new Blob(['planted'])); a.download = 'planted.txt';"
+                        "document.body.append(a); a.click(); }</script></body></html>");
+    // The second archive comes after a page that ended well, so it is loaded where that one was.
+    write("batch.txt", "archive.zip 1.png\ngreen.html 2.png\narchive.zip 3.png\nsaves.html 4.png\n");
+    const QString home = path("home");
+    ASSERT_TRUE(QDir().mkpath(home));
+    QProcess tool;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("HOME"), home);
+    environment.remove(QStringLiteral("XDG_DOWNLOAD_DIR"));
+    tool.setProcessEnvironment(environment);
+    start(tool, {"--timeout", "20", "--report", "-", "--batch", path("batch.txt")});
+    const Outcome r = finish(tool, 90000);
+    EXPECT_EQ(r.status, 3) << r.err.toStdString();
+    int pages = 0;
+    for (const QByteArray& line : r.out.split('\n')) {
+        if (line.isEmpty()) continue;
+        ++pages;
+        const QJsonObject o = QJsonDocument::fromJson(line).object();
+        const QString output = o["output"].toString();
+        SCOPED_TRACE(output.toStdString());
+        if (output == QLatin1String("1.png") || output == QLatin1String("3.png")) {
+            EXPECT_EQ(o["status"].toInt(), 3);
+            EXPECT_EQ(o["message"].toString().toStdString(),
+                      "could not be loaded (the address is a file to download, not a page)");
+        } else {
+            EXPECT_EQ(o["status"].toInt(), 0) << o["message"].toString().toStdString();
+            EXPECT_TRUE(written(output, qRgb(0x22, 0xaa, 0x66)));
+        }
+    }
+    EXPECT_EQ(pages, 4);
+    // The engine is gone once the tool has ended; its caches in home are its own business.
+    EXPECT_FALSE(QFileInfo::exists(home + QStringLiteral("/Downloads")));
+    QStringList saved;
+    for (QDirIterator it(home, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories); it.hasNext();) {
+        const QString name = QFileInfo(it.next()).fileName();
+        if (name.contains(QLatin1String("planted")) || name.contains(QLatin1String("archive")) ||
+            name.endsWith(QLatin1String(".crdownload")))
+            saved << it.filePath();
+    }
+    EXPECT_TRUE(saved.isEmpty()) << saved.join(QLatin1Char(' ')).toStdString();
 }
 
 } // namespace
