@@ -386,4 +386,21 @@ TEST_F(CaptureCommand, AnAddressTooLongForTheEngineSaysSo) {
     EXPECT_EQ(QImage(path("next.png")).size(), QSize(100, 100));
 }
 
+// A page behind a password: the engine only says that the credentials were wrong, so the message
+// tells how to give them; given as a header, they open the page.
+TEST_F(CaptureCommand, APageThatAsksForAPasswordSaysHowToGiveIt) {
+    clitest::LocalServer server("<html><body style='margin:0;background:#2a6'></body></html>");
+    server.askForCredentials("Basic " + QByteArray("user:secret").toBase64());
+    const QString address = server.url("/");
+    const Outcome refused = run({"--quiet", address, path("refused.png")});
+    EXPECT_EQ(refused.status, ExitLoad);
+    EXPECT_TRUE(refused.err.contains("asks for a user name and password")) << refused.err.toStdString();
+    EXPECT_FALSE(QFile::exists(path("refused.png")));
+    const Outcome opened =
+        run({"--quiet", "--header", "Authorization: Basic " + QByteArray("user:secret").toBase64(), address,
+             path("opened.png")});
+    EXPECT_EQ(opened.status, 0) << opened.err.toStdString();
+    EXPECT_EQ(pixelOf("opened.png", 10, 10), qRgb(0x22, 0xaa, 0x66));
+}
+
 } // namespace

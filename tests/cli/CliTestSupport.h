@@ -71,6 +71,12 @@ class LocalServer {
         std::lock_guard lock(m_mutex);
         return m_held;
     }
+    // Answers 401 with a request for Basic credentials to every request without this
+    // Authorization header's value.
+    void askForCredentials(const QByteArray& authorization) {
+        std::lock_guard lock(m_mutex);
+        m_authorization = authorization;
+    }
     void release() {
         std::lock_guard lock(m_mutex);
         m_released = true;
@@ -101,9 +107,16 @@ class LocalServer {
                 m_changed.wait(lock, [this] { return m_released; });
             }
         }
-        const QByteArray answer = "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nConnection: close\r\n"
-                                  "Content-Length: " +
-                                  QByteArray::number(m_page.size()) + "\r\n\r\n" + m_page;
+        QByteArray status = "200 OK\r\n";
+        {
+            std::lock_guard lock(m_mutex);
+            if (!m_authorization.isEmpty() &&
+                !head.toLower().contains("\r\nauthorization: " + m_authorization.toLower() + "\r\n"))
+                status = "401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"test\"\r\n";
+        }
+        const QByteArray answer = "HTTP/1.1 " + status + "Content-Type: text/html\r\nConnection: close\r\n" +
+                                  "Content-Length: " + QByteArray::number(m_page.size()) + "\r\n\r\n" +
+                                  m_page;
         ::send(client, answer.constData(), std::size_t(answer.size()), MSG_NOSIGNAL);
         ::close(client);
     }
@@ -118,6 +131,7 @@ class LocalServer {
     std::vector<QByteArray> m_heads;
     int m_held = 0;
     bool m_released = false;
+    QByteArray m_authorization;
 };
 
 class CliTest : public ::testing::Test {
