@@ -163,6 +163,9 @@ class PageSession {
     // One step of navigateWiped, the next sent once it is answered.
     void wipeStep(WipeStep step, const QUrl& url, int attempt);
     Json cookiesFor(const QUrl& url) const;
+    // The origin whose storage a document at url uses, as the engine writes origins; empty for
+    // addresses without one of their own (about:, data:, blob:).
+    static std::string originOf(const std::string& url);
 
     Engine* m_engine;
     int m_generation;

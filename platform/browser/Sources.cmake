@@ -22,6 +22,7 @@ target_sources(platform_browser PRIVATE
   browser/PageSession.cpp
   browser/PageSession.h
   browser/PageSettle.cpp
+  browser/PageWipe.cpp
   browser/PicturePut.cpp
   browser/PicturePut.h
   browser/PageSetup.h
