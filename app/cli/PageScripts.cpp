@@ -17,7 +17,7 @@ int msLeft(Deadline deadline) {
 }
 
 QJsonValue evaluateJson(browser::BrowserView& view, const QString& expression, Deadline deadline) {
-    const QByteArray text = view.evaluate(expression, msLeft(deadline)).toUtf8();
+    const QByteArray text = view.evaluateOwn(expression, msLeft(deadline)).toUtf8();
     // The value comes as JSON text; wrapped, so that a bare string or number parses too.
     const QJsonDocument document = QJsonDocument::fromJson("[" + text + "]");
     return document.array().at(0);
@@ -120,7 +120,7 @@ ElementBox elementBox(browser::BrowserView& view, const QString& css, Deadline d
 }
 
 void scrollToTop(browser::BrowserView& view, Deadline deadline) {
-    view.evaluate(QStringLiteral("window.scrollTo(0, 0)"), msLeft(deadline));
+    view.evaluateOwn(QStringLiteral("window.scrollTo(0, 0)"), msLeft(deadline));
 }
 
 } // namespace app::cli

@@ -223,14 +223,28 @@ QSize BrowserView::documentSize() {
 }
 
 QString BrowserView::evaluate(const QString& expression, int timeoutMs) {
+    return run(expression, timeoutMs, false);
+}
+
+QString BrowserView::evaluateOwn(const QString& expression, int timeoutMs) {
+    return run(expression, timeoutMs, true);
+}
+
+QString BrowserView::run(const QString& expression, int timeoutMs, bool ownWorld) {
     PageSession& s = page();
     s.cache().dropAhead(s);
-    const Message result = s.call("Runtime.evaluate",
-                                  {{"expression", expression.toStdString()},
-                                   {"awaitPromise", true},
-                                   {"returnByValue", true},
-                                   {"userGesture", true}},
-                                  timeoutMs);
+    Json params = {{"expression", expression.toStdString()},
+                   {"awaitPromise", true},
+                   {"returnByValue", true},
+                   {"userGesture", true}};
+    if (ownWorld) {
+        // The engine keeps one world of a name per document, so asking again costs no new one.
+        const Message world =
+            s.call("Page.createIsolatedWorld",
+                   {{"frameId", mainFrameId().toStdString()}, {"worldName", "velmora"}}, timeoutMs);
+        params["contextId"] = world.json.value("executionContextId", 0);
+    }
+    const Message result = s.call("Runtime.evaluate", std::move(params), timeoutMs);
     if (result.json.contains("exceptionDetails")) {
         const Json& details = result.json["exceptionDetails"];
         std::string text = details.value("exception", Json::object()).value("description", std::string());

@@ -89,6 +89,10 @@ class BrowserView : public QObject {
     // Runs a script in the page (a promise it gives is waited for) and returns its value as
     // JSON text. Throws BrowserError when the script fails or the page does not answer in time.
     QString evaluate(const QString& expression, int timeoutMs);
+    // The same for the program's own scripts, in a world of their own beside the page's: they
+    // share its document but not its globals, so a page that replaced setTimeout, Promise or an
+    // Array method, or put a getter on document, cannot hold them up or make them fail.
+    QString evaluateOwn(const QString& expression, int timeoutMs);
     // Every engine call made for this view ends by the deadline at the latest (a page's whole
     // time limit in the command-line tool); none when not set.
     void setDeadline(std::optional<std::chrono::steady_clock::time_point> deadline);
@@ -155,6 +159,7 @@ class BrowserView : public QObject {
     void answersAgain();
 
   private:
+    QString run(const QString& expression, int timeoutMs, bool ownWorld);
     friend std::size_t engine::heldCaptureBytes(BrowserView*);
     friend QByteArray engine::rawPageCall(BrowserView*, const QString&, const QByteArray&);
     friend void recoverViews();

@@ -373,4 +373,47 @@ TEST_F(HostilePages, DownloadsAreRefusedAndNamedAsSuch) {
     EXPECT_TRUE(saved.isEmpty()) << saved.join(QLatin1Char(' ')).toStdString();
 }
 
+// Pages that replace what the tool's own scripts use: timers, frame callbacks and promises that
+// never call back, a getter that throws, an Array method that throws. Settling, --wait-for,
+// --hide, --full-page and --selector still work on them, and --javascript still runs in the
+// page's own world, with what the page made of it.
+TEST_F(HostilePages, APageThatReplacesItsGlobalsIsStillCaptured) {
+    const char* const patches[] = {
+        "window.setTimeout = () => 0; window.setInterval = () => 0; window.requestAnimationFrame = () => 0;"
+        "Promise.race = Promise.all = () => new Promise(() => {});",
+        "Object.defineProperty(document, 'images', {get() { throw new Error('no images'); }});"
+        "Array.prototype.filter = Array.prototype.map = () => { throw new Error('no arrays'); };"
+        "HTMLImageElement.prototype.decode = () => new Promise(() => {});"
+        "document.querySelector = document.querySelectorAll = () => null;",
+    };
+    QByteArray lines;
+    for (int i = 0; i < 2; ++i) {
+        write(QStringLiteral("patched%1.html").arg(i),
+              QByteArray(
+                  "<html><body style='margin:0;background:#2a6'><h1 "
+                  "style='margin:0;height:30px;background:#000'>title</h1>"
+                  "<img "
+                  "src='data:image/gif;base64,R0lGODlhAQABAIAAAP///wAAACH5BAEAAAAALAAAAAABAAEAAAICRAEAOw=='>"
+                  "<p style='width:50px;height:40px;margin:0;background:#26a'></p><script>") +
+                  patches[i] + "window.patched = true;</script></body></html>");
+        lines += QStringLiteral("patched%1.html whole%1.png\n").arg(i).toUtf8();
+    }
+    write("batch.txt", lines);
+    const Outcome whole =
+        run({"--timeout", "8", "--full-page", "--wait-for", "img", "--hide", "h1", "--javascript",
+             "if (window.patched) document.body.style.background = '#a26'", "--batch", path("batch.txt")},
+            60000);
+    EXPECT_EQ(whole.status, 0) << whole.err.toStdString();
+    write("batch.txt", lines.replace("whole", "part"));
+    const Outcome part = run({"--timeout", "8", "--selector", "p", "--batch", path("batch.txt")}, 60000);
+    EXPECT_EQ(part.status, 0) << part.err.toStdString();
+    for (int i = 0; i < 2; ++i) {
+        SCOPED_TRACE(i);
+        // The title is hidden, so the colour that the script gave the page shows where it was.
+        EXPECT_EQ(pixelOf(QStringLiteral("whole%1.png").arg(i), 5, 5), qRgb(0xaa, 0x22, 0x66));
+        EXPECT_EQ(QImage(path(QStringLiteral("part%1.png").arg(i))).size(), QSize(50, 40));
+        EXPECT_EQ(pixelOf(QStringLiteral("part%1.png").arg(i), 25, 20), qRgb(0x22, 0x66, 0xaa));
+    }
+}
+
 } // namespace
