@@ -29,7 +29,8 @@ ResolvedAddress resolveAddress(const QString& address, const QString& folder) {
     if (path.startsWith(QLatin1String("~/"))) path = QDir::homePath() + path.mid(1);
     auto absolute = [&](const QString& p) { return QFileInfo(QDir(folder), p).absoluteFilePath(); };
 
-    // A file whose own name holds '#' wins over reading the '#' as a fragment.
+    // A file whose own name holds '#' or '?' wins over reading them as a fragment and a query
+    // (which a page of one's own reads from location, as one from a server does).
     if (QFileInfo(absolute(path)).isFile())
         return {QUrl::fromLocalFile(absolute(path)).toString(QUrl::FullyEncoded), {}};
     QString fragment;
@@ -37,11 +38,27 @@ ResolvedAddress resolveAddress(const QString& address, const QString& folder) {
         fragment = path.mid(hash + 1);
         path = path.left(hash);
     }
+    // The query starts at the first '?' after which the rest names a file, or else at the first.
+    QString query;
+    if (!QFileInfo(absolute(path)).isFile()) {
+        int mark = path.indexOf(QLatin1Char('?'));
+        for (int at = mark; at >= 0; at = path.indexOf(QLatin1Char('?'), at + 1)) {
+            if (QFileInfo(absolute(path.left(at))).isFile()) {
+                mark = at;
+                break;
+            }
+        }
+        if (mark >= 0) {
+            query = path.mid(mark + 1);
+            path = path.left(mark);
+        }
+    }
     if (!looksLikeFileName(path)) return {address, {}};
     const QFileInfo file(absolute(path));
     if (!file.exists()) return {{}, QStringLiteral("no such file: %1").arg(file.absoluteFilePath())};
     if (file.isDir()) return {{}, QStringLiteral("%1 is a folder, not a page").arg(file.absoluteFilePath())};
     QUrl url = QUrl::fromLocalFile(file.absoluteFilePath());
+    if (!query.isNull()) url.setQuery(query);
     if (!fragment.isNull()) url.setFragment(fragment);
     return {url.toString(QUrl::FullyEncoded), {}};
 }

@@ -317,7 +317,7 @@ TEST(CaptureOptions, OutputsThatAnEarlierLineTakesForAnotherPageAreMarked) {
 TEST(CaptureOptions, AddressesThatNameMissingFilesAreCaughtBeforeTheEngine) {
     QTemporaryDir dir;
     QDir(dir.path()).mkdir("docs");
-    for (const char* name : {"docs/page.html", "plain.HTM", "odd#name.html"}) {
+    for (const char* name : {"docs/page.html", "plain.HTM", "odd#name.html", "odd?query.html"}) {
         QFile f(dir.filePath(name));
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     }
@@ -331,6 +331,11 @@ TEST(CaptureOptions, AddressesThatNameMissingFilesAreCaughtBeforeTheEngine) {
         {dir.filePath("docs/page.html") + "#top", base + "/docs/page.html#top"},
         {"plain.HTM", base + "/plain.HTM"},
         {"odd#name.html", base + "/odd%23name.html"},
+        {"docs/page.html?id=3&tab=a%20b", base + "/docs/page.html?id=3&tab=a%20b"},
+        {"docs/page.html?id=3#part-2", base + "/docs/page.html?id=3#part-2"},
+        {"odd?query.html", base + "/odd%3Fquery.html"},
+        {"odd?query.html?x", base + "/odd%3Fquery.html?x"},
+        {"missing.html?id=3", ""},
         {"docs/missing.html", ""},
         {"missing.html", ""},
         {"missing.svg#x", ""},
