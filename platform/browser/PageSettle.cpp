@@ -91,7 +91,7 @@ void BrowserView::settle(std::chrono::steady_clock::time_point networkBy, int qu
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(networkBy - Clock::now()).count();
     const int downloadsMs = int(std::clamp<long long>(left, 0, std::numeric_limits<int>::max()));
     evaluateOwn(QString::fromLatin1(settleScript).arg(m_size.height()).arg(downloadsMs),
-             engine::callTimeoutMs());
+                engine::callTimeoutMs());
 }
 
 int BrowserView::growToDocument(int maxHeight, std::chrono::steady_clock::time_point networkBy,
