@@ -264,9 +264,11 @@ Message PageSession::answer(std::uint64_t id, const char* doing) {
         const int colon = text.indexOf(QLatin1String(": "));
         const QString reason = colon >= 0 ? text.mid(colon + 2) : text;
         // The page loaded another document by itself (a script's navigation, a reload) while
-        // it was asked: what was asked of it went with the document it was asked of.
+        // it was asked: what was asked of it went with the document it was asked of (the world
+        // of the program's own scripts too).
         if (reason.contains(QLatin1String("Inspected target navigated or closed")) ||
-            reason.contains(QLatin1String("Execution context was destroyed")))
+            reason.contains(QLatin1String("Execution context was destroyed")) ||
+            reason.contains(QLatin1String("Cannot find context with specified id")))
             throw BrowserError(QStringLiteral("The page went on to another document while being %1.")
                                    .arg(QLatin1String(doing)));
         throw BrowserError(
