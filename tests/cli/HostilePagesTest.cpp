@@ -27,6 +27,14 @@ class HostilePages : public clitest::CliTest {
         return CliTest::run(arguments, timeoutMs);
     }
 
+    // The report's lines (--report -), one object per page.
+    static std::vector<QJsonObject> reported(const Outcome& r) {
+        std::vector<QJsonObject> pages;
+        for (const QByteArray& line : r.out.split('\n'))
+            if (!line.isEmpty()) pages.push_back(QJsonDocument::fromJson(line).object());
+        return pages;
+    }
+
     // The page's own colour at its centre.
     bool written(const QString& name, QRgb colour) {
         const QImage image(path(name));
@@ -203,9 +211,7 @@ TEST_F(HostilePages, WorkersAndFramesOfOtherSitesAreFollowedToTheEndOfTheirReque
         {"--timeout", QString::number(limit), "--report", "-", "--batch", path("batch.txt")}, 120000);
     EXPECT_EQ(r.status, 0) << r.err.toStdString();
     EXPECT_EQ(stream.heldRequests(), 1);
-    for (const QByteArray& line : r.out.split('\n')) {
-        if (line.isEmpty()) continue;
-        const QJsonObject o = QJsonDocument::fromJson(line).object();
+    for (const QJsonObject& o : reported(r)) {
         SCOPED_TRACE(o["address"].toString().toStdString());
         EXPECT_LT(o["timings"].toObject()["settle"].toInt(), 10000);
         EXPECT_TRUE(written(o["output"].toString(), qRgb(0x22, 0xaa, 0x66)));
@@ -280,16 +286,13 @@ TEST_F(HostilePages, APageWithAVideoOrASoundIsTakenWithoutItsWholeDownload) {
     const Outcome r =
         CliTest::run({"--timeout", "40", "--report", "-", "--batch", path("batch.txt")}, 150000);
     EXPECT_EQ(r.status, 0) << r.err.toStdString();
-    int pages = 0;
-    for (const QByteArray& line : r.out.split('\n')) {
-        if (line.isEmpty()) continue;
-        ++pages;
-        const QJsonObject o = QJsonDocument::fromJson(line).object();
+    const std::vector<QJsonObject> pages = reported(r);
+    for (const QJsonObject& o : pages) {
         SCOPED_TRACE(o["address"].toString().toStdString());
         EXPECT_EQ(o["status"].toInt(), 0);
         EXPECT_LT(o["timings"].toObject()["settle"].toInt(), 10000);
     }
-    EXPECT_EQ(pages, 3);
+    EXPECT_EQ(pages.size(), 3u);
 }
 
 // An image or a web font that the page asks for after its load and whose download never ends (a
@@ -344,11 +347,8 @@ TEST_F(HostilePages, DownloadsAreRefusedAndNamedAsSuch) {
     start(tool, {"--timeout", "20", "--report", "-", "--batch", path("batch.txt")});
     const Outcome r = finish(tool, 90000);
     EXPECT_EQ(r.status, 3) << r.err.toStdString();
-    int pages = 0;
-    for (const QByteArray& line : r.out.split('\n')) {
-        if (line.isEmpty()) continue;
-        ++pages;
-        const QJsonObject o = QJsonDocument::fromJson(line).object();
+    const std::vector<QJsonObject> pages = reported(r);
+    for (const QJsonObject& o : pages) {
         const QString output = o["output"].toString();
         SCOPED_TRACE(output.toStdString());
         if (output == QLatin1String("1.png") || output == QLatin1String("3.png")) {
@@ -360,7 +360,7 @@ TEST_F(HostilePages, DownloadsAreRefusedAndNamedAsSuch) {
             EXPECT_TRUE(written(output, qRgb(0x22, 0xaa, 0x66)));
         }
     }
-    EXPECT_EQ(pages, 4);
+    EXPECT_EQ(pages.size(), 4u);
     // The engine is gone once the tool has ended; its caches in home are its own business.
     EXPECT_FALSE(QFileInfo::exists(home + QStringLiteral("/Downloads")));
     QStringList saved;
