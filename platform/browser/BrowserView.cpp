@@ -34,6 +34,38 @@ bool putWhite(gdi::HDC dc, std::int64_t x, std::int64_t y, int width, int height
     return putPicture(dc, x, y, white, 0, 0, width, height);
 }
 
+// Schemes whose addresses name something other than a page: the engine hands them to another
+// program (mail, telephone), runs them in the page before (javascript:) or no longer loads them
+// (ftp:), and says no more than net::ERR_ABORTED. They read like host:port when a number
+// follows ("tel:123", "javascript:1").
+bool isPagelessScheme(const QString& scheme) {
+    static const QStringList pageless = {
+        QStringLiteral("javascript"), QStringLiteral("mailto"), QStringLiteral("tel"), QStringLiteral("sms"),
+        QStringLiteral("ftp"),        QStringLiteral("ws"),     QStringLiteral("wss")};
+    return pageless.contains(scheme.toLower());
+}
+
+// Why the engine shows no page for url; empty when it may. Only the schemes the engine draws
+// itself pass; any other goes out of the engine or nowhere.
+QString unshownAddress(const QString& address, const QUrl& url) {
+    static const QStringList shown = {QStringLiteral("http"),
+                                      QStringLiteral("https"),
+                                      QStringLiteral("file"),
+                                      QStringLiteral("data"),
+                                      QStringLiteral("about"),
+                                      QStringLiteral("chrome"),
+                                      QStringLiteral("view-source"),
+                                      QStringLiteral("blob"),
+                                      QStringLiteral("filesystem"),
+                                      QStringLiteral("devtools"),
+                                      QStringLiteral("chrome-untrusted")};
+    const QString scheme = url.scheme().toLower();
+    if (shown.contains(scheme)) return {};
+    return QStringLiteral("\"%1\" is not the address of a page: the browser engine shows no page for %2: "
+                          "addresses.")
+        .arg(address.trimmed(), scheme);
+}
+
 } // namespace
 
 // Told by the engine's connection when it has closed: every view that showed a page gets it back
@@ -155,7 +187,10 @@ QUrl BrowserView::addressToUrl(const QString& address) {
     static const QRegularExpression scheme(QStringLiteral("^[A-Za-z][A-Za-z0-9+.-]*:"));
     // host:port looks like a scheme but is not one.
     static const QRegularExpression hostPort(QStringLiteral("^[A-Za-z0-9.-]+:\\d+(/|$)"));
-    if (scheme.match(trimmed).hasMatch() && !hostPort.match(trimmed).hasMatch()) return QUrl(trimmed);
+    if (const auto named = scheme.match(trimmed);
+        named.hasMatch() &&
+        (!hostPort.match(trimmed).hasMatch() || isPagelessScheme(named.captured().chopped(1))))
+        return QUrl(trimmed);
     if (QFileInfo(trimmed).isFile()) return QUrl::fromLocalFile(QFileInfo(trimmed).absoluteFilePath());
     return QUrl(QStringLiteral("http://") + trimmed);
 }
@@ -164,6 +199,7 @@ void BrowserView::navigate(const QString& address) {
     const QUrl url = addressToUrl(address);
     if (!url.isValid() || url.isEmpty())
         throw BrowserError(QStringLiteral("\"%1\" is not an address that can be opened.").arg(address));
+    if (const QString unshown = unshownAddress(address, url); !unshown.isEmpty()) throw BrowserError(unshown);
     std::unique_ptr<PageSession> fresh;
     try {
         // The page before goes: whatever it still does (loading, looping) cannot reach the new.
@@ -183,6 +219,7 @@ void BrowserView::navigateReusing(const QString& address) {
     const QUrl url = addressToUrl(address);
     if (!url.isValid() || url.isEmpty())
         throw BrowserError(QStringLiteral("\"%1\" is not an address that can be opened.").arg(address));
+    if (const QString unshown = unshownAddress(address, url); !unshown.isEmpty()) throw BrowserError(unshown);
     if (!m_session || !m_session->navigateWiped(url)) return navigate(address);
     m_answerWatch.stop();
     m_redrawsLeft = 2;

@@ -147,7 +147,8 @@ class BrowserView : public QObject {
 
     // Turns what the user typed into the address the engine loads: a plain local path (absolute,
     // or relative to the working directory and existing) becomes a file:// URL; an address with
-    // a scheme is kept; anything else is read as a web address.
+    // a scheme is kept; anything else is read as a web address. navigate refuses an address
+    // whose scheme the engine shows no page for (mailto:, javascript:, an unknown one).
     static QUrl addressToUrl(const QString& address);
 
   signals:

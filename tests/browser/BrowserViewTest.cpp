@@ -387,6 +387,25 @@ TEST_F(BrowserViewTest, LoadErrorsShowInThePageButRefusalsAndTimeOutsRaise) {
     Canvas after(80, 100);
     ASSERT_TRUE(view.draw(after.dc(), {0, 0, 80, 100}));
     EXPECT_TRUE(near(after.at(20, 10), red, 8));
+
+    // Addresses that name no page (mail, a telephone number that reads like host:port, a script,
+    // a scheme nobody knows) are refused by name, and the page shown stays.
+    for (const QString& pageless : {QStringLiteral("mailto:a@example.com"), QStringLiteral("tel:123"),
+                                    QStringLiteral("javascript:1"), QStringLiteral("foo:bar")}) {
+        const QString scheme = pageless.section(QLatin1Char(':'), 0, 0) + QLatin1Char(':');
+        for (const bool reusing : {false, true}) {
+            try {
+                reusing ? view.navigateReusing(pageless) : view.navigate(pageless);
+                ADD_FAILURE() << pageless.toStdString() << " must raise";
+            } catch (const BrowserError& e) {
+                EXPECT_TRUE(e.text().contains(QStringLiteral("no page for ") + scheme))
+                    << e.text().toStdString();
+            }
+        }
+    }
+    Canvas kept(80, 100);
+    ASSERT_TRUE(view.draw(kept.dc(), {0, 0, 80, 100}));
+    EXPECT_TRUE(near(kept.at(20, 10), red, 8)) << "a refused address took the page shown away";
     // Let a reader the engine may still have go (without blocking when there is none).
     if (int writer = ::open(QFile::encodeName(fifo).constData(), O_WRONLY | O_NONBLOCK); writer >= 0)
         ::close(writer);
