@@ -72,6 +72,8 @@ constexpr int kPagesPerView = 100;
 // A whole page is measured again after it has been shown at its height at most this often: a
 // page that grows each time (endless scrolling) stops there.
 constexpr int kFullPageRounds = 8;
+// A page that went on to another document is taken again only with this much of its time left.
+constexpr std::chrono::milliseconds kTakeAgainReserve{500};
 
 std::uint64_t pictureBytes(long long width, long long height) {
     return std::uint64_t((width * 3 + 3) / 4 * 4) * std::uint64_t(height);
@@ -144,6 +146,9 @@ struct CaptureRunner::Page {
     QMetaObject::Connection loadWatch;
     int viewPages = 0;   // pages the view has held, this one included
     bool loaded = false; // its main frame's document has completed
+    // --javascript has been run in this load of the page: it is not run again on a document the
+    // page went on to afterwards (which the script may have sent it to, following a link).
+    bool scriptRun = false;
     // Its turn ended when its engine or renderer went under it (killed, crashed): it is loaded
     // once more in a new one, once, before it is told.
     bool lostTurn = false;
@@ -296,6 +301,7 @@ std::unique_ptr<CaptureRunner::Page> CaptureRunner::open(const Job& job) {
 QString CaptureRunner::startLoading(Page& page, bool mayReuse, Deadline deadline) {
     QObject::disconnect(page.loadWatch);
     page.loaded = false;
+    page.scriptRun = false;
     const bool reused = mayReuse && !m_spareViews.empty();
     if (reused) {
         page.view = std::move(m_spareViews.back().view);
@@ -357,36 +363,56 @@ void CaptureRunner::finish(Page& page, const std::function<void()>& openNext) {
     try {
         // 1. The load, begun before the turn.
         if (const QString error = loadPage(page, deadline); !error.isEmpty()) return fail(ExitLoad, error);
-        result.loadMs = laps.lap();
-        // 2. Settle and wait, and the page's scripts. What the engine has told meanwhile is taken
-        // in first: the next page is navigated once its set-up is answered.
-        QCoreApplication::processEvents();
-        if (const QString error = preparePage(page, deadline, &doing); !error.isEmpty())
-            return fail(ExitLoad, error);
-        // 3. Measure.
-        doing = QStringLiteral("being measured");
-        if (const QString error = measure(*page.view, &frame, deadline); !error.isEmpty())
-            return fail(ExitLoad, error);
-        result.prepareMs = laps.lap();
     } catch (const browser::BrowserTimeout&) {
         return fail(ExitLoad, ranOut(doing));
     } catch (const browser::BrowserError& e) {
         return fail(ExitLoad, e.text());
     }
-
-    // 4. Render. The last page's picture is written and freed first: one picture at a time.
-    const capture::RenderSettings settings{frame.part.width(), frame.part.height(), m_options.size};
-    if (const QString error =
-            pictureSizeError(capture::outputWidth(settings), capture::outputHeight(settings));
-        !error.isEmpty())
-        return fail(ExitTooLarge, error);
-    m_writer.wait();
-    QCoreApplication::processEvents();
+    result.loadMs = laps.lap();
+    // A page that goes on to another document by itself (a refresh, a reload, a script's
+    // navigation) while it is settled, measured or drawn is taken again, from settling, on the
+    // document it went to, as long as its time lasts: one that does so every half second is
+    // still caught between two.
+    const auto mayTakeAgain = [&] { return deadline - Clock::now() > kTakeAgainReserve; };
     pixolan::DibOwner picture;
     QByteArray png;
-    QString message;
-    if (const int status = render(*page.view, page.job, frame, &picture, &png, &message); status != ExitOk)
-        return fail(status, message);
+    for (;;) {
+        try {
+            // 2. Settle and wait, and the page's scripts. What the engine has told meanwhile is
+            // taken in first: the next page is navigated once its set-up is answered.
+            QCoreApplication::processEvents();
+            if (const QString error = preparePage(page, deadline, &doing); !error.isEmpty())
+                return fail(ExitLoad, error);
+            // 3. Measure.
+            doing = QStringLiteral("being measured");
+            if (const QString error = measure(*page.view, &frame, deadline); !error.isEmpty())
+                return fail(ExitLoad, error);
+        } catch (const browser::BrowserTimeout&) {
+            return fail(ExitLoad, ranOut(doing));
+        } catch (const browser::DocumentGone& e) {
+            if (mayTakeAgain()) continue;
+            return fail(ExitLoad, e.text());
+        } catch (const browser::BrowserError& e) {
+            return fail(ExitLoad, e.text());
+        }
+        result.prepareMs += laps.lap();
+
+        // 4. Render. The last page's picture is written and freed first: one picture at a time.
+        const capture::RenderSettings settings{frame.part.width(), frame.part.height(), m_options.size};
+        if (const QString error =
+                pictureSizeError(capture::outputWidth(settings), capture::outputHeight(settings));
+            !error.isEmpty())
+            return fail(ExitTooLarge, error);
+        m_writer.wait();
+        QCoreApplication::processEvents();
+        QString message;
+        if (const int status = render(*page.view, page.job, frame, &picture, &png, &message);
+            status != ExitOk) {
+            if (page.view->lastDrawLostDocument() && mayTakeAgain()) continue;
+            return fail(status, message);
+        }
+        break;
+    }
     result.renderMs = laps.lap();
 
     // 5. Write, on the writer's thread while the next page loads.
@@ -494,8 +520,9 @@ QString CaptureRunner::preparePage(Page& page, Deadline deadline, QString* doing
                 .arg(std::max<long long>(0, left));
         spin(m_options.waitMs);
     }
-    if (!m_options.javascript.isEmpty()) {
+    if (!m_options.javascript.isEmpty() && !page.scriptRun) {
         *doing = QStringLiteral("running the script");
+        page.scriptRun = true;
         runScript(view, m_options.javascript, deadline);
     }
     if (!m_options.hide.isEmpty()) {

@@ -19,4 +19,12 @@ class BrowserTimeout : public BrowserError {
     using BrowserError::BrowserError;
 };
 
+// The page went on to another document (a script's navigation, a refresh, a reload) while
+// something was asked of it: what was asked went with the document it was asked of, and may be
+// asked again of the new one.
+class DocumentGone : public BrowserError {
+  public:
+    using BrowserError::BrowserError;
+};
+
 } // namespace browser

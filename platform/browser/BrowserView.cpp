@@ -224,6 +224,7 @@ void BrowserView::navigateReusing(const QString& address) {
     m_answerWatch.stop();
     m_redrawsLeft = 2;
     m_lastDrawError.clear();
+    m_lastDrawLostDocument = false;
     m_address = address;
     m_url = url;
 }
@@ -328,6 +329,7 @@ QImage BrowserView::liveFrame() const {
 bool BrowserView::draw(gdi::HDC dc, const gdi::RECT& bounds) {
     if (!dc) return false;
     m_lastDrawError.clear();
+    m_lastDrawLostDocument = false;
     const std::int64_t bw = std::int64_t(bounds.right) - bounds.left;
     const std::int64_t bh = std::int64_t(bounds.bottom) - bounds.top;
     if (bw <= 0 || bh <= 0 || m_size.isEmpty()) return true;
@@ -416,6 +418,7 @@ bool BrowserView::draw(gdi::HDC dc, const gdi::RECT& bounds) {
             if (firstOfTurn && attempt == 0 && m_session && !m_session->current() && !m_session->gone())
                 continue;
             m_lastDrawError = e.text();
+            m_lastDrawLostDocument = dynamic_cast<const DocumentGone*>(&e) != nullptr;
             return false;
         } catch (const std::bad_alloc&) {
             m_lastDrawError = QStringLiteral("Not enough memory to draw the page.");
@@ -450,6 +453,7 @@ void BrowserView::sendKey(const Key& key) {
 bool BrowserView::capturePng(QByteArray* png) {
     png->clear();
     m_lastDrawError.clear();
+    m_lastDrawLostDocument = false;
     const std::int64_t w = m_size.width(), h = m_size.height();
     if (m_address.isEmpty() || w <= 0 || h <= 0 || w * h > maxCapturePixels || w > maxCaptureSide ||
         h > maxCaptureSide || h > m_layoutHeight)
@@ -484,6 +488,7 @@ bool BrowserView::capturePng(QByteArray* png) {
         return false;
     } catch (const BrowserError& e) {
         m_lastDrawError = e.text();
+        m_lastDrawLostDocument = dynamic_cast<const DocumentGone*>(&e) != nullptr;
         return false;
     } catch (const std::bad_alloc&) {
         m_lastDrawError = QStringLiteral("Not enough memory to draw the page.");

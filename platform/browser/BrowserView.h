@@ -115,6 +115,9 @@ class BrowserView : public QObject {
     // starting the engine.
     bool draw(gdi::HDC dc, const gdi::RECT& bounds);
     QString lastDrawError() const { return m_lastDrawError; }
+    // Whether the last draw or capture failed because the page went on to another document
+    // meanwhile (it may be drawn again once that one is there).
+    bool lastDrawLostDocument() const { return m_lastDrawLostDocument; }
     // The whole view at 100 % as the engine encodes it: a 24-bit PNG with the very pixels draw()
     // gives, taken in one capture. *png stays empty when the view cannot be taken that way (too
     // large for one capture, reaching below its layout viewport, nothing loaded, or the engine
@@ -187,6 +190,7 @@ class BrowserView : public QObject {
     bool m_live = false;
     std::optional<std::chrono::steady_clock::time_point> m_deadline;
     QString m_lastDrawError;
+    bool m_lastDrawLostDocument = false;
     std::uint64_t m_lastDrawTurn = ~std::uint64_t(0); // the event-loop turn of the last draw
     std::unique_ptr<PageSession> m_session;
     InputForwarder m_input;

@@ -119,12 +119,17 @@ Message Connection::wait(std::uint64_t id) {
     auto it = m_pending.find(id);
     if (it == m_pending.end() || !it->second.waiting)
         throw BrowserError(QStringLiteral("No call %1 is waiting for an answer.").arg(id));
-    m_answered.wait_until(lock, it->second.deadline,
-                          [&] { return it->second.done || it->second.crashed || m_closed; });
+    m_answered.wait_until(lock, it->second.deadline, [&] {
+        return it->second.done || it->second.crashed || it->second.replaced || m_closed;
+    });
     const std::string method = it->second.method;
     if (!it->second.done && it->second.crashed) {
         m_pending.erase(it);
         throw BrowserError(QString::fromLatin1(pageCrashedText));
+    }
+    if (!it->second.done && it->second.replaced) {
+        m_pending.erase(it);
+        throw BrowserError(errorText(method, {{"message", documentReplacedText}}));
     }
     if (!it->second.done) {
         const bool closedNow = m_closed;
@@ -273,6 +278,21 @@ void Connection::onMessage(std::string&& text) {
             }
         }
         m_answered.notify_all();
+    }
+    // A capture asks the page's compositor for its next frame; when the page commits another
+    // document first, that frame may never come, and the capture would wait out its whole time
+    // limit. It fails now, as the engine's own refusal of a capture during a navigation does.
+    if (message.json.value("method", std::string()) == "Page.frameNavigated") {
+        const Json& frame = message.json.value("params", Json::object()).value("frame", Json::object());
+        const std::string session = message.json.value("sessionId", std::string());
+        if (!frame.contains("parentId") && !session.empty()) {
+            bool any = false;
+            for (auto& [id, pending] : m_pending)
+                if (pending.waiting && pending.sessionId == session &&
+                    pending.method == "Page.captureScreenshot")
+                    pending.replaced = any = true;
+            if (any) m_answered.notify_all();
+        }
     }
     m_queue.push_back({Queued::Event, std::move(message), {}, {}});
     postDelivery();

@@ -53,6 +53,9 @@ class Connection {
 
     // What a call of a page's session fails with when the page's renderer dies under it.
     static constexpr const char* pageCrashedText = "The page has crashed.";
+    // What a capture of a page's session fails with when the page goes on to another document
+    // before it is answered: the engine may never answer it then.
+    static constexpr const char* documentReplacedText = "Not attached to an active page";
 
     // Sends a call and waits for its answer; throws BrowserError on an error answer, a closed
     // connection, a crash of the session's page (pageCrashedText) or when timeoutMs passes. Returns the
@@ -95,7 +98,8 @@ class Connection {
     struct Pending {
         bool waiting = false; // a synchronous caller waits for it
         bool done = false;
-        bool crashed = false; // the session's page died before answering
+        bool crashed = false;  // the session's page died before answering
+        bool replaced = false; // a capture whose page went on to another document before answering
         std::string sessionId;
         Message answer;
         Reply reply;

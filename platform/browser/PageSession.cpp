@@ -265,11 +265,13 @@ Message PageSession::answer(std::uint64_t id, const char* doing) {
         const QString reason = colon >= 0 ? text.mid(colon + 2) : text;
         // The page loaded another document by itself (a script's navigation, a reload) while
         // it was asked: what was asked of it went with the document it was asked of (the world
-        // of the program's own scripts too).
+        // of the program's own scripts too), and a capture is refused while the new document
+        // takes the old one's place.
         if (reason.contains(QLatin1String("Inspected target navigated or closed")) ||
             reason.contains(QLatin1String("Execution context was destroyed")) ||
-            reason.contains(QLatin1String("Cannot find context with specified id")))
-            throw BrowserError(QStringLiteral("The page went on to another document while being %1.")
+            reason.contains(QLatin1String("Cannot find context with specified id")) ||
+            reason.contains(QLatin1String(Connection::documentReplacedText)))
+            throw DocumentGone(QStringLiteral("The page went on to another document while being %1.")
                                    .arg(QLatin1String(doing)));
         throw BrowserError(
             QStringLiteral("The browser engine could not do what the page needed: %1").arg(reason));

@@ -243,6 +243,54 @@ TEST(Connection, ErrorAnswersTimeOutsAndClosingRaiseErrors) {
     EXPECT_NE(asyncError, QStringLiteral("answered"));
 }
 
+TEST(Connection, ACaptureFailsAtOnceWhenItsPageGoesOnToAnotherDocument) {
+    // The engine reports the navigations a call asks for ("navigated": [[session, subframe]]),
+    // and answers it only when told to.
+    FakeEngine fake([](const Json& call) -> std::vector<std::string> {
+        std::vector<std::string> out;
+        for (const Json& n : call["params"].value("navigated", Json::array())) {
+            Json frame = {{"id", "F"}, {"url", "file:///next.html"}};
+            if (n[1].get<bool>()) frame["parentId"] = "MAIN";
+            out.push_back(Json{
+                {"method", "Page.frameNavigated"},
+                {"params", {{"frame", frame}, {"type", "Navigation"}}},
+                {"sessionId",
+                 n[0]}}.dump());
+        }
+        if (call["params"].value("answer", false)) out.push_back(answer(call, {{"data", "AAAA"}}));
+        return out;
+    });
+    auto connection = fake.connect();
+    Connection& c = *connection;
+    struct Case {
+        const char* what;
+        std::string method;
+        Json navigated;
+        bool answered;
+    };
+    const Case cases[] = {
+        {"another page's document", "Page.captureScreenshot", Json::array({Json::array({"B", false})}), true},
+        {"a subframe's document", "Page.captureScreenshot", Json::array({Json::array({"A", true})}), true},
+        {"a call that is not a capture", "Runtime.evaluate", Json::array({Json::array({"A", false})}), true},
+        {"the page's own document", "Page.captureScreenshot", Json::array({Json::array({"A", false})}),
+         false},
+    };
+    for (const Case& k : cases) {
+        const auto start = std::chrono::steady_clock::now();
+        try {
+            c.call(k.method, {{"navigated", k.navigated}, {"answer", k.answered}}, "A", 20000);
+            EXPECT_TRUE(k.answered) << k.what << ": the capture of a replaced document must fail";
+        } catch (const BrowserError& e) {
+            EXPECT_FALSE(k.answered) << k.what << ": " << e.text().toStdString();
+            EXPECT_TRUE(e.text().contains(QLatin1String(Connection::documentReplacedText)))
+                << e.text().toStdString();
+        }
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5)) << k.what;
+    }
+    EXPECT_NO_THROW(c.call("Page.captureScreenshot", {{"answer", true}}, "A"))
+        << "the page can be captured again";
+}
+
 TEST(Connection, ClosingFailsEveryPendingCall) {
     FakeEngine fake([](const Json&) -> std::vector<std::string> { return {}; });
     auto connection = fake.connect();
