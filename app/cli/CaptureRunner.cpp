@@ -144,8 +144,9 @@ struct CaptureRunner::Page {
     // A view of the page's own while the page lasts: a fresh one, or one a page before left.
     std::unique_ptr<browser::BrowserView> view;
     QMetaObject::Connection loadWatch;
-    int viewPages = 0;   // pages the view has held, this one included
-    bool loaded = false; // its main frame's document has completed
+    int viewPages = 0;                    // pages the view has held, this one included
+    bool loaded = false;                  // its main frame's document has completed
+    std::uint64_t documentsCompleted = 0; // its main frame's loads that have completed, this one's too
     // --javascript has been run in this load of the page: it is not run again on a document the
     // page went on to afterwards (which the script may have sent it to, following a link).
     bool scriptRun = false;
@@ -315,7 +316,9 @@ QString CaptureRunner::startLoading(Page& page, bool mayReuse, Deadline deadline
     view.setPageSetup(m_options.setup);
     page.loadWatch = QObject::connect(&view, &browser::BrowserView::documentComplete, &view,
                                       [p = &page](const QString& frameId, const QString&) {
-                                          if (frameId == p->view->mainFrameId()) p->loaded = true;
+                                          if (frameId != p->view->mainFrameId()) return;
+                                          p->loaded = true;
+                                          ++p->documentsCompleted;
                                       });
     view.setDeadline(deadline);
     try {
@@ -370,10 +373,11 @@ void CaptureRunner::finish(Page& page, const std::function<void()>& openNext) {
     }
     result.loadMs = laps.lap();
     // A page that goes on to another document by itself (a refresh, a reload, a script's
-    // navigation) while it is settled, measured or drawn is taken again, from settling, on the
-    // document it went to, as long as its time lasts: one that does so every half second is
-    // still caught between two.
-    const auto mayTakeAgain = [&] { return deadline - Clock::now() > kTakeAgainReserve; };
+    // navigation) while it is settled, measured or drawn is taken again, from settling, once the
+    // document it went to has loaded, as long as its time lasts: one that does so every few
+    // hundred milliseconds is still caught between two.
+    std::uint64_t completedBefore = 0;
+    const auto mayTakeAgain = [&] { return nextDocumentLoaded(page, completedBefore, deadline); };
     pixolan::DibOwner picture;
     QByteArray png;
     for (;;) {
@@ -381,6 +385,7 @@ void CaptureRunner::finish(Page& page, const std::function<void()>& openNext) {
             // 2. Settle and wait, and the page's scripts. What the engine has told meanwhile is
             // taken in first: the next page is navigated once its set-up is answered.
             QCoreApplication::processEvents();
+            completedBefore = page.documentsCompleted;
             if (const QString error = preparePage(page, deadline, &doing); !error.isEmpty())
                 return fail(ExitLoad, error);
             // 3. Measure.
@@ -482,6 +487,15 @@ QString CaptureRunner::waitForLoad(Page& page, Deadline deadline) {
         return QStringLiteral("could not be loaded (the browser engine or the page's renderer stopped)");
     if (!page.loaded) return QStringLiteral("did not finish loading within %1 s").arg(m_options.timeoutS);
     return QString();
+}
+
+bool CaptureRunner::nextDocumentLoaded(Page& page, std::uint64_t completedBefore, Deadline deadline) {
+    for (;;) {
+        QCoreApplication::processEvents();
+        if (page.gone() || deadline - Clock::now() <= kTakeAgainReserve) return false;
+        if (page.documentsCompleted > completedBefore) return true;
+        spin(10);
+    }
 }
 
 CaptureRunner::Deadline CaptureRunner::networkBy(Deadline deadline) const {

@@ -71,6 +71,9 @@ class CaptureRunner {
     QString loadPage(Page& page, Deadline deadline);
     QString waitForLoad(Page& page, Deadline deadline);
     Deadline networkBy(Deadline deadline) const;
+    // After the page went on to another document: whether one has loaded since completedBefore
+    // (waiting for it) with time left to take the page again.
+    bool nextDocumentLoaded(Page& page, std::uint64_t completedBefore, Deadline deadline);
     // Settling, then --wait-for, --wait, --javascript and --hide, in that order.
     QString preparePage(Page& page, Deadline deadline, QString* doing);
     // The view's size for --full-page, the element's box for --selector.

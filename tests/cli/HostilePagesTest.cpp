@@ -417,3 +417,30 @@ TEST_F(HostilePages, APageThatReplacesItsGlobalsIsStillCaptured) {
 }
 
 } // namespace
+
+// Pages that go on to another document by themselves every 300 ms (a reload, two pages sending
+// each other on) are taken on whichever document they show once they have settled: one the page
+// leaves while it is settled or drawn is taken again on the next.
+TEST_F(HostilePages, APageThatKeepsGoingToAnotherDocumentIsTakenOnOneOfThem) {
+    const auto page = [](const char* colour, const char* next) {
+        return QStringLiteral(
+                   "<html><body style='margin:0;background:%1'>"
+                   "<script>setTimeout(() => { location.href = '%2'; }, 300)</script></body></html>")
+            .arg(QLatin1String(colour), QLatin1String(next))
+            .toUtf8();
+    };
+    write("ping.html", page("#2a6", "pong.html"));
+    write("pong.html", page("#a26", "ping.html"));
+    write("reload.html", page("#26a", "reload.html"));
+    write("batch.txt",
+          "ping.html ping.png\nreload.html reload.png\nping.html ping2.png\nreload.html reload2.png\n");
+    const Outcome r =
+        run({"--timeout", "5", "--jobs", "2", "--hide", "p", "--report", "-", "--batch", path("batch.txt")});
+    EXPECT_EQ(r.status, 0) << r.err.toStdString();
+    for (const QJsonObject& p : reported(r))
+        EXPECT_EQ(p.value("status").toInt(), 0) << p.value("message").toString().toStdString();
+    for (const char* name : {"ping.png", "ping2.png"})
+        EXPECT_TRUE(written(name, qRgb(0x22, 0xaa, 0x66)) || written(name, qRgb(0xaa, 0x22, 0x66))) << name;
+    for (const char* name : {"reload.png", "reload2.png"})
+        EXPECT_TRUE(written(name, qRgb(0x22, 0x66, 0xaa))) << name;
+}
