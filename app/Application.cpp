@@ -3,6 +3,8 @@
 #include "platform/AppEvents.h"
 #include "platform/browser/Interrupt.h"
 
+#include <csignal>
+
 VelmoraApplication::VelmoraApplication(int& argc, char** argv) : QApplication(argc, argv) {}
 
 bool VelmoraApplication::notify(QObject* receiver, QEvent* event) {
@@ -16,6 +18,10 @@ bool VelmoraApplication::notify(QObject* receiver, QEvent* event) {
 
 void InitApplicationTitle() {
     QCoreApplication::setApplicationName(QString::fromLatin1(VelmoraApplication::Title));
+}
+
+void IgnoreClosedOutput() {
+    std::signal(SIGPIPE, SIG_IGN);
 }
 
 void StopEngineOnSignals() {

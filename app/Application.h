@@ -20,3 +20,7 @@ void InitApplicationTitle();
 // program as they would have, but the browser engine is stopped and its folders in the temporary
 // folder removed first. Call once the application object exists.
 void StopEngineOnSignals();
+
+// Output that nobody reads any more (a closed terminal, a pipe whose reader has gone) fails its
+// writes rather than ending the program (SIGPIPE). Call first: Qt warns as it starts.
+void IgnoreClosedOutput();

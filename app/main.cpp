@@ -2,6 +2,7 @@
 #include "app/MainUnit.h"
 
 int main(int argc, char** argv) {
+    IgnoreClosedOutput();
     VelmoraApplication app(argc, argv);
     InitApplicationTitle();
     StopEngineOnSignals();

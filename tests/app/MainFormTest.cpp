@@ -36,6 +36,7 @@
 #include <QToolButton>
 #include <QWindow>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <thread>
@@ -621,4 +622,24 @@ TEST(MainFormSignals, ASignalEndsTheProgramAndTakesTheEnginesFoldersWithIt) {
         QDir(temp).removeRecursively();
     }
     QFile::remove(page);
+}
+
+// Output to a pipe that nobody reads any more (velmora 2>&1 | head -1, a closed terminal) must not
+// end the program: it died of SIGPIPE at its first warning.
+TEST(MainFormSignals, AClosedOutputDoesNotEndTheProgram) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            IgnoreClosedOutput();
+            int fds[2];
+            if (::pipe(fds) != 0) std::_Exit(10);
+            ::close(fds[0]);
+            ::dup2(fds[1], STDOUT_FILENO);
+            ::dup2(fds[1], STDERR_FILENO);
+            qWarning("a warning nobody reads");
+            std::printf("and output nobody reads\n");
+            std::fflush(stdout);
+            std::_Exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
