@@ -444,3 +444,16 @@ TEST_F(HostilePages, APageThatKeepsGoingToAnotherDocumentIsTakenOnOneOfThem) {
     for (const char* name : {"reload.png", "reload2.png"})
         EXPECT_TRUE(written(name, qRgb(0x22, 0x66, 0xaa))) << name;
 }
+
+// A --javascript that follows a link: the page it leads to is settled and taken, with --hide done
+// there. The new document came while --hide was asked of the old one, and the page failed.
+TEST_F(HostilePages, AScriptThatFollowsALinkTakesThePageItLeadsTo) {
+    write("first.html",
+          "<html><body style='margin:0;background:#a26'><a href='second.html'>on</a><p>first</p>"
+          "</body></html>");
+    write("second.html", "<html><body style='margin:0;background:#2a6'><p>second</p></body></html>");
+    const Outcome r = run({"--timeout", "5", "--hide", "p", "--javascript",
+                           "document.querySelector('a').click()", path("first.html"), path("first.png")});
+    EXPECT_EQ(r.status, 0) << r.err.toStdString();
+    EXPECT_TRUE(written("first.png", qRgb(0x22, 0xaa, 0x66))) << "not the page the link led to";
+}
