@@ -515,6 +515,18 @@ QString CaptureRunner::preparePage(Page& page, Deadline deadline, QString* doing
     settling.start();
     view.settle(networkBy(deadline));
     page.result.settleMs = settling.elapsed();
+    // A page that went on to another document since (a redirect after some seconds during
+    // --wait, a link --javascript followed) is settled again: that document is the one taken.
+    std::uint64_t settledOn = view.documentsShown();
+    const auto settleAgainIfMovedOn = [&] {
+        QCoreApplication::processEvents();
+        if (view.documentsShown() == settledOn) return;
+        *doing = QStringLiteral("settling");
+        settling.restart();
+        view.settle(networkBy(deadline));
+        page.result.settleMs += settling.elapsed();
+        settledOn = view.documentsShown();
+    };
     if (!m_options.waitFor.isEmpty()) {
         *doing = QStringLiteral("waiting for \"%1\"").arg(m_options.waitFor);
         if (!waitForElement(view, m_options.waitFor, deadline))
@@ -534,10 +546,12 @@ QString CaptureRunner::preparePage(Page& page, Deadline deadline, QString* doing
                 .arg(std::max<long long>(0, left));
         spin(m_options.waitMs);
     }
+    settleAgainIfMovedOn();
     if (!m_options.javascript.isEmpty() && !page.scriptRun) {
         *doing = QStringLiteral("running the script");
         page.scriptRun = true;
         runScript(view, m_options.javascript, deadline);
+        settleAgainIfMovedOn();
     }
     if (!m_options.hide.isEmpty()) {
         *doing = QStringLiteral("hiding elements");

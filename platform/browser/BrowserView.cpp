@@ -141,6 +141,10 @@ void BrowserView::paceEngineFrames(bool paced) {
     Engine::setFramesPaced(paced);
 }
 
+std::uint64_t BrowserView::documentsShown() const {
+    return m_session ? m_session->documentsShown() + m_pagesLost : 0;
+}
+
 std::uint64_t BrowserView::pagesLost() const {
     return m_pagesLost + (m_session && !m_session->current() ? 1 : 0);
 }

@@ -77,6 +77,8 @@ class BrowserView : public QObject {
     bool reuseFailed() const;
     // The main frame of the last navigation has finished loading.
     bool loaded() const;
+    // Changes whenever the page shows another document, one it went on to by itself included.
+    std::uint64_t documentsShown() const;
     // How often the view's page has gone with its engine or its renderer (killed, crashed) since
     // the view was made, counting one that has gone and not yet been made again.
     std::uint64_t pagesLost() const;

@@ -668,6 +668,7 @@ void PageSession::handleEvent(const Message& message) {
             // The blank document between two pages is nobody's.
             if (m_wiping || (!m_blankLoader.empty() && m_mainLoader == m_blankLoader)) return;
             m_mainOrigin = origin;
+            ++m_documentsShown;
         } else if (!origin.empty() && origin != "null" && origin != m_mainOrigin) {
             m_foreign = true;
         }

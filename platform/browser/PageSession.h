@@ -89,6 +89,9 @@ class PageSession {
     bool wipeFailed() const { return m_wipeFailed; }
     // The main frame has stopped loading since the last navigation.
     bool loaded() const { return m_loaded; }
+    // Documents the main frame has shown (committed), the page's own navigations included: one
+    // that goes on by itself (a redirect by script, a followed link) counts up.
+    std::uint64_t documentsShown() const { return m_documentsShown; }
 
     // Requests of the page under way now, and when that last changed (as far as the event loop
     // has delivered the engine's reports). The main document's own request is over once the
@@ -185,7 +188,8 @@ class PageSession {
     std::vector<std::uint64_t> m_setUpCalls; // sent when the page was made, answers not yet read
     std::optional<QUrl> m_pendingUrl;        // a navigation waiting for the set-up
     std::uint64_t m_pauseCall = 0;           // the script call that stands paused while time is held
-    std::uint64_t m_navigation = 0;          // counts navigations; answers to older ones are dropped
+    std::uint64_t m_documentsShown = 0;
+    std::uint64_t m_navigation = 0; // counts navigations; answers to older ones are dropped
     QString m_navigationError;
     std::optional<Clock::time_point> m_deadline;
     std::vector<std::pair<QString, QString>> m_cookies;

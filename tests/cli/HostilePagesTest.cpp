@@ -457,3 +457,24 @@ TEST_F(HostilePages, AScriptThatFollowsALinkTakesThePageItLeadsTo) {
     EXPECT_EQ(r.status, 0) << r.err.toStdString();
     EXPECT_TRUE(written("first.png", qRgb(0x22, 0xaa, 0x66))) << "not the page the link led to";
 }
+
+// A page that goes on to another document during --wait (a redirect after a second) is settled
+// again before it is taken: the new document's requests, one every 300 ms for 2.4 s and then its
+// colour, are waited for. It was taken right after the wait, half loaded.
+TEST_F(HostilePages, APageThatMovesOnDuringTheWaitIsSettledAgain) {
+    write("moving.html",
+          "<html><body style='margin:0;background:#a26'>"
+          "<script>setTimeout(() => { location.href = 'arrived.html'; }, 1000)</script></body></html>");
+    write("arrived.html", "<html><body style='margin:0;background:#2a6'><script>"
+                          "let n = 0;"
+                          "const next = () => {"
+                          "  if (++n > 8) { document.body.style.background = '#26a'; return; }"
+                          "  setTimeout(() => { const i = new Image(); i.onload = i.onerror = next;"
+                          "                     i.src = 'missing-' + n + '.png'; }, 300);"
+                          "};"
+                          "addEventListener('load', next);"
+                          "</script></body></html>");
+    const Outcome r = run({"--timeout", "10", "--wait", "2000", path("moving.html"), path("moving.png")});
+    EXPECT_EQ(r.status, 0) << r.err.toStdString();
+    EXPECT_TRUE(written("moving.png", qRgb(0x22, 0x66, 0xaa))) << "taken before the new document had settled";
+}
