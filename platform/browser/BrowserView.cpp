@@ -142,6 +142,7 @@ void BrowserView::paceEngineFrames(bool paced) {
 }
 
 std::uint64_t BrowserView::documentsShown() const {
+    // A page made again after its engine or renderer went starts counting anew.
     return m_session ? m_session->documentsShown() + m_pagesLost : 0;
 }
 
@@ -199,11 +200,16 @@ QUrl BrowserView::addressToUrl(const QString& address) {
     return QUrl(QStringLiteral("http://") + trimmed);
 }
 
-void BrowserView::navigate(const QString& address) {
+QUrl BrowserView::urlToOpen(const QString& address) {
     const QUrl url = addressToUrl(address);
     if (!url.isValid() || url.isEmpty())
         throw BrowserError(QStringLiteral("\"%1\" is not an address that can be opened.").arg(address));
     if (const QString unshown = unshownAddress(address, url); !unshown.isEmpty()) throw BrowserError(unshown);
+    return url;
+}
+
+void BrowserView::navigate(const QString& address) {
+    const QUrl url = urlToOpen(address);
     std::unique_ptr<PageSession> fresh;
     try {
         // The page before goes: whatever it still does (loading, looping) cannot reach the new.
@@ -220,10 +226,7 @@ void BrowserView::navigate(const QString& address) {
 }
 
 void BrowserView::navigateReusing(const QString& address) {
-    const QUrl url = addressToUrl(address);
-    if (!url.isValid() || url.isEmpty())
-        throw BrowserError(QStringLiteral("\"%1\" is not an address that can be opened.").arg(address));
-    if (const QString unshown = unshownAddress(address, url); !unshown.isEmpty()) throw BrowserError(unshown);
+    const QUrl url = urlToOpen(address);
     if (!m_session || !m_session->navigateWiped(url)) return navigate(address);
     m_answerWatch.stop();
     m_redrawsLeft = 2;

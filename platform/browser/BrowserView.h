@@ -165,6 +165,8 @@ class BrowserView : public QObject {
     void answersAgain();
 
   private:
+    // addressToUrl's address, or BrowserError when it cannot be opened or names no page.
+    static QUrl urlToOpen(const QString& address);
     QString run(const QString& expression, int timeoutMs, bool ownWorld);
     friend std::size_t engine::heldCaptureBytes(BrowserView*);
     friend QByteArray engine::rawPageCall(BrowserView*, const QString&, const QByteArray&);

@@ -257,11 +257,12 @@ void Connection::onMessage(std::string&& text) {
         return;
     }
     if (m_hook) m_hook(*this, message.json);
+    const std::string method = message.json.value("method", std::string());
+    const std::string session = message.json.value("sessionId", std::string());
     std::lock_guard lock(m_mutex);
     // A renderer that dies answers nothing more: its session's calls fail now rather than at
     // their time limits.
-    if (message.json.value("method", std::string()) == "Inspector.targetCrashed") {
-        const std::string session = message.json.value("sessionId", std::string());
+    if (method == "Inspector.targetCrashed") {
         for (auto it = m_pending.begin(); it != m_pending.end();) {
             if (session.empty() || it->second.sessionId != session) {
                 ++it;
@@ -282,9 +283,8 @@ void Connection::onMessage(std::string&& text) {
     // A capture asks the page's compositor for its next frame; when the page commits another
     // document first, that frame may never come, and the capture would wait out its whole time
     // limit. It fails now, as the engine's own refusal of a capture during a navigation does.
-    if (message.json.value("method", std::string()) == "Page.frameNavigated") {
+    if (method == "Page.frameNavigated") {
         const Json& frame = message.json.value("params", Json::object()).value("frame", Json::object());
-        const std::string session = message.json.value("sessionId", std::string());
         if (!frame.contains("parentId") && !session.empty()) {
             bool any = false;
             for (auto& [id, pending] : m_pending)

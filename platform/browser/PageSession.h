@@ -188,8 +188,8 @@ class PageSession {
     std::vector<std::uint64_t> m_setUpCalls; // sent when the page was made, answers not yet read
     std::optional<QUrl> m_pendingUrl;        // a navigation waiting for the set-up
     std::uint64_t m_pauseCall = 0;           // the script call that stands paused while time is held
-    std::uint64_t m_documentsShown = 0;
-    std::uint64_t m_navigation = 0; // counts navigations; answers to older ones are dropped
+    std::uint64_t m_documentsShown = 0;      // the main frame's documents, its own navigations' too
+    std::uint64_t m_navigation = 0;          // counts navigations; answers to older ones are dropped
     QString m_navigationError;
     std::optional<Clock::time_point> m_deadline;
     std::vector<std::pair<QString, QString>> m_cookies;
