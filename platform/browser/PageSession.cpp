@@ -49,6 +49,12 @@ void handleBrowserEvent(const Message& message) {
     }
 }
 
+// How long a request that a script made (an XHR, a fetch, a beacon) is waited for. One that the
+// server holds open for longer is a long poll or a stream, which would hold every page that
+// keeps one until three quarters of its time limit. An answer that takes longer than this is
+// waited for by what it shows (velmora-capture's --wait-for).
+constexpr auto scriptRequestPatience = std::chrono::seconds(5);
+
 // When the engine says a network event happened. Events wait in the queue while the UI thread
 // waits on the engine (a capture, another page being opened), so the time they are delivered can
 // be long after the fact, and a page that went quiet meanwhile would seem to have just changed.
@@ -350,7 +356,9 @@ void PageSession::noteRequest(const std::string& method, const Json& params, con
         // for a video's frame instead), though their start counts as a change.
         const std::string type = params.value("type", std::string());
         if (type != "EventSource" && type != "Media" && !m_sharedWorkers.count(id))
-            m_requests.emplace(id, Request{sessionId, params.value("frameId", std::string())});
+            m_requests.emplace(id,
+                               Request{sessionId, params.value("frameId", std::string()), engineTime(params),
+                                       type == "XHR" || type == "Fetch" || type == "Ping"});
     } else {
         m_requests.erase(id);
     }
@@ -428,8 +436,14 @@ void PageSession::dropChild(const std::string& sessionId) {
 }
 
 std::size_t PageSession::requestsUnderWay() const {
-    const bool documentOpen = m_loaded && !m_mainLoader.empty() && m_requests.count(m_mainLoader) > 0;
-    return m_requests.size() - (documentOpen ? 1 : 0);
+    const Clock::time_point now = Clock::now();
+    std::size_t count = 0;
+    for (const auto& [id, request] : m_requests) {
+        if (m_loaded && !m_mainLoader.empty() && id == m_mainLoader) continue;
+        if (request.byScript && now - request.began >= scriptRequestPatience) continue;
+        ++count;
+    }
+    return count;
 }
 
 void PageSession::navigateAndWait(const QUrl& url, int timeoutMs) {

@@ -96,7 +96,9 @@ class PageSession {
     // Requests of the page under way now, and when that last changed (as far as the event loop
     // has delivered the engine's reports). The main document's own request is over once the
     // page has loaded, whether or not the engine said so: after a renderer has been replaced it
-    // can leave out that report (and those of the first requests after it).
+    // can leave out that report (and those of the first requests after it). A request a script
+    // made that has been under way for some seconds is a long poll or a stream, not part of the
+    // picture, and is not counted.
     std::size_t requestsUnderWay() const;
     Clock::time_point networkChanged() const { return m_networkChanged; }
 
@@ -198,6 +200,8 @@ class PageSession {
     struct Request {
         std::string sessionId;
         std::string frameId;
+        Clock::time_point began;
+        bool byScript = false; // an XHR, a fetch or a beacon
     };
     std::map<std::string, Request> m_requests;
     // Sessions of the page's frames and workers that are followed, with their target and the

@@ -2,6 +2,7 @@
 // its own time limit, and the pages after it start clean.
 #include "CliTestSupport.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QDirIterator>
 #include <QElapsedTimer>
@@ -13,8 +14,10 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
+#include <chrono>
 #include <gtest/gtest.h>
 #include <memory>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -323,6 +326,41 @@ TEST_F(HostilePages, AnImageOrAFontThatNeverArrivesIsLeftOutOfThePicture) {
     EXPECT_EQ(server.heldRequests(), 2) << "each page's late download must have been asked for and held";
     for (int i = 0; i < 2; ++i)
         EXPECT_TRUE(written(QStringLiteral("late%1.png").arg(i), qRgb(0x22, 0xaa, 0x66))) << i;
+}
+
+// A fetch and an XHR that the server holds open (a long poll) leave the page quiet once they
+// have been under way for a few seconds; it was held for three quarters of its limit (30 s here).
+// A script's answer that takes two seconds is still waited for, and what it shows is in the
+// picture.
+TEST_F(HostilePages, ALongPollDoesNotHoldThePageButASlowAnswerIsWaitedFor) {
+    clitest::LocalServer polling("<html><body style='margin:0;background:#2a6'><script>onload = () => {"
+                                 "fetch('/hold/poll');"
+                                 "const x = new XMLHttpRequest(); x.open('GET', '/hold/xhr'); x.send();"
+                                 "}</script></body></html>");
+    clitest::LocalServer slow("<html><body style='margin:0;background:#2a6'><script>onload = () => "
+                              "fetch('/hold/data').finally(() => document.body.style.background = '#26a')"
+                              "</script></body></html>");
+    std::thread answer([&slow] {
+        const QDeadlineTimer asked(60000);
+        while (slow.heldRequests() == 0 && !asked.hasExpired())
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        std::this_thread::sleep_for(std::chrono::seconds(2)); // the server's own slowness
+        slow.release();
+    });
+    write("batch.txt", (polling.url("/page.html") + " " + path("poll.png") + "\n" + slow.url("/page.html") +
+                        " " + path("slow.png") + "\n")
+                           .toUtf8());
+    const Outcome r = CliTest::run(
+        {"--timeout", "40", "--jobs", "2", "--report", "-", "--batch", path("batch.txt")}, 150000);
+    answer.join();
+    EXPECT_EQ(r.status, 0) << r.err.toStdString();
+    EXPECT_EQ(polling.heldRequests(), 2) << "both of the page's requests must have been asked for and held";
+    const std::vector<QJsonObject> pages = reported(r);
+    ASSERT_EQ(pages.size(), 2u);
+    const QJsonObject& poll = pages[0]["output"].toString() == path("poll.png") ? pages[0] : pages[1];
+    EXPECT_LT(poll["timings"].toObject()["settle"].toInt(), 15000) << "held by its long poll";
+    EXPECT_TRUE(written("poll.png", qRgb(0x22, 0xaa, 0x66)));
+    EXPECT_TRUE(written("slow.png", qRgb(0x22, 0x66, 0xaa))) << "taken before the script's answer came";
 }
 
 // An address that the server answers with a file to save, and a page that saves one as it loads:
