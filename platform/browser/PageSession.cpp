@@ -72,10 +72,15 @@ PageSession::Clock::time_point engineTime(const Json& params) {
 // Why a navigation the engine has answered went nowhere; empty when it went. An address whose
 // answer is a file to save rather than a page (a zip, an attachment) ends as an abort with
 // nothing to tell the two apart but the answer's own mark.
-QString navigationFailure(const Json& answer) {
+// A server that answers with no content at all (204, 205) leaves the frame where it was, and the
+// engine calls that an abort too; documentStatus is the HTTP status the document's request got.
+QString navigationFailure(const Json& answer, int documentStatus) {
     if (answer.value("isDownload", false))
         return QStringLiteral("the address is a file to download, not a page");
-    return QString::fromStdString(answer.value("errorText", std::string()));
+    const std::string error = answer.value("errorText", std::string());
+    if (error == "net::ERR_ABORTED" && (documentStatus == 204 || documentStatus == 205))
+        return QStringLiteral("the server sent no page, only HTTP status %1").arg(documentStatus);
+    return QString::fromStdString(error);
 }
 
 } // namespace
@@ -319,6 +324,11 @@ Json PageSession::cookiesFor(const QUrl& url) const {
     return cookies;
 }
 
+int PageSession::documentStatus(const Json& navigateAnswer) const {
+    const std::string loader = navigateAnswer.value("loaderId", std::string());
+    return !loader.empty() && loader == m_documentRequest ? m_documentStatus : 0;
+}
+
 void PageSession::navigate(const QUrl& url) {
     if (!m_cookies.empty()) call("Network.setCookies", {{"cookies", cookiesFor(url)}});
     forgetScroll();
@@ -340,7 +350,8 @@ void PageSession::startNavigation(const QUrl& url) {
                                const auto page = self.lock();
                                if (!page || !*page || (*page)->m_navigation != navigation) return;
                                if (result) {
-                                   (*page)->m_navigationError = navigationFailure(result->json);
+                                   (*page)->m_navigationError =
+                                       navigationFailure(result->json, (*page)->documentStatus(result->json));
                                } else if (!error.isEmpty() && (*page)->m_navigationError.isEmpty()) {
                                    (*page)->m_navigationError = error;
                                }
@@ -453,7 +464,7 @@ void PageSession::navigateAndWait(const QUrl& url, int timeoutMs) {
     ++m_navigation;
     const Message result =
         call("Page.navigate", {{"url", url.toString(QUrl::FullyEncoded).toStdString()}}, timeoutMs);
-    m_navigationError = navigationFailure(result.json);
+    m_navigationError = navigationFailure(result.json, documentStatus(result.json));
     // The document's own request, in case the engine leaves out the frame's report of it.
     if (const std::string loader = result.json.value("loaderId", std::string()); !loader.empty())
         m_mainLoader = loader;
@@ -721,6 +732,12 @@ void PageSession::handleEvent(const Message& message) {
         }
     } else if (method == "Network.loadingFinished" || method == "Network.loadingFailed") {
         noteRequest(method, params, m_sessionId);
+    } else if (method == "Network.responseReceived") {
+        if (params.value("type", std::string()) == "Document" &&
+            params.value("frameId", std::string()) == m_targetId) {
+            m_documentRequest = params.value("requestId", std::string());
+            m_documentStatus = params.value("response", Json::object()).value("status", 0);
+        }
     } else if (method == "Target.attachedToTarget") {
         adoptChild(params, m_sessionId);
     } else if (method == "Target.detachedFromTarget") {

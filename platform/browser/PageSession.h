@@ -156,6 +156,8 @@ class PageSession {
     // Reads the answers to the page's set-up and sends the navigation that waited for it.
     void finishSetUp();
     void startNavigation(const QUrl& url);
+    // The HTTP status of the document a navigation asked for, 0 when its answer is not known.
+    int documentStatus(const Json& navigateAnswer) const;
     // wait() without finishing the set-up first.
     Message answer(std::uint64_t id, const char* doing);
     void setUp(const std::string& method, Json params, std::vector<std::uint64_t>& calls);
@@ -193,6 +195,9 @@ class PageSession {
     std::uint64_t m_documentsShown = 0;      // the main frame's documents, its own navigations' too
     std::uint64_t m_navigation = 0;          // counts navigations; answers to older ones are dropped
     QString m_navigationError;
+    // The main frame's last document answer: its request and HTTP status.
+    std::string m_documentRequest;
+    int m_documentStatus = 0;
     std::optional<Clock::time_point> m_deadline;
     std::vector<std::pair<QString, QString>> m_cookies;
     std::map<std::string, QString> m_frameUrls;

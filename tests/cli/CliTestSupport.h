@@ -34,7 +34,8 @@ inline bool near(QRgb a, QRgb b, int tolerance) {
 }
 
 // An HTTP server on the loopback address that answers every request with one page and keeps
-// the requests' heads. Requests for a path that starts with /hold get no answer until release().
+// the requests' heads. Requests for a path that starts with /hold get no answer until release(),
+// those for /nocontent an answer without content (204).
 class LocalServer {
   public:
     explicit LocalServer(QByteArray page) : m_page(std::move(page)) {
@@ -108,6 +109,12 @@ class LocalServer {
             }
         }
         QByteArray status = "200 OK\r\n";
+        if (head.startsWith("GET /nocontent")) {
+            const QByteArray none = "HTTP/1.1 204 No Content\r\nConnection: close\r\n\r\n";
+            ::send(client, none.constData(), std::size_t(none.size()), MSG_NOSIGNAL);
+            ::close(client);
+            return;
+        }
         {
             std::lock_guard lock(m_mutex);
             if (!m_authorization.isEmpty() &&

@@ -328,6 +328,32 @@ TEST_F(HostilePages, AnImageOrAFontThatNeverArrivesIsLeftOutOfThePicture) {
         EXPECT_TRUE(written(QStringLiteral("late%1.png").arg(i), qRgb(0x22, 0xaa, 0x66))) << i;
 }
 
+// An address the server answers without content (204): the engine stays where it was and calls
+// it an abort, which said nothing. Also in a view that a page before it had shown.
+TEST_F(HostilePages, AnAnswerWithoutContentSaysSo) {
+    clitest::LocalServer server("<html><body style='margin:0;background:#2a6'></body></html>");
+    write("batch.txt", (server.url("/nocontent") + " 1.png\n" + server.url("/page.html") + " 2.png\n" +
+                        server.url("/nocontent/again") + " 3.png\n")
+                           .toUtf8());
+    const Outcome r = run({"--timeout", "20", "--report", "-", "--batch", path("batch.txt")});
+    EXPECT_EQ(r.status, 3) << r.err.toStdString();
+    const std::vector<QJsonObject> pages = reported(r);
+    ASSERT_EQ(pages.size(), 3u);
+    for (const QJsonObject& o : pages) {
+        const QString output = o["output"].toString();
+        SCOPED_TRACE(output.toStdString());
+        if (output == QLatin1String("2.png")) {
+            EXPECT_EQ(o["status"].toInt(), 0) << o["message"].toString().toStdString();
+            EXPECT_TRUE(written(output, qRgb(0x22, 0xaa, 0x66)));
+        } else {
+            EXPECT_EQ(o["status"].toInt(), 3);
+            EXPECT_EQ(o["message"].toString().toStdString(),
+                      "could not be loaded (the server sent no page, only HTTP status 204)");
+            EXPECT_FALSE(QFileInfo::exists(path(output)));
+        }
+    }
+}
+
 // A fetch and an XHR that the server holds open (a long poll) leave the page quiet once they
 // have been under way for a few seconds; it was held for three quarters of its limit (30 s here).
 // A script's answer that takes two seconds is still waited for, and what it shows is in the
