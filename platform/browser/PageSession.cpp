@@ -71,9 +71,9 @@ PageSession::Clock::time_point engineTime(const Json& params) {
 
 // Why a navigation the engine has answered went nowhere; empty when it went. An address whose
 // answer is a file to save rather than a page (a zip, an attachment) ends as an abort with
-// nothing to tell the two apart but the answer's own mark.
-// A server that answers with no content at all (204, 205) leaves the frame where it was, and the
-// engine calls that an abort too; documentStatus is the HTTP status the document's request got.
+// nothing to tell the two apart but the answer's own mark; so does one that the server answers
+// without content (204, 205), which leaves the frame where it was, and only the HTTP status of
+// the document's request (documentStatus) tells.
 QString navigationFailure(const Json& answer, int documentStatus) {
     if (answer.value("isDownload", false))
         return QStringLiteral("the address is a file to download, not a page");
