@@ -345,6 +345,7 @@ void CaptureRunner::finish(Page& page, const std::function<void()>& openNext) {
         }
         result.status = status;
         result.message = message;
+        result.httpStatus = page.view ? page.view->httpStatus() : 0;
         result.ms = laps.clock().elapsed();
         // The page before is told first: with one engine, pages end in batch order.
         m_writer.wait();
@@ -419,6 +420,7 @@ void CaptureRunner::finish(Page& page, const std::function<void()>& openNext) {
         break;
     }
     result.renderMs = laps.lap();
+    result.httpStatus = page.view->httpStatus();
 
     // 5. Write, on the writer's thread while the next page loads.
     auto done = [this, clock = laps.clock()](const PageResult& written) {

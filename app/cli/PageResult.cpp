@@ -16,9 +16,10 @@ PageResult resultFor(const Job& job) {
 QByteArray toJsonLine(const PageResult& r) {
     QJsonObject timings{{"open", r.openMs},       {"load", r.loadMs},     {"settle", r.settleMs},
                         {"prepare", r.prepareMs}, {"render", r.renderMs}, {"write", r.writeMs}};
-    QJsonObject o{{"index", r.index},     {"address", r.address}, {"output", r.output}, {"status", r.status},
-                  {"message", r.message}, {"width", r.width},     {"height", r.height}, {"bytes", r.bytes},
-                  {"ms", r.ms},           {"skipped", r.skipped}, {"timings", timings}};
+    QJsonObject o{{"index", r.index},     {"address", r.address}, {"output", r.output},
+                  {"status", r.status},   {"message", r.message}, {"width", r.width},
+                  {"height", r.height},   {"bytes", r.bytes},     {"ms", r.ms},
+                  {"skipped", r.skipped}, {"http", r.httpStatus}, {"timings", timings}};
     return QJsonDocument(o).toJson(QJsonDocument::Compact);
 }
 
@@ -39,6 +40,7 @@ std::optional<PageResult> fromJsonLine(const QByteArray& line) {
     r.bytes = o.value(QLatin1String("bytes")).toInteger();
     r.ms = o.value(QLatin1String("ms")).toInteger();
     r.skipped = o.value(QLatin1String("skipped")).toBool();
+    r.httpStatus = o.value(QLatin1String("http")).toInt();
     const QJsonObject t = o.value(QLatin1String("timings")).toObject();
     r.openMs = t.value(QLatin1String("open")).toInteger();
     r.loadMs = t.value(QLatin1String("load")).toInteger();

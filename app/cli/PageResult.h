@@ -21,6 +21,7 @@ struct PageResult {
     qint64 bytes = 0; // written to the output
     qint64 ms = 0;    // from the start of the page's turn to its picture written
     bool skipped = false;
+    int httpStatus = 0; // of the page's document; 0 for one that did not come over HTTP
     // Where the time went: loading, the waits and scripts after it (settling among them),
     // drawing, encoding. Opening the page (its context, its target, the address handed over)
     // happens before its turn, while the page before it is captured.

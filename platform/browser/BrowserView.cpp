@@ -244,6 +244,10 @@ QString BrowserView::navigationError() const {
     return m_session ? m_session->navigationError() : QString();
 }
 
+int BrowserView::httpStatus() const {
+    return m_session ? m_session->documentHttpStatus() : 0;
+}
+
 bool BrowserView::reuseFailed() const {
     return m_session && m_session->wipeFailed();
 }

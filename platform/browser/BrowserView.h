@@ -72,6 +72,9 @@ class BrowserView : public QObject {
     // "net::ERR_FILE_NOT_FOUND"), once the engine has said so; empty when it loads. The view
     // then shows the engine's own error page.
     QString navigationError() const;
+    // The HTTP status the page's document came with (404 for a page of its own saying it was
+    // not found); 0 for documents that do not come over HTTP.
+    int httpStatus() const;
     // After navigateReusing: the page before could not be cleared away, so nothing of the
     // address was loaded and the view is not to be used again; a new view can load it.
     bool reuseFailed() const;

@@ -334,6 +334,7 @@ void PageSession::navigate(const QUrl& url) {
     forgetScroll();
     m_loaded = false;
     m_navigationError.clear();
+    m_documentStatus = 0;
     m_wipeFailed = false;
     ++m_navigation;
     if (!current()) throw BrowserError(QStringLiteral("The browser engine stopped."));
@@ -461,6 +462,7 @@ void PageSession::navigateAndWait(const QUrl& url, int timeoutMs) {
     m_pendingUrl.reset();
     forgetScroll();
     m_loaded = false;
+    m_documentStatus = 0;
     ++m_navigation;
     const Message result =
         call("Page.navigate", {{"url", url.toString(QUrl::FullyEncoded).toStdString()}}, timeoutMs);
@@ -733,10 +735,12 @@ void PageSession::handleEvent(const Message& message) {
     } else if (method == "Network.loadingFinished" || method == "Network.loadingFailed") {
         noteRequest(method, params, m_sessionId);
     } else if (method == "Network.responseReceived") {
+        const Json& response = params.value("response", Json::object());
         if (params.value("type", std::string()) == "Document" &&
-            params.value("frameId", std::string()) == m_targetId) {
+            params.value("frameId", std::string()) == m_targetId &&
+            response.value("url", std::string()).rfind("http", 0) == 0) {
             m_documentRequest = params.value("requestId", std::string());
-            m_documentStatus = params.value("response", Json::object()).value("status", 0);
+            m_documentStatus = response.value("status", 0);
         }
     } else if (method == "Target.attachedToTarget") {
         adoptChild(params, m_sessionId);

@@ -84,6 +84,10 @@ class PageSession {
     void navigateAndWait(const QUrl& url, int timeoutMs);
     // The engine's reason when the last navigation could not load (its own error page shows).
     QString navigationError() const { return m_navigationError; }
+    // The HTTP status of the main frame's last document answer since the address was given (a
+    // page that went on by itself: the document it went to); 0 before one came, and for
+    // documents that do not come over HTTP (files, data:).
+    int documentHttpStatus() const { return m_documentStatus; }
     // The last navigation was navigateWiped's, and the page before could not be cleared away:
     // nothing of the address was loaded, and this page is not to be used again.
     bool wipeFailed() const { return m_wipeFailed; }
@@ -195,7 +199,7 @@ class PageSession {
     std::uint64_t m_documentsShown = 0;      // the main frame's documents, its own navigations' too
     std::uint64_t m_navigation = 0;          // counts navigations; answers to older ones are dropped
     QString m_navigationError;
-    // The main frame's last document answer: its request and HTTP status.
+    // The main frame's last document answer over HTTP: its request and status.
     std::string m_documentRequest;
     int m_documentStatus = 0;
     std::optional<Clock::time_point> m_deadline;

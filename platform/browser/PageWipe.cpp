@@ -40,6 +40,7 @@ bool PageSession::navigateWiped(const QUrl& url) {
     ++m_navigation;
     m_loaded = false;
     m_navigationError.clear();
+    m_documentStatus = 0;
     m_wipeFailed = false;
     m_blankLoader.clear();
     m_wiping = true;

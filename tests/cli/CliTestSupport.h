@@ -35,7 +35,7 @@ inline bool near(QRgb a, QRgb b, int tolerance) {
 
 // An HTTP server on the loopback address that answers every request with one page and keeps
 // the requests' heads. Requests for a path that starts with /hold get no answer until release(),
-// those for /nocontent an answer without content (204).
+// those for /nocontent an answer without content (204), those for /missing the page as a 404.
 class LocalServer {
   public:
     explicit LocalServer(QByteArray page) : m_page(std::move(page)) {
@@ -108,7 +108,7 @@ class LocalServer {
                 m_changed.wait(lock, [this] { return m_released; });
             }
         }
-        QByteArray status = "200 OK\r\n";
+        QByteArray status = head.startsWith("GET /missing") ? "404 Not Found\r\n" : "200 OK\r\n";
         if (head.startsWith("GET /nocontent")) {
             const QByteArray none = "HTTP/1.1 204 No Content\r\nConnection: close\r\n\r\n";
             ::send(client, none.constData(), std::size_t(none.size()), MSG_NOSIGNAL);

@@ -329,27 +329,36 @@ TEST_F(HostilePages, AnImageOrAFontThatNeverArrivesIsLeftOutOfThePicture) {
 }
 
 // An address the server answers without content (204): the engine stays where it was and calls
-// it an abort, which said nothing. Also in a view that a page before it had shown.
-TEST_F(HostilePages, AnAnswerWithoutContentSaysSo) {
-    clitest::LocalServer server("<html><body style='margin:0;background:#2a6'></body></html>");
+// it an abort, which said nothing. Also in a view that a page before it had shown. The report
+// gives the HTTP status of each page's document: a page the server sends as "not found" is
+// taken, and only the report tells it from a good one.
+TEST_F(HostilePages, AnAnswerWithoutContentSaysSoAndTheReportGivesEachHttpStatus) {
+    const QByteArray green = "<html><body style='margin:0;background:#2a6'></body></html>";
+    clitest::LocalServer server(green);
+    write("green.html", green);
     write("batch.txt", (server.url("/nocontent") + " 1.png\n" + server.url("/page.html") + " 2.png\n" +
-                        server.url("/nocontent/again") + " 3.png\n")
+                        server.url("/nocontent/again") + " 3.png\n" + server.url("/missing.html") +
+                        " 4.png\ngreen.html 5.png\n")
                            .toUtf8());
     const Outcome r = run({"--timeout", "20", "--report", "-", "--batch", path("batch.txt")});
     EXPECT_EQ(r.status, 3) << r.err.toStdString();
     const std::vector<QJsonObject> pages = reported(r);
-    ASSERT_EQ(pages.size(), 3u);
+    ASSERT_EQ(pages.size(), 5u);
+    const int http[] = {204, 200, 204, 404, 0};
     for (const QJsonObject& o : pages) {
         const QString output = o["output"].toString();
         SCOPED_TRACE(output.toStdString());
-        if (output == QLatin1String("2.png")) {
-            EXPECT_EQ(o["status"].toInt(), 0) << o["message"].toString().toStdString();
-            EXPECT_TRUE(written(output, qRgb(0x22, 0xaa, 0x66)));
-        } else {
+        const int index = o["index"].toInt();
+        ASSERT_TRUE(index >= 0 && index < 5);
+        EXPECT_EQ(o["http"].toInt(), http[index]);
+        if (http[index] == 204) {
             EXPECT_EQ(o["status"].toInt(), 3);
             EXPECT_EQ(o["message"].toString().toStdString(),
                       "could not be loaded (the server sent no page, only HTTP status 204)");
             EXPECT_FALSE(QFileInfo::exists(path(output)));
+        } else {
+            EXPECT_EQ(o["status"].toInt(), 0) << o["message"].toString().toStdString();
+            EXPECT_TRUE(written(output, qRgb(0x22, 0xaa, 0x66)));
         }
     }
 }
