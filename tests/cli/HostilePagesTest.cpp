@@ -16,6 +16,7 @@
 #include <QThread>
 #include <chrono>
 #include <gtest/gtest.h>
+#include <map>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -552,4 +553,49 @@ TEST_F(HostilePages, APageThatMovesOnDuringTheWaitIsSettledAgain) {
     const Outcome r = run({"--timeout", "10", "--wait", "2000", path("moving.html"), path("moving.png")});
     EXPECT_EQ(r.status, 0) << r.err.toStdString();
     EXPECT_TRUE(written("moving.png", qRgb(0x22, 0x66, 0xaa))) << "taken before the new document had settled";
+}
+
+// Animations that end by themselves are let run to their end before the picture is taken: a page
+// that fades in as it opens, and content far down that fades in once it is shown (at --full-page,
+// where the view takes the whole document for a moment). One that repeats for good or would end
+// in a minute is not waited for, and a page that starts new ones without end is waited for a few
+// seconds, not until its requests' share of the limit (45 s here) is gone.
+TEST_F(HostilePages, AnimationsThatEndAreWaitedForAndOnesThatDoNotAreNot) {
+    write("fades.html", "<html><style>@keyframes in { from { opacity: 0 } }</style><body style='margin:0'>"
+                        "<div style='position:fixed;inset:0;background:#c22;animation:in 2.5s'></div>"
+                        "</body></html>");
+    write("shows.html",
+          "<html><style>#far { position:absolute; top:3000px; height:2000px; width:100%; background:#c22;"
+          "                    opacity:0; transition:opacity 1.5s } #far.in { opacity:1 }</style>"
+          "<body style='margin:0;height:8000px'><div id='far'></div><script>"
+          "new IntersectionObserver(seen => { if (seen.some(e => e.isIntersecting)) far.className = 'in'; })"
+          "  .observe(far);"
+          "</script></body></html>");
+    write("forever.html",
+          "<html><style>@keyframes turn { to { transform: rotate(1turn) } }"
+          "@keyframes grow { from { width: 0 } }</style><body style='margin:0'>"
+          "<div style='width:50px;height:50px;background:#26a;animation:turn 1s infinite'></div>"
+          "<div style='height:250px;width:100%;background:#c22;animation:grow 60s linear'></div>"
+          "</body></html>");
+    write("churns.html", "<html><body style='margin:0;background:#2a6'><div id='d'>moving</div><script>"
+                         "const move = () => d.animate([{opacity: 1}, {opacity: 0.5}], 3000);"
+                         "move(); setInterval(move, 2900);"
+                         "</script></body></html>");
+    write("batch.txt", "fades.html fades.png\nshows.html shows.png\nforever.html forever.png\n"
+                       "churns.html churns.png\n");
+    const Outcome r = run({"--timeout", "60", "--width", "400", "--height", "300", "--full-page", "--jobs",
+                           "2", "--report", "-", "--batch", path("batch.txt")},
+                          150000);
+    EXPECT_EQ(r.status, 0) << r.err.toStdString();
+    EXPECT_TRUE(written("fades.png", qRgb(0xcc, 0x22, 0x22))) << "taken while fading in";
+    EXPECT_TRUE(written("shows.png", qRgb(0xcc, 0x22, 0x22))) << "taken while fading in once shown";
+    std::map<QString, int> settled;
+    for (const QJsonObject& o : reported(r))
+        settled[o["output"].toString()] = o["timings"].toObject()["settle"].toInt();
+    ASSERT_EQ(settled.size(), 4u);
+    EXPECT_LT(settled["forever.png"], 4000) << "waited for an animation that does not end soon";
+    EXPECT_LT(settled["churns.png"], 15000) << "waited for every new animation";
+    const QImage bar(path("forever.png"));
+    ASSERT_FALSE(bar.isNull());
+    EXPECT_EQ(bar.pixel(bar.width() - 1, 200), qRgb(0xff, 0xff, 0xff)) << "the bar has grown for a minute";
 }
