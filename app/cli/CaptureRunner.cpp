@@ -517,17 +517,22 @@ QString CaptureRunner::preparePage(Page& page, Deadline deadline, QString* doing
     settling.start();
     view.settle(networkBy(deadline));
     page.result.settleMs = settling.elapsed();
-    // A page that went on to another document since (a redirect after some seconds during
-    // --wait, a link --javascript followed) is settled again: that document is the one taken.
+    // What --wait-for waited for and what --javascript did (content that came, a button that
+    // was clicked) is settled too: its requests, images and animations are in the picture. So is
+    // a page that went on to another document since (a redirect after some seconds during --wait,
+    // a link --javascript followed): that document is the one taken.
     std::uint64_t settledOn = view.documentsShown();
-    const auto settleAgainIfMovedOn = [&] {
+    const auto settleAgain = [&] {
         QCoreApplication::processEvents();
-        if (view.documentsShown() == settledOn) return;
         *doing = QStringLiteral("settling");
         settling.restart();
         view.settle(networkBy(deadline));
         page.result.settleMs += settling.elapsed();
         settledOn = view.documentsShown();
+    };
+    const auto settleAgainIfMovedOn = [&] {
+        QCoreApplication::processEvents();
+        if (view.documentsShown() != settledOn) settleAgain();
     };
     if (!m_options.waitFor.isEmpty()) {
         *doing = QStringLiteral("waiting for \"%1\"").arg(m_options.waitFor);
@@ -535,6 +540,7 @@ QString CaptureRunner::preparePage(Page& page, Deadline deadline, QString* doing
             return QStringLiteral("no element matched \"%1\" within the time limit of %2 s")
                 .arg(m_options.waitFor)
                 .arg(m_options.timeoutS);
+        settleAgain();
     }
     if (m_options.waitMs > 0) {
         const auto left =
@@ -553,7 +559,7 @@ QString CaptureRunner::preparePage(Page& page, Deadline deadline, QString* doing
         *doing = QStringLiteral("running the script");
         page.scriptRun = true;
         runScript(view, m_options.javascript, deadline);
-        settleAgainIfMovedOn();
+        settleAgain();
     }
     if (!m_options.hide.isEmpty()) {
         *doing = QStringLiteral("hiding elements");

@@ -27,6 +27,13 @@ TEST_F(PageOptions, ScriptsRunAfterLoadAndBeforeThePicture) {
         const char* says;
     } const cases[] = {
         {{"--javascript", "document.body.style.background = '#c33'"}, 0, qRgb(0xcc, 0x33, 0x33), nullptr},
+        // What the script set going is settled before the picture, as the page was.
+        {{"--javascript", "document.body.style.transition = 'background-color 1.5s';"
+                          "getComputedStyle(document.body).backgroundColor;"
+                          "document.body.style.backgroundColor = '#33c'"},
+         0,
+         qRgb(0x33, 0x33, 0xcc),
+         nullptr},
         // The promise the script ends with is waited for.
         {{"--javascript-file", "later.js"}, 0, qRgb(0x33, 0xcc, 0x33), nullptr},
         {{"--javascript", "throw new Error('no way')"}, 3, 0, "no way"},
@@ -54,11 +61,13 @@ TEST_F(PageOptions, ScriptsRunAfterLoadAndBeforeThePicture) {
     }
 }
 
+// The element waited for fades in as it comes: it is taken once it has.
 TEST_F(PageOptions, WaitForWaitsUntilAnElementMatchesAndGivesUpAtTheLimit) {
     const QString page =
         write("late.html",
-              whitePage("<script>setTimeout(() => { const d = document.createElement('div'); d.id = 'late';"
-                        "d.style.cssText = 'position:absolute;inset:0;background:#33c';"
+              whitePage("<style>@keyframes in { from { opacity: 0 } }</style>"
+                        "<script>setTimeout(() => { const d = document.createElement('div'); d.id = 'late';"
+                        "d.style.cssText = 'position:absolute;inset:0;background:#33c;animation:in 1.5s';"
                         "document.body.appendChild(d); }, 700)</script>"));
     Outcome r = run({"--wait-for", "#late", "--width", "100", "--height", "100", page, "out.png"});
     ASSERT_EQ(r.status, 0) << r.err.toStdString();
