@@ -557,9 +557,10 @@ TEST_F(HostilePages, APageThatMovesOnDuringTheWaitIsSettledAgain) {
 
 // Animations that end by themselves are let run to their end before the picture is taken: a page
 // that fades in as it opens, and content far down that fades in once it is shown (at --full-page,
-// where the view takes the whole document for a moment). One that repeats for good or would end
-// in a minute is not waited for, and a page that starts new ones without end is waited for a few
-// seconds, not until its requests' share of the limit (45 s here) is gone.
+// where the view takes the whole document for a moment), and a script's own fade. One that
+// repeats for good or would end in a minute is not waited for, and a page that starts new ones or
+// moves things without end is waited for a few seconds, not until its requests' share of the
+// limit (45 s here) is gone.
 TEST_F(HostilePages, AnimationsThatEndAreWaitedForAndOnesThatDoNotAreNot) {
     write("fades.html", "<html><style>@keyframes in { from { opacity: 0 } }</style><body style='margin:0'>"
                         "<div style='position:fixed;inset:0;background:#c22;animation:in 2.5s'></div>"
@@ -581,21 +582,39 @@ TEST_F(HostilePages, AnimationsThatEndAreWaitedForAndOnesThatDoNotAreNot) {
                          "const move = () => d.animate([{opacity: 1}, {opacity: 0.5}], 3000);"
                          "move(); setInterval(move, 2900);"
                          "</script></body></html>");
+    // As tween libraries do it: a script that sets the style on every frame, for 2 s or for good.
+    write("tweens.html",
+          "<html><body style='margin:0'><div id='d' style='position:fixed;inset:0;background:#c22'>"
+          "</div><script>onload = () => { const from = performance.now();"
+          "const step = now => { const done = Math.min(1, (now - from) / 2000);"
+          "d.style.opacity = done; if (done < 1) requestAnimationFrame(step); };"
+          "requestAnimationFrame(step); }</script></body></html>");
+    write("ticks.html",
+          "<html><body style='margin:0;background:#2a6'><div id='d'>moving</div><script>"
+          "const step = now => { d.style.marginLeft = now / 10 % 300 + 'px';"
+          "requestAnimationFrame(step); }; requestAnimationFrame(step);</script></body></html>");
     write("batch.txt", "fades.html fades.png\nshows.html shows.png\nforever.html forever.png\n"
-                       "churns.html churns.png\n");
+                       "churns.html churns.png\ntweens.html tweens.png\nticks.html ticks.png\n");
     const Outcome r = run({"--timeout", "60", "--width", "400", "--height", "300", "--full-page", "--jobs",
                            "2", "--report", "-", "--batch", path("batch.txt")},
                           150000);
     EXPECT_EQ(r.status, 0) << r.err.toStdString();
     EXPECT_TRUE(written("fades.png", qRgb(0xcc, 0x22, 0x22))) << "taken while fading in";
     EXPECT_TRUE(written("shows.png", qRgb(0xcc, 0x22, 0x22))) << "taken while fading in once shown";
+    EXPECT_TRUE(written("tweens.png", qRgb(0xcc, 0x22, 0x22))) << "taken while a script faded it in";
     std::map<QString, int> settled;
     for (const QJsonObject& o : reported(r))
         settled[o["output"].toString()] = o["timings"].toObject()["settle"].toInt();
-    ASSERT_EQ(settled.size(), 4u);
+    ASSERT_EQ(settled.size(), 6u);
     EXPECT_LT(settled["forever.png"], 4000) << "waited for an animation that does not end soon";
     EXPECT_LT(settled["churns.png"], 15000) << "waited for every new animation";
+    EXPECT_LT(settled["ticks.png"], 15000) << "waited for a script that moves things for good";
     const QImage bar(path("forever.png"));
     ASSERT_FALSE(bar.isNull());
     EXPECT_EQ(bar.pixel(bar.width() - 1, 200), qRgb(0xff, 0xff, 0xff)) << "the bar has grown for a minute";
+
+    // The waiting fits in a short time limit too, with the rest of the page's steps.
+    const Outcome brief = run({"--timeout", "3", path("ticks.html"), path("brief.png")});
+    EXPECT_EQ(brief.status, 0) << brief.err.toStdString();
+    EXPECT_TRUE(written("brief.png", qRgb(0x22, 0xaa, 0x66)));
 }
