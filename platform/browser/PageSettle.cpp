@@ -66,8 +66,6 @@ constexpr const char* settleScript = R"JS(
     new Promise(r => requestAnimationFrame(() => requestAnimationFrame(r))),
     new Promise(r => setTimeout(r, 1000)),
   ]);
-  await frames();
-  const patience = (window[Symbol.for('velmora.animations')] ??= {left: %3});
   const documents = d => {
     const all = [d];
     for (const f of d.querySelectorAll('iframe, frame')) {
@@ -78,6 +76,8 @@ constexpr const char* settleScript = R"JS(
   const changes = {count: 0};
   const watcher = new MutationObserver(records => { changes.count += records.length; });
   for (const d of documents(document)) watcher.observe(d, {attributes: true, subtree: true});
+  await frames();
+  const patience = (window[Symbol.for('velmora.animations')] ??= {left: %3});
   for (let rounds = 0;;) {
     const began = performance.now();
     const left = Math.min(patience.left, %2 - (began - started));
@@ -94,15 +94,13 @@ constexpr const char* settleScript = R"JS(
         Promise.all(ending.map(([a]) => a.finished.catch(() => 0))),
         new Promise(r => setTimeout(r, Math.max(...ending.map(([, rest]) => rest)) + 100)),
       ]);
-      await frames();
-    } else {
-      changes.count = 0;
-      await frames();
-      if (!changes.count) {
-        patience.left -= performance.now() - began;
-        break;
-      }
+    } else if (!changes.count) {
+      // Nothing that ends by itself runs, and the frames since the last look changed nothing.
+      patience.left -= performance.now() - began;
+      break;
     }
+    changes.count = 0;
+    await frames();
     patience.left -= performance.now() - began;
   }
   watcher.disconnect();
