@@ -586,6 +586,10 @@ QString CaptureRunner::measure(browser::BrowserView& view, Frame* frame, Deadlin
     if (element.box.top() < 0 || element.box.bottom() > view.size().height()) {
         // Outside the visible area: the view grows, as for --full-page, until it holds the
         // element with the page at its top.
+        if (view.showSkippedContent() > 0) {
+            element = elementBox(view, css, deadline);
+            if (!element.found) return none;
+        }
         const double bottom = element.scrollY + element.box.bottom();
         const int height = int(std::clamp(std::ceil(bottom), double(view.size().height()), double(kMax)));
         scrollToTop(view, deadline);

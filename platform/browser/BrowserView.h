@@ -113,6 +113,10 @@ class BrowserView : public QObject {
     // and the height is measured again until it holds, for at most maxRounds rounds (a page
     // that grows each time it is shown, endless scrolling, stops there). Returns the height.
     int growToDocument(int maxHeight, std::chrono::steady_clock::time_point networkBy, int maxRounds = 8);
+    // Elements the page lets the engine skip while they are off screen (content-visibility:
+    // auto) are drawn only where the layout viewport reaches, blank in a view taller than it:
+    // they are made visible for good, as they are once scrolled to. Returns how many.
+    int showSkippedContent();
 
     // Draws the whole view scaled into bounds on dc; only what falls inside the DC's clip box
     // is captured and written. Returns false when nothing could be drawn (engine failure; the

@@ -108,6 +108,25 @@ constexpr const char* settleScript = R"JS(
 })()
 )JS";
 
+// Runs in the page: every element (in open shadow trees too) whose content-visibility is auto,
+// made visible.
+constexpr const char* showSkippedScript = R"JS(
+(() => {
+  let shown = 0;
+  const walk = root => {
+    for (const e of root.querySelectorAll('*')) {
+      if (getComputedStyle(e).contentVisibility === 'auto') {
+        e.style.setProperty('content-visibility', 'visible', 'important');
+        ++shown;
+      }
+      if (e.shadowRoot) walk(e.shadowRoot);
+    }
+  };
+  walk(document);
+  return shown;
+})()
+)JS";
+
 // How long the animations of one document are waited for, in all.
 constexpr int animationPatienceMs = 5000;
 
@@ -151,6 +170,7 @@ int BrowserView::growToDocument(int maxHeight, std::chrono::steady_clock::time_p
     const int layout = m_layoutHeight;
     int height = m_size.height();
     for (int round = 0; round < maxRounds; ++round) {
+        showSkippedContent();
         const int measured = std::clamp(documentSize().height(), layout, maxHeight);
         if (round > 0 && measured == height) break;
         height = measured;
@@ -163,6 +183,10 @@ int BrowserView::growToDocument(int maxHeight, std::chrono::steady_clock::time_p
         settle(networkBy);
     }
     return height;
+}
+
+int BrowserView::showSkippedContent() {
+    return evaluateOwn(QString::fromLatin1(showSkippedScript), engine::callTimeoutMs()).toInt();
 }
 
 } // namespace browser

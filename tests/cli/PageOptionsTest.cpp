@@ -251,3 +251,41 @@ TEST_F(PageOptions, AWebFontFarDownIsInThePicture) {
 }
 
 } // namespace
+
+// Sections the page lets the engine skip while they are off screen (content-visibility: auto,
+// with a placeholder height of half their own) are drawn in a tall picture, each at its own
+// height, as they show once scrolled to; one whose content is hidden for good stays hidden.
+// Beyond the first few views they came out blank, and --selector on an element in one of them
+// took a blank box.
+TEST_F(PageOptions, ContentSkippedOffScreenIsInTheTallPicture) {
+    static const QRgb colours[] = {qRgb(0x22, 0xaa, 0x66), qRgb(0x22, 0x66, 0xaa), qRgb(0xaa, 0x22, 0x66)};
+    QByteArray sections;
+    for (int i = 0; i < 9; ++i)
+        sections += QStringLiteral("<section><div style='height:1000px;background:#%1'></div></section>")
+                        .arg(colours[i % 3] & 0xffffff, 6, 16, QLatin1Char('0'))
+                        .toUtf8();
+    const QString page = write(
+        "sections.html",
+        whitePage(
+            "<style>section { content-visibility: auto; contain-intrinsic-size: auto 500px }</style>" +
+            sections +
+            "<section style='content-visibility:hidden'><div style='height:500px;background:#000'></div>"
+            "</section><section><div id='mark' style='height:200px;width:300px;background:#c33'></div>"
+            "</section>"));
+    Outcome r = run({"--width", "400", "--height", "600", "--full-page", page, "whole.png"});
+    ASSERT_EQ(r.status, 0) << r.err.toStdString();
+    const QImage whole(path("whole.png"));
+    ASSERT_EQ(whole.size(), QSize(400, 9000 + 500 + 200));
+    for (int i = 0; i < 9; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_TRUE(near(whole.pixel(200, i * 1000 + 500), colours[i % 3], 0));
+    }
+    EXPECT_TRUE(near(whole.pixel(200, 9250), qRgb(0xff, 0xff, 0xff), 0)) << "hidden content shown";
+    EXPECT_TRUE(near(whole.pixel(100, 9600), qRgb(0xcc, 0x33, 0x33), 0));
+
+    r = run({"--width", "400", "--height", "600", "--selector", "#mark", page, "mark.png"});
+    ASSERT_EQ(r.status, 0) << r.err.toStdString();
+    const QImage mark(path("mark.png"));
+    EXPECT_EQ(mark.size(), QSize(300, 200));
+    EXPECT_TRUE(near(mark.pixel(150, 100), qRgb(0xcc, 0x33, 0x33), 0));
+}
