@@ -155,10 +155,15 @@ ParseResult parseArguments(const QStringList& arguments, const QProcessEnvironme
             positional += arguments.mid(i + 1);
             break;
         }
-        if (!arg.startsWith(QLatin1String("--")) || arg == QLatin1String("-")) {
+        if (!arg.startsWith(QLatin1Char('-')) || arg == QLatin1String("-")) {
             positional << arg;
             continue;
         }
+        // -q or -o: options have two dashes here, and a name that begins with one comes after --.
+        if (!arg.startsWith(QLatin1String("--")))
+            return fail(QStringLiteral("unknown option %1 (options begin with --; put -- before an "
+                                       "ADDRESS or OUTPUT that begins with -)")
+                            .arg(arg));
         QString value;
         bool hasValue = false;
         if (const int eq = arg.indexOf(QLatin1Char('=')); eq > 0) {

@@ -92,6 +92,8 @@ TEST(CaptureOptions, ReadsOptionsAndRefusesBadOnes) {
     const QStringList bad[] = {
         {"--size", "abc", "a", "b"},
         {"--bogus", "a", "b"},
+        {"-q", "a", "b"},
+        {"-q", "a"},
         {"a"},
         {"a", "b", "c"},
         {"a", ""},
@@ -123,6 +125,14 @@ TEST(CaptureOptions, ReadsOptionsAndRefusesBadOnes) {
     };
     for (const QStringList& args : bad)
         EXPECT_FALSE(parseArguments(args).ok) << args.join(' ').toStdString();
+    EXPECT_EQ(
+        parseArguments({"-q", "a"}).error.toStdString(),
+        "unknown option -q (options begin with --; put -- before an ADDRESS or OUTPUT that begins with -)");
+    // After -- a name may begin with a dash.
+    const ParseResult dashed = parseArguments({"--", "-page.html", "-out.png"});
+    ASSERT_TRUE(dashed.ok) << dashed.error.toStdString();
+    ASSERT_EQ(dashed.options.jobs.size(), 1u);
+    EXPECT_EQ(dashed.options.jobs[0].address, "-page.html");
 }
 
 // Every numeric option takes its smallest and largest values and refuses one step beyond.
