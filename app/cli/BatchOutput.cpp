@@ -75,8 +75,10 @@ void BatchOutput::pageFinished(const PageResult& result) {
             std::fprintf(m_err, "%d/%d %s -> %s (skipped: it exists)\n", m_done, total, address.constData(),
                          output.constData());
         else
-            std::fprintf(m_err, "%d/%d %s -> %s (%d x %d)\n", m_done, total, address.constData(),
-                         output.constData(), result.width, result.height);
+            std::fprintf(m_err, "%d/%d %s -> %s (%d x %d)%s%s\n", m_done, total, address.constData(),
+                         output.constData(), result.width, result.height,
+                         result.message.isEmpty() ? "" : ": ",
+                         result.message.simplified().toLocal8Bit().constData());
     }
     if (m_terminal && m_done < total) drawBar(-1);
     std::fflush(m_err);

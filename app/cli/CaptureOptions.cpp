@@ -19,8 +19,8 @@ struct IntOption {
 constexpr int kMaxParallel = 16;
 
 constexpr IntOption kIntOptions[] = {
-    {"--width", &CaptureOptions::width, 10, 20000},
-    {"--height", &CaptureOptions::height, 10, 20000},
+    {"--width", &CaptureOptions::width, 10, kMaxViewSide},
+    {"--height", &CaptureOptions::height, 10, kMaxViewSide},
     {"--size", &CaptureOptions::size, 10, 2000},
     {"--wait", &CaptureOptions::waitMs, 0, 3600000},
     {"--timeout", &CaptureOptions::timeoutS, 1, 86400},

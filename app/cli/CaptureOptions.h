@@ -50,6 +50,9 @@ struct ParseResult {
     CaptureOptions options;
 };
 
+// The largest --width and --height.
+inline constexpr int kMaxViewSide = 20000;
+
 // The option that makes a process one of a batch's helpers; not for users.
 inline constexpr char kWorkerOption[] = "--worker-process";
 

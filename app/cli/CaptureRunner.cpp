@@ -393,6 +393,7 @@ void CaptureRunner::finish(Page& page, const std::function<void()>& openNext) {
             doing = QStringLiteral("being measured");
             if (const QString error = measure(*page.view, &frame, deadline); !error.isEmpty())
                 return fail(ExitLoad, error);
+            result.message = emptyFramesNote(*page.view, frame, deadline);
         } catch (const browser::BrowserTimeout&) {
             return fail(ExitLoad, ranOut(doing));
         } catch (const browser::DocumentGone& e) {
@@ -566,6 +567,22 @@ QString CaptureRunner::preparePage(Page& page, Deadline deadline, QString* doing
         hideElements(view, m_options.hide, deadline);
     }
     return QString();
+}
+
+QString CaptureRunner::emptyFramesNote(browser::BrowserView& view, const Frame& frame,
+                                       Deadline deadline) const {
+    if (frame.view.height() <= m_options.height) return QString();
+    const int below = otherOriginFramesBelow(view, m_options.height, frame.part, deadline);
+    if (below == 0) return QString();
+    QString note = QStringLiteral("%1 %2 of another origin below the first %3 pixels %4 empty in the "
+                                  "picture: the engine draws such a frame only inside the viewport")
+                       .arg(below)
+                       .arg(below == 1 ? QStringLiteral("frame") : QStringLiteral("frames"))
+                       .arg(m_options.height)
+                       .arg(below == 1 ? QStringLiteral("is") : QStringLiteral("are"));
+    if (frame.view.height() <= kMaxViewSide)
+        note += QStringLiteral(" (--height %1 takes them)").arg(frame.view.height());
+    return note;
 }
 
 QString CaptureRunner::measure(browser::BrowserView& view, Frame* frame, Deadline deadline) {

@@ -54,6 +54,9 @@ class CaptureRunner {
 
     struct Page;
 
+    // For a picture taller than the viewport: what it lacks, said for the user; empty if nothing.
+    QString emptyFramesNote(browser::BrowserView& view, const Frame& frame, Deadline deadline) const;
+
     // Starts the engine before the first page that needs it.
     void warmUp();
     // Opens the job's page in a view of its own and hands the address over; what fails here is

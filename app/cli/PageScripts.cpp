@@ -119,6 +119,26 @@ ElementBox elementBox(browser::BrowserView& view, const QString& css, Deadline d
     return result;
 }
 
+int otherOriginFramesBelow(browser::BrowserView& view, int layoutHeight, const QRect& part,
+                           Deadline deadline) {
+    const QString script = QStringLiteral(R"((() => {
+  let below = 0;
+  for (const f of document.querySelectorAll('iframe, frame')) {
+    if (f.contentDocument !== null) continue;
+    const r = f.getBoundingClientRect();
+    if (r.width <= 0 || r.height <= 0 || getComputedStyle(f).visibility !== 'visible') continue;
+    if (r.top >= %1 && r.top < %3 && r.bottom > %2 && r.left < %5 && r.right > %4) ++below;
+  }
+  return below;
+})())")
+                               .arg(layoutHeight)
+                               .arg(part.top())
+                               .arg(part.bottom() + 1)
+                               .arg(part.left())
+                               .arg(part.right() + 1);
+    return evaluateJson(view, script, deadline).toInt();
+}
+
 void scrollToTop(browser::BrowserView& view, Deadline deadline) {
     view.evaluateOwn(QStringLiteral("window.scrollTo(0, 0)"), msLeft(deadline));
 }

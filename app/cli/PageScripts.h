@@ -37,6 +37,12 @@ struct ElementBox {
 // The box of the first element that matches css.
 ElementBox elementBox(browser::BrowserView& view, const QString& css, Deadline deadline);
 
+// How many frames of another origin (every frame of a local file among them) lie wholly below
+// the first layoutHeight rows of the view and reach into part, with the page at its top: the
+// engine draws such a frame only while it is in the viewport, so they are empty in the picture.
+int otherOriginFramesBelow(browser::BrowserView& view, int layoutHeight, const QRect& part,
+                           Deadline deadline);
+
 // Scrolls the page to its top left.
 void scrollToTop(browser::BrowserView& view, Deadline deadline);
 

@@ -4,6 +4,8 @@
 #include "CliTestSupport.h"
 
 #include <QElapsedTimer>
+#include <QJsonDocument>
+#include <QJsonObject>
 
 using namespace clitest;
 
@@ -288,4 +290,34 @@ TEST_F(PageOptions, ContentSkippedOffScreenIsInTheTallPicture) {
     const QImage mark(path("mark.png"));
     EXPECT_EQ(mark.size(), QSize(300, 200));
     EXPECT_TRUE(near(mark.pixel(150, 100), qRgb(0xcc, 0x33, 0x33), 0));
+}
+
+// A frame of another origin (any frame of a local file) that lies wholly below the viewport is
+// empty in a tall picture, as the engine leaves it undrawn there: the run says so on the page's
+// line and in the report, and the --height it names takes it. A frame of the page's own origin
+// and one that reaches into the viewport are drawn, and not counted.
+TEST_F(PageOptions, FramesOfAnotherOriginBelowTheViewAreNamed) {
+    write("green.html", whitePage().replace("#fff", "#2a6"));
+    const QString page = write(
+        "framed.html",
+        whitePage(
+            "<iframe src='green.html' style='display:block;border:0;width:200px;height:300px'></iframe>"
+            "<div style='height:1500px'></div>"
+            "<iframe srcdoc='<body style=\"background:#26a\">' "
+            "style='display:block;border:0;width:200px;height:300px'></iframe>"
+            "<iframe src='green.html' style='display:block;border:0;width:200px;height:300px'></iframe>"));
+    Outcome r = run({"--height", "600", "--full-page", "--report", "-", page, "tall.png"});
+    ASSERT_EQ(r.status, 0) << r.err.toStdString();
+    const QString note =
+        "1 frame of another origin below the first 600 pixels is empty in the picture: the engine "
+        "draws such a frame only inside the viewport (--height 2400 takes them)";
+    EXPECT_TRUE(r.err.contains(note)) << r.err.toStdString();
+    EXPECT_EQ(QJsonDocument::fromJson(r.out).object()["message"].toString(), note);
+    EXPECT_TRUE(near(pixelOf("tall.png", 100, 150), qRgb(0x22, 0xaa, 0x66), 0));
+    EXPECT_TRUE(near(pixelOf("tall.png", 100, 1950), qRgb(0x22, 0x66, 0xaa), 0));
+
+    r = run({"--height", "2400", "--report", "-", page, "whole.png"});
+    ASSERT_EQ(r.status, 0) << r.err.toStdString();
+    EXPECT_EQ(QJsonDocument::fromJson(r.out).object()["message"].toString(), QString());
+    EXPECT_TRUE(near(pixelOf("whole.png", 100, 2250), qRgb(0x22, 0xaa, 0x66), 0));
 }
