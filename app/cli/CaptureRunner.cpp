@@ -16,6 +16,7 @@
 #include <climits>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <deque>
 #include <functional>
 
@@ -381,6 +382,7 @@ void CaptureRunner::finish(Page& page, const std::function<void()>& openNext) {
     const auto mayTakeAgain = [&] { return nextDocumentLoaded(page, completedBefore, deadline); };
     pixolan::DibOwner picture;
     QByteArray png;
+    QList<QRect> framesBelow; // frames of another origin below the viewport, left empty by the engine
     for (;;) {
         try {
             // 2. Settle and wait, and the page's scripts. What the engine has told meanwhile is
@@ -393,7 +395,9 @@ void CaptureRunner::finish(Page& page, const std::function<void()>& openNext) {
             doing = QStringLiteral("being measured");
             if (const QString error = measure(*page.view, &frame, deadline); !error.isEmpty())
                 return fail(ExitLoad, error);
-            result.message = emptyFramesNote(*page.view, frame, deadline);
+            framesBelow = frame.view.height() > m_options.height
+                              ? otherOriginFramesBelow(*page.view, m_options.height, frame.part, deadline)
+                              : QList<QRect>();
         } catch (const browser::BrowserTimeout&) {
             return fail(ExitLoad, ranOut(doing));
         } catch (const browser::DocumentGone& e) {
@@ -419,6 +423,10 @@ void CaptureRunner::finish(Page& page, const std::function<void()>& openNext) {
             return fail(status, message);
         }
         break;
+    }
+    if (!framesBelow.isEmpty() && !picture.empty()) {
+        const int undrawn = drawFramesBelow(*page.view, frame, framesBelow, picture, deadline);
+        result.message = emptyFramesNote(undrawn, frame);
     }
     result.renderMs = laps.lap();
     result.httpStatus = page.view->httpStatus();
@@ -569,17 +577,72 @@ QString CaptureRunner::preparePage(Page& page, Deadline deadline, QString* doing
     return QString();
 }
 
-QString CaptureRunner::emptyFramesNote(browser::BrowserView& view, const Frame& frame,
-                                       Deadline deadline) const {
-    if (frame.view.height() <= m_options.height) return QString();
-    const int below = otherOriginFramesBelow(view, m_options.height, frame.part, deadline);
-    if (below == 0) return QString();
+int CaptureRunner::drawFramesBelow(browser::BrowserView& view, const Frame& frame, const QList<QRect>& boxes,
+                                   pixolan::DibOwner& picture, Deadline deadline) {
+    const long long percent = m_options.size;
+    const gdi::BITMAPINFOHEADER& header = picture.get().info->bmiHeader;
+    const int width = header.biWidth, height = std::abs(header.biHeight);
+    int undrawn = int(boxes.size());
+    if (header.biBitCount != 24) return undrawn;
+    try {
+        for (const QRect& box : boxes) {
+            // The held time and narrowed view of the drawing before end first: the engine draws
+            // the frames once the page moves under them.
+            QCoreApplication::processEvents();
+            // The frame in the middle of the viewport, or its top at the viewport's top.
+            const QRect wanted = box.intersected(frame.part);
+            const int top = scrollToRowWithoutFixed(
+                view, wanted.top() - std::max(0, (m_options.height - wanted.height()) / 2), box, deadline);
+            if (top < 0 || wanted.top() >= top + m_options.height || wanted.bottom() < top) continue;
+            // The view asks the engine for its scroll again once events have run.
+            QCoreApplication::processEvents();
+            // The frame's box as the view shows it now, drawn as the picture was.
+            const QRect shown = wanted.translated(0, -top);
+            const capture::RenderSettings settings{shown.width(), shown.height(), percent};
+            const QPoint shift(int(shown.x() * percent / 100), int(shown.y() * percent / 100));
+            const QSize drawn(int(frame.view.width() * percent / 100),
+                              int(frame.view.height() * percent / 100));
+            CliRenderHost host(view, shift, drawn, [](int) {});
+            DibRecord made{};
+            if (capture::Render(settings, host, &made) != capture::RenderOutcome::Done) continue;
+            const pixolan::DibOwner piece(made);
+            // Where the piece goes in the picture; both are 24-bit and stored bottom row first.
+            const int x0 = int(std::lround(double(wanted.x() - frame.part.x()) * double(percent) / 100.0));
+            const int y0 = int(std::lround(double(wanted.y() - frame.part.y()) * double(percent) / 100.0));
+            const gdi::BITMAPINFOHEADER& pieceHeader = piece.get().info->bmiHeader;
+            const int pw = std::min(pieceHeader.biWidth, width - x0);
+            const int ph = std::min(std::abs(pieceHeader.biHeight), height - y0);
+            if (x0 < 0 || y0 < 0 || pw <= 0 || ph <= 0) continue;
+            for (int row = 0; row < ph; ++row) {
+                const std::uint8_t* from =
+                    piece.get().bits +
+                    std::int64_t(std::abs(pieceHeader.biHeight) - 1 - row) * piece.get().bytesPerRow;
+                std::uint8_t* to = picture.get().bits +
+                                   std::int64_t(height - 1 - (y0 + row)) * picture.get().bytesPerRow +
+                                   std::int64_t(x0) * 3;
+                std::memcpy(to, from, std::size_t(pw) * 3);
+            }
+            --undrawn;
+        }
+    } catch (const std::exception&) {
+        // The page went or stopped answering, or there was no memory for a piece: the picture
+        // stays as it was drawn, and says what it lacks.
+    }
+    try {
+        restoreFixed(view, deadline);
+    } catch (const browser::BrowserError&) {
+    }
+    return undrawn;
+}
+
+QString CaptureRunner::emptyFramesNote(int undrawn, const Frame& frame) const {
+    if (undrawn <= 0) return QString();
     QString note = QStringLiteral("%1 %2 of another origin below the first %3 pixels %4 empty in the "
                                   "picture: the engine draws such a frame only inside the viewport")
-                       .arg(below)
-                       .arg(below == 1 ? QStringLiteral("frame") : QStringLiteral("frames"))
+                       .arg(undrawn)
+                       .arg(undrawn == 1 ? QStringLiteral("frame") : QStringLiteral("frames"))
                        .arg(m_options.height)
-                       .arg(below == 1 ? QStringLiteral("is") : QStringLiteral("are"));
+                       .arg(undrawn == 1 ? QStringLiteral("is") : QStringLiteral("are"));
     if (frame.view.height() <= kMaxViewSide)
         note += QStringLiteral(" (--height %1 takes them)").arg(frame.view.height());
     return note;

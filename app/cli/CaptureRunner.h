@@ -9,6 +9,7 @@
 #include "app/cli/PageResult.h"
 #include "app/cli/WriteBehind.h"
 
+#include <QList>
 #include <QRect>
 #include <QSize>
 #include <QString>
@@ -54,8 +55,13 @@ class CaptureRunner {
 
     struct Page;
 
-    // For a picture taller than the viewport: what it lacks, said for the user; empty if nothing.
-    QString emptyFramesNote(browser::BrowserView& view, const Frame& frame, Deadline deadline) const;
+    // The engine leaves frames of another origin empty below the viewport: each of boxes is
+    // drawn again with the page scrolled to it, and put into the picture. Returns how many could
+    // not be.
+    int drawFramesBelow(browser::BrowserView& view, const Frame& frame, const QList<QRect>& boxes,
+                        pixolan::DibOwner& picture, Deadline deadline);
+    // What a picture lacks after that, said for the user; empty if nothing.
+    QString emptyFramesNote(int undrawn, const Frame& frame) const;
 
     // Starts the engine before the first page that needs it.
     void warmUp();

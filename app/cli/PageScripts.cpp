@@ -119,15 +119,16 @@ ElementBox elementBox(browser::BrowserView& view, const QString& css, Deadline d
     return result;
 }
 
-int otherOriginFramesBelow(browser::BrowserView& view, int layoutHeight, const QRect& part,
-                           Deadline deadline) {
+QList<QRect> otherOriginFramesBelow(browser::BrowserView& view, int layoutHeight, const QRect& part,
+                                    Deadline deadline) {
     const QString script = QStringLiteral(R"((() => {
-  let below = 0;
+  const below = [];
   for (const f of document.querySelectorAll('iframe, frame')) {
     if (f.contentDocument !== null) continue;
     const r = f.getBoundingClientRect();
     if (r.width <= 0 || r.height <= 0 || getComputedStyle(f).visibility !== 'visible') continue;
-    if (r.top >= %1 && r.top < %3 && r.bottom > %2 && r.left < %5 && r.right > %4) ++below;
+    if (r.top >= %1 && r.top < %3 && r.bottom > %2 && r.left < %5 && r.right > %4)
+      below.push([r.left, r.top, r.right, r.bottom].map(Math.round));
   }
   return below;
 })())")
@@ -136,7 +137,59 @@ int otherOriginFramesBelow(browser::BrowserView& view, int layoutHeight, const Q
                                .arg(part.bottom() + 1)
                                .arg(part.left())
                                .arg(part.right() + 1);
+    QList<QRect> boxes;
+    for (const QJsonValue& box : evaluateJson(view, script, deadline).toArray()) {
+        const QJsonArray edges = box.toArray();
+        const QRect r(QPoint(edges.at(0).toInt(), edges.at(1).toInt()),
+                      QPoint(edges.at(2).toInt() - 1, edges.at(3).toInt() - 1));
+        if (r.isValid()) boxes << r;
+    }
+    return boxes;
+}
+
+int scrollToRowWithoutFixed(browser::BrowserView& view, int y, const QRect& box, Deadline deadline) {
+    const QString script = QStringLiteral(R"((async () => {
+  const hidden = (window[Symbol.for('velmora.fixed')] ??= []);
+  if (!hidden.length) {
+    for (const e of document.querySelectorAll('*')) {
+      const position = getComputedStyle(e).position;
+      if ((position !== 'fixed' && position !== 'sticky') || e.querySelector('iframe, frame')) continue;
+      hidden.push([e, e.style.getPropertyValue('visibility'), e.style.getPropertyPriority('visibility')]);
+      e.style.setProperty('visibility', 'hidden', 'important');
+    }
+  }
+  window.scrollTo({left: 0, top: %1, behavior: 'instant'});
+  await new Promise(r => requestAnimationFrame(() => requestAnimationFrame(r)));
+  await new Promise(r => setTimeout(r, 150));
+  // The frame must still be where it was measured: a page that changes as it scrolls may have
+  // moved it.
+  const top = Math.round(scrollY);
+  const there = [...document.querySelectorAll('iframe, frame')].some(f => {
+    const r = f.getBoundingClientRect();
+    return [r.left, r.top + top, r.right, r.bottom + top].map(Math.round).join() === '%2';
+  });
+  return there ? top : -1;
+})())")
+                               .arg(y)
+                               .arg(QStringLiteral("%1,%2,%3,%4")
+                                        .arg(box.left())
+                                        .arg(box.top())
+                                        .arg(box.right() + 1)
+                                        .arg(box.bottom() + 1));
     return evaluateJson(view, script, deadline).toInt();
+}
+
+void restoreFixed(browser::BrowserView& view, Deadline deadline) {
+    view.evaluateOwn(QStringLiteral(R"((() => {
+  const hidden = window[Symbol.for('velmora.fixed')] ?? [];
+  for (const [e, value, priority] of hidden) {
+    if (value) e.style.setProperty('visibility', value, priority);
+    else e.style.removeProperty('visibility');
+  }
+  hidden.length = 0;
+  window.scrollTo({left: 0, top: 0, behavior: 'instant'});
+})())"),
+                     msLeft(deadline));
 }
 
 void scrollToTop(browser::BrowserView& view, Deadline deadline) {

@@ -3,6 +3,7 @@
 // user when the page fails or does not answer by the page's deadline.
 #pragma once
 
+#include <QList>
 #include <QRect>
 #include <QString>
 #include <QStringList>
@@ -37,11 +38,21 @@ struct ElementBox {
 // The box of the first element that matches css.
 ElementBox elementBox(browser::BrowserView& view, const QString& css, Deadline deadline);
 
-// How many frames of another origin (every frame of a local file among them) lie wholly below
-// the first layoutHeight rows of the view and reach into part, with the page at its top: the
-// engine draws such a frame only while it is in the viewport, so they are empty in the picture.
-int otherOriginFramesBelow(browser::BrowserView& view, int layoutHeight, const QRect& part,
-                           Deadline deadline);
+// The boxes (in view pixels, the page at its top) of the frames of another origin (every frame
+// of a local file among them) that lie wholly below the first layoutHeight rows of the view and
+// reach into part: the engine draws such a frame only while it is in the viewport, so they are
+// empty in a picture taken beyond it.
+QList<QRect> otherOriginFramesBelow(browser::BrowserView& view, int layoutHeight, const QRect& part,
+                                    Deadline deadline);
+
+// Scrolls the page so that its row y is at the top of the viewport, as far as it scrolls, with
+// the elements fixed to the viewport (and sticky ones) hidden unless they hold a frame, and waits
+// until the frames that come into the viewport have been drawn. Returns the row at the top of
+// the viewport, or -1 when the frame with box (in view pixels at the page's top) is not there
+// any more.
+int scrollToRowWithoutFixed(browser::BrowserView& view, int y, const QRect& box, Deadline deadline);
+// Undoes that: the page at its top, the hidden elements as they were.
+void restoreFixed(browser::BrowserView& view, Deadline deadline);
 
 // Scrolls the page to its top left.
 void scrollToTop(browser::BrowserView& view, Deadline deadline);
