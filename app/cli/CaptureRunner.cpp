@@ -582,47 +582,60 @@ int CaptureRunner::drawFramesBelow(browser::BrowserView& view, const Frame& fram
     const long long percent = m_options.size;
     const gdi::BITMAPINFOHEADER& header = picture.get().info->bmiHeader;
     const int width = header.biWidth, height = std::abs(header.biHeight);
+    const int viewport = m_options.height;
     int undrawn = int(boxes.size());
     if (header.biBitCount != 24) return undrawn;
+    // Puts the piece drawn of the view's rows from top on into the picture, where its document
+    // rows belong; both are 24-bit and stored bottom row first.
+    const auto put = [&](const pixolan::DibOwner& piece, const QRect& rows) {
+        const int x0 = int(std::lround(double(rows.x() - frame.part.x()) * double(percent) / 100.0));
+        const int y0 = int(std::lround(double(rows.y() - frame.part.y()) * double(percent) / 100.0));
+        const gdi::BITMAPINFOHEADER& pieceHeader = piece.get().info->bmiHeader;
+        const int pieceRows = std::abs(pieceHeader.biHeight);
+        const int pw = std::min(pieceHeader.biWidth, width - x0);
+        const int ph = std::min(pieceRows, height - y0);
+        if (x0 < 0 || y0 < 0 || pw <= 0 || ph <= 0) return;
+        for (int row = 0; row < ph; ++row)
+            std::memcpy(picture.get().bits +
+                            std::int64_t(height - 1 - (y0 + row)) * picture.get().bytesPerRow +
+                            std::int64_t(x0) * 3,
+                        piece.get().bits + std::int64_t(pieceRows - 1 - row) * piece.get().bytesPerRow,
+                        std::size_t(pw) * 3);
+    };
     try {
+        // The picture's held time ends first. The view goes back to the viewport's height:
+        // scrolling a view as tall as the page would have the engine draw all of it each time.
+        QCoreApplication::processEvents();
+        view.resize(frame.view.width(), viewport);
+        const QSize drawn(int(frame.view.width() * percent / 100), int(viewport * percent / 100));
         for (const QRect& box : boxes) {
-            // The held time and narrowed view of the drawing before end first: the engine draws
-            // the frames once the page moves under them.
-            QCoreApplication::processEvents();
-            // The frame in the middle of the viewport, or its top at the viewport's top.
             const QRect wanted = box.intersected(frame.part);
-            const int top = scrollToRowWithoutFixed(
-                view, wanted.top() - std::max(0, (m_options.height - wanted.height()) / 2), box, deadline);
-            if (top < 0 || wanted.top() >= top + m_options.height || wanted.bottom() < top) continue;
-            // The view asks the engine for its scroll again once events have run.
-            QCoreApplication::processEvents();
-            // The frame's box as the view shows it now, drawn as the picture was.
-            const QRect shown = wanted.translated(0, -top);
-            const capture::RenderSettings settings{shown.width(), shown.height(), percent};
-            const QPoint shift(int(shown.x() * percent / 100), int(shown.y() * percent / 100));
-            const QSize drawn(int(frame.view.width() * percent / 100),
-                              int(frame.view.height() * percent / 100));
-            CliRenderHost host(view, shift, drawn, [](int) {});
-            DibRecord made{};
-            if (capture::Render(settings, host, &made) != capture::RenderOutcome::Done) continue;
-            const pixolan::DibOwner piece(made);
-            // Where the piece goes in the picture; both are 24-bit and stored bottom row first.
-            const int x0 = int(std::lround(double(wanted.x() - frame.part.x()) * double(percent) / 100.0));
-            const int y0 = int(std::lround(double(wanted.y() - frame.part.y()) * double(percent) / 100.0));
-            const gdi::BITMAPINFOHEADER& pieceHeader = piece.get().info->bmiHeader;
-            const int pw = std::min(pieceHeader.biWidth, width - x0);
-            const int ph = std::min(std::abs(pieceHeader.biHeight), height - y0);
-            if (x0 < 0 || y0 < 0 || pw <= 0 || ph <= 0) continue;
-            for (int row = 0; row < ph; ++row) {
-                const std::uint8_t* from =
-                    piece.get().bits +
-                    std::int64_t(std::abs(pieceHeader.biHeight) - 1 - row) * piece.get().bytesPerRow;
-                std::uint8_t* to = picture.get().bits +
-                                   std::int64_t(height - 1 - (y0 + row)) * picture.get().bytesPerRow +
-                                   std::int64_t(x0) * 3;
-                std::memcpy(to, from, std::size_t(pw) * 3);
+            bool whole = true;
+            // A frame taller than the viewport is taken a viewport's height at a time.
+            for (int y = wanted.top(); y <= wanted.bottom() && whole; y += viewport) {
+                QRect rows = wanted.intersected(QRect(wanted.left(), y, wanted.width(), viewport));
+                // These rows in the middle of the viewport, as far as the page scrolls.
+                const int top =
+                    scrollToRowWithoutFixed(view, y - (viewport - rows.height()) / 2, box, deadline);
+                rows = rows.intersected(QRect(rows.left(), top, rows.width(), viewport));
+                if (top < 0 || rows.isEmpty()) {
+                    whole = false;
+                    break;
+                }
+                view.forgetScroll();
+                const QRect shown = rows.translated(0, -top);
+                const capture::RenderSettings settings{shown.width(), shown.height(), percent};
+                const QPoint shift(int(shown.x() * percent / 100), int(shown.y() * percent / 100));
+                CliRenderHost host(view, shift, drawn, [](int) {});
+                DibRecord made{};
+                if (capture::Render(settings, host, &made) != capture::RenderOutcome::Done) {
+                    whole = false;
+                    break;
+                }
+                put(pixolan::DibOwner(made), rows);
+                QCoreApplication::processEvents();
             }
-            --undrawn;
+            if (whole) --undrawn;
         }
     } catch (const std::exception&) {
         // The page went or stopped answering, or there was no memory for a piece: the picture

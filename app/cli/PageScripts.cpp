@@ -159,7 +159,10 @@ int scrollToRowWithoutFixed(browser::BrowserView& view, int y, const QRect& box,
     }
   }
   window.scrollTo({left: 0, top: %1, behavior: 'instant'});
-  await new Promise(r => requestAnimationFrame(() => requestAnimationFrame(r)));
+  await Promise.race([
+    new Promise(r => requestAnimationFrame(() => requestAnimationFrame(r))),
+    new Promise(r => setTimeout(r, 1000)),
+  ]);
   await new Promise(r => setTimeout(r, 150));
   // The frame must still be where it was measured: a page that changes as it scrolls may have
   // moved it.

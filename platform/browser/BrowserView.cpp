@@ -326,6 +326,10 @@ void BrowserView::resize(int width, int height, int layoutHeight) {
     }
 }
 
+void BrowserView::forgetScroll() {
+    if (PageSession* s = runningPage()) s->forgetScroll();
+}
+
 void BrowserView::setLiveView(bool live) {
     if (live == m_live) return;
     m_live = live;

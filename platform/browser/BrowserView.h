@@ -117,6 +117,8 @@ class BrowserView : public QObject {
     // auto) are drawn only where the layout viewport reaches, blank in a view taller than it:
     // they are made visible for good, as they are once scrolled to. Returns how many.
     int showSkippedContent();
+    // The page was scrolled by a script: the next draw asks the engine where it is.
+    void forgetScroll();
 
     // Draws the whole view scaled into bounds on dc; only what falls inside the DC's clip box
     // is captured and written. Returns false when nothing could be drawn (engine failure; the
