@@ -3,6 +3,7 @@
 #include "app/cli/PageAddress.h"
 #include "app/cli/PageScripts.h"
 #include "app/cli/StdinPage.h"
+#include "capture/DrawDib.h"
 #include "capture/PictureWriter.h"
 #include "capture/Render.h"
 #include "platform/browser/BrowserView.h"
@@ -580,19 +581,17 @@ QString CaptureRunner::preparePage(Page& page, Deadline deadline, QString* doing
 int CaptureRunner::drawFramesBelow(browser::BrowserView& view, const Frame& frame, const QList<QRect>& boxes,
                                    pixolan::DibOwner& picture, Deadline deadline) {
     const long long percent = m_options.size;
-    const gdi::BITMAPINFOHEADER& header = picture.get().info->bmiHeader;
-    const int width = header.biWidth, height = std::abs(header.biHeight);
+    const int width = capture::DibWidth(picture.get()), height = capture::DibHeight(picture.get());
     const int viewport = m_options.height;
     int undrawn = int(boxes.size());
-    if (header.biBitCount != 24) return undrawn;
+    if (capture::DibBitCount(picture.get()) != 24) return undrawn;
     // Puts the piece drawn of the view's rows from top on into the picture, where its document
     // rows belong; both are 24-bit and stored bottom row first.
     const auto put = [&](const pixolan::DibOwner& piece, const QRect& rows) {
-        const int x0 = int(std::lround(double(rows.x() - frame.part.x()) * double(percent) / 100.0));
-        const int y0 = int(std::lround(double(rows.y() - frame.part.y()) * double(percent) / 100.0));
-        const gdi::BITMAPINFOHEADER& pieceHeader = piece.get().info->bmiHeader;
-        const int pieceRows = std::abs(pieceHeader.biHeight);
-        const int pw = std::min(pieceHeader.biWidth, width - x0);
+        const int x0 = capture::ScaledValue(rows.x() - frame.part.x(), percent, 100);
+        const int y0 = capture::ScaledValue(rows.y() - frame.part.y(), percent, 100);
+        const int pieceRows = capture::DibHeight(piece.get());
+        const int pw = std::min(capture::DibWidth(piece.get()), width - x0);
         const int ph = std::min(pieceRows, height - y0);
         if (x0 < 0 || y0 < 0 || pw <= 0 || ph <= 0) return;
         for (int row = 0; row < ph; ++row)
