@@ -309,6 +309,10 @@ void BrowserView::resize(int width, int height) {
 }
 
 void BrowserView::resize(int width, int height, int layoutHeight) {
+    resize(width, height, layoutHeight, 0);
+}
+
+void BrowserView::resize(int width, int height, int layoutHeight, int shownRows) {
     if (width < 1 || height < 1 || width > maxDimension || height > maxDimension || layoutHeight < 1 ||
         layoutHeight > height)
         throw BrowserError(
@@ -321,7 +325,7 @@ void BrowserView::resize(int width, int height, int layoutHeight) {
     m_layoutHeight = layoutHeight;
     // Without a running page the size waits for the next one, which is made at this size.
     if (PageSession* s = runningPage()) {
-        s->applySize(layoutSize());
+        s->applySize(layoutSize(), shownRows);
         s->setBeyondViewport(height > layoutHeight);
     }
 }

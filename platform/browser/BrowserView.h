@@ -174,6 +174,9 @@ class BrowserView : public QObject {
     void answersAgain();
 
   private:
+    // resize(), with the engine drawing only the top shownRows of the layout viewport when that
+    // is set (see PageSession::applySize).
+    void resize(int width, int height, int layoutHeight, int shownRows);
     // addressToUrl's address, or BrowserError when it cannot be opened or names no page.
     static QUrl urlToOpen(const QString& address);
     QString run(const QString& expression, int timeoutMs, bool ownWorld);

@@ -480,17 +480,21 @@ void PageSession::navigateAndWait(const QUrl& url, int timeoutMs) {
     m_loaded = true;
 }
 
-void PageSession::applySize(QSize size) {
+void PageSession::applySize(QSize size, int shownRows) {
     m_viewSize = size;
     forgetScroll();
     if (!current()) return;
-    m_narrowed = false; // the metrics below show the whole view
+    Json metrics = {
+        {"width", size.width()}, {"height", size.height()}, {"deviceScaleFactor", 1}, {"mobile", false}};
+    // Narrowed in the same call: a size applied first would have the engine set about drawing
+    // all of it at once.
+    m_narrowed = shownRows > 0 && shownRows < size.height() && !m_live;
+    if (m_narrowed)
+        metrics["viewport"] = {
+            {"x", 0}, {"y", 0}, {"width", size.width()}, {"height", shownRows}, {"scale", 1}};
     // Not waited for: a page that does not answer must not hold the window, and the engine
     // takes the calls of one page in order, so whatever follows sees the new size.
-    connection().callAsync(
-        "Emulation.setDeviceMetricsOverride",
-        {{"width", size.width()}, {"height", size.height()}, {"deviceScaleFactor", 1}, {"mobile", false}},
-        m_sessionId);
+    connection().callAsync("Emulation.setDeviceMetricsOverride", std::move(metrics), m_sessionId);
     if (m_live) {
         // Frames follow the view's size only when the screencast starts.
         m_live = false;

@@ -106,7 +106,11 @@ class PageSession {
     std::size_t requestsUnderWay() const;
     Clock::time_point networkChanged() const { return m_networkChanged; }
 
-    void applySize(QSize size); // the layout viewport, without waiting for the engine
+    // The layout viewport, without waiting for the engine. With shownRows set, the engine draws
+    // only the viewport's top rows (the page sees no change) until the size is applied again:
+    // for a viewport made as tall as the document for a moment, drawing all of it would cost
+    // about as much as a capture of the whole page, for frames that nobody sees.
+    void applySize(QSize size, int shownRows = 0);
     // The view reaches below the layout viewport (a whole-page picture whose viewport-relative
     // layout keeps the height given): captures then draw beyond the viewport.
     void setBeyondViewport(bool beyond) { m_beyondViewport = beyond; }
@@ -191,7 +195,7 @@ class PageSession {
     bool m_live = false;
     bool m_loaded = false;
     bool m_beyondViewport = false;
-    bool m_narrowed = false; // the engine shows only what the latest capture reaches
+    bool m_narrowed = false; // the engine shows only part of the view (a capture's, or the top)
     bool m_largeView = false;
     std::vector<std::uint64_t> m_setUpCalls; // sent when the page was made, answers not yet read
     std::optional<QUrl> m_pendingUrl;        // a navigation waiting for the set-up

@@ -176,8 +176,9 @@ int BrowserView::growToDocument(int maxHeight, std::chrono::steady_clock::time_p
         height = measured;
         // Lazy images and content that loads as it is scrolled to come only when a viewport
         // reaches them: the viewport takes the whole document for a moment, the page settles,
-        // and the layout goes back to its own viewport before it is measured again.
-        resize(width, height, height);
+        // and the layout goes back to its own viewport before it is measured again. Meanwhile
+        // the engine draws only the top of it, which is all the page's frames need.
+        resize(width, height, height, layout);
         settle(networkBy);
         resize(width, height, layout);
         settle(networkBy);
