@@ -80,33 +80,34 @@ bool writeBmp(const DibRecord& dib, QIODevice* device, QString* error) {
            writeAll(device, dib.bits, qint64(imageBytes), error);
 }
 
+} // namespace
+
 // --- PNG -----------------------------------------------------------------------------------
 
-struct PngStream {
+struct PngRowWriter::Stream {
     QIODevice* device;
-    QString* error;
+    QString error;
     bool failed = false;
 };
 
-int pngWrite(spng_ctx*, void* user, void* data, size_t length) {
-    auto* s = static_cast<PngStream*>(user);
-    if (!writeAll(s->device, data, qint64(length), s->error)) {
-        s->failed = true;
-        return SPNG_IO_ERROR;
-    }
-    return 0;
-}
-
-bool writePng(const DibRecord& dib, QIODevice* device, QString* error) {
-    const int width = dib.info->bmiHeader.biWidth;
-    const int height = pictureHeight(dib);
+PngRowWriter::PngRowWriter(QIODevice* device, int width, int height)
+    : m_device(device), m_width(width), m_height(height) {
     spng_ctx* ctx = spng_ctx_new(SPNG_CTX_ENCODER);
     if (!ctx) {
-        *error = QStringLiteral("Not enough memory to write the PNG file.");
-        return false;
+        m_failed = QStringLiteral("Not enough memory to write the PNG file.");
+        return;
     }
-    PngStream stream{device, error};
-    spng_set_png_stream(ctx, pngWrite, &stream);
+    m_ctx = ctx;
+    m_stream = new Stream{device, QString()};
+    spng_set_png_stream(
+        ctx,
+        [](spng_ctx*, void* user, void* data, size_t length) {
+            auto* s = static_cast<Stream*>(user);
+            if (writeAll(s->device, data, qint64(length), &s->error)) return 0;
+            s->failed = true;
+            return int(SPNG_IO_ERROR);
+        },
+        m_stream);
     spng_ihdr ihdr{};
     ihdr.width = std::uint32_t(width);
     ihdr.height = std::uint32_t(height);
@@ -118,23 +119,47 @@ bool writePng(const DibRecord& dib, QIODevice* device, QString* error) {
     // still compress well.
     spng_set_option(ctx, SPNG_IMG_COMPRESSION_LEVEL, 4);
     spng_set_option(ctx, SPNG_FILTER_CHOICE, SPNG_FILTER_CHOICE_UP);
+    if (const int rc =
+            spng_encode_image(ctx, nullptr, 0, SPNG_FMT_PNG, SPNG_ENCODE_PROGRESSIVE | SPNG_ENCODE_FINALIZE))
+        m_failed = m_stream->failed ? m_stream->error
+                                    : QStringLiteral("The PNG file could not be written (%1).")
+                                          .arg(QString::fromUtf8(spng_strerror(rc)));
+}
 
-    int rc = spng_encode_image(ctx, nullptr, 0, SPNG_FMT_PNG, SPNG_ENCODE_PROGRESSIVE | SPNG_ENCODE_FINALIZE);
-    std::vector<std::uint8_t> row(std::size_t(width) * 3);
-    for (int top = 0; rc == 0 && top < height; ++top) {
-        pixolan::readRowBgr(dib, storageRow(dib, top), 0, width, row.data());
+PngRowWriter::~PngRowWriter() {
+    spng_ctx_free(static_cast<spng_ctx*>(m_ctx));
+    delete m_stream;
+}
+
+bool PngRowWriter::writeRows(const DibRecord& dib, int until) {
+    if (!m_failed.isEmpty()) return false;
+    until = std::min(until, m_height);
+    if (m_next >= until) return true;
+    auto* ctx = static_cast<spng_ctx*>(m_ctx);
+    std::vector<std::uint8_t> row(std::size_t(m_width) * 3);
+    int rc = 0;
+    for (; rc == 0 && m_next < until; ++m_next) {
+        pixolan::readRowBgr(dib, storageRow(dib, m_next), 0, m_width, row.data());
         for (std::size_t i = 0; i < row.size(); i += 3)
             std::swap(row[i], row[i + 2]);
         rc = spng_encode_row(ctx, row.data(), row.size());
     }
-    spng_ctx_free(ctx);
-    if (rc != 0 && rc != SPNG_EOI) {
-        if (!stream.failed)
-            *error = QStringLiteral("The PNG file could not be written (%1).")
-                         .arg(QString::fromUtf8(spng_strerror(rc)));
-        return false;
-    }
-    return true;
+    // The last row ends the image, and the encoder says so.
+    if (rc == SPNG_EOI && m_next == m_height) return true;
+    if (rc == 0) return true;
+    m_failed = m_stream->failed ? m_stream->error
+                                : QStringLiteral("The PNG file could not be written (%1).")
+                                      .arg(QString::fromUtf8(spng_strerror(rc)));
+    return false;
+}
+
+namespace {
+
+bool writePng(const DibRecord& dib, QIODevice* device, QString* error) {
+    PngRowWriter png(device, dib.info->bmiHeader.biWidth, pictureHeight(dib));
+    if (png.writeRows(dib, pictureHeight(dib)) && png.complete()) return true;
+    *error = png.error();
+    return false;
 }
 
 // --- JPEG ----------------------------------------------------------------------------------

@@ -39,6 +39,35 @@ bool WriteEncodedPicture(const QByteArray& encoded, const QString& fileName, QSt
 bool WritePictureTo(const DibRecord& dib, QIODevice* device, PictureFormat format, QString* error,
                     int quality = kDefaultJpegQuality, qint64* bytesWritten = nullptr);
 
+// Writes a 24-bit picture to an open device as PNG a band of rows at a time, from the top
+// down, as the rows are made: the file is done as soon as its last row is, with no pass over
+// the whole picture after it.
+class PngRowWriter {
+  public:
+    PngRowWriter(QIODevice* device, int width, int height);
+    ~PngRowWriter();
+    PngRowWriter(const PngRowWriter&) = delete;
+    PngRowWriter& operator=(const PngRowWriter&) = delete;
+
+    // Encodes dib's rows from the first not yet encoded down to (not including) row `until`,
+    // counted from the top; dib has the writer's width and height. False, with error() set,
+    // once encoding or writing has failed.
+    bool writeRows(const DibRecord& dib, int until);
+    // Every row is written and the file is complete.
+    bool complete() const { return m_failed.isEmpty() && m_next == m_height; }
+    const QString& error() const { return m_failed; }
+
+  private:
+    struct Stream;
+    QIODevice* m_device;
+    int m_width;
+    int m_height;
+    int m_next = 0;
+    QString m_failed;
+    void* m_ctx = nullptr; // spng's encoder
+    Stream* m_stream = nullptr;
+};
+
 // The file that saving to fileName writes: fileName itself, or the file a symbolic link at
 // fileName leads to. Empty, with *error set, when fileName is there and is neither a regular
 // file nor a link to one (or to nothing yet).

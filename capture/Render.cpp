@@ -159,6 +159,7 @@ RenderOutcome Render(const RenderSettings& settings, RenderHost& host, DibRecord
             } while (x < width && run);
 
             y += h;
+            if (run) host.rowsDrawn(output.get(), y);
             host.setProStatus(int(std::int64_t(y) * 100 / height));
         }
     }

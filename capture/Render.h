@@ -35,6 +35,13 @@ class RenderHost {
     virtual void setProStatus(int percent) = 0;
     // One of Render's own messages, shown with the caption "Error", a stop icon and OK.
     virtual void showError(const char* text) = 0;
+    // The picture's rows from the top down to (not including) rows are drawn and stay as they
+    // are: a host may take them (to encode a file, say) while the rest is drawn. Called after
+    // each strip with the picture being made, which lives until Render returns.
+    virtual void rowsDrawn(const DibRecord& picture, int rows) {
+        (void)picture;
+        (void)rows;
+    }
 };
 
 struct RenderSettings {

@@ -8,6 +8,7 @@
 #include "capture/Render.h"
 #include "platform/browser/BrowserView.h"
 
+#include <QBuffer>
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -20,6 +21,7 @@
 #include <cstring>
 #include <deque>
 #include <functional>
+#include <optional>
 
 using namespace gdi;
 
@@ -50,6 +52,12 @@ class CliRenderHost : public capture::RenderHost {
     void setProStatus(int percent) override { m_progress(percent); }
     void showError(const char* text) override { m_message = QString::fromUtf8(text); }
     const QString& message() const { return m_message; }
+    // Rows are encoded into png as they are drawn; a failure there leaves the picture to be
+    // written whole afterwards.
+    void encodeInto(capture::PngRowWriter* png) { m_png = png; }
+    void rowsDrawn(const DibRecord& picture, int rows) override {
+        if (m_png && !m_png->writeRows(picture, rows)) m_png = nullptr;
+    }
 
   private:
     browser::BrowserView& m_view;
@@ -58,6 +66,7 @@ class CliRenderHost : public capture::RenderHost {
     std::function<void(int)> m_progress;
     QString m_message;
     QString m_drawError;
+    capture::PngRowWriter* m_png = nullptr;
 };
 
 void spin(int ms) {
@@ -418,7 +427,8 @@ void CaptureRunner::finish(Page& page, const std::function<void()>& openNext) {
         m_writer.wait();
         QCoreApplication::processEvents();
         QString message;
-        if (const int status = render(*page.view, page.job, frame, &picture, &png, &message);
+        if (const int status =
+                render(*page.view, page.job, frame, framesBelow.isEmpty(), &picture, &png, &message);
             status != ExitOk) {
             if (page.view->lastDrawLostDocument() && mayTakeAgain()) continue;
             return fail(status, message);
@@ -438,10 +448,11 @@ void CaptureRunner::finish(Page& page, const std::function<void()>& openNext) {
         r.ms = clock.elapsed();
         m_sink.pageFinished(r);
     };
-    if (!png.isEmpty())
-        m_writer.startEncoded(std::move(png), frame.view.width(), frame.view.height(), page.job.output,
-                              result, done);
-    else
+    if (!png.isEmpty()) {
+        const capture::RenderSettings drawn{frame.part.width(), frame.part.height(), m_options.size};
+        m_writer.startEncoded(std::move(png), int(capture::outputWidth(drawn)),
+                              int(capture::outputHeight(drawn)), page.job.output, result, done);
+    } else
         m_writer.start(std::move(picture), page.job.output, m_options.quality, result, done);
 }
 
@@ -701,7 +712,7 @@ QString CaptureRunner::measure(browser::BrowserView& view, Frame* frame, Deadlin
     return QString();
 }
 
-int CaptureRunner::render(browser::BrowserView& view, const Job& job, const Frame& frame,
+int CaptureRunner::render(browser::BrowserView& view, const Job& job, const Frame& frame, bool final,
                           pixolan::DibOwner* picture, QByteArray* png, QString* message) {
     const long long percent = m_options.size;
     // The whole view at 100 % into a PNG: the engine's own picture is that file already, and
@@ -724,6 +735,15 @@ int CaptureRunner::render(browser::BrowserView& view, const Job& job, const Fram
     const QPoint shift(int(frame.part.x() * percent / 100), int(frame.part.y() * percent / 100));
     const QSize drawn(int(frame.view.width() * percent / 100), int(frame.view.height() * percent / 100));
     CliRenderHost host(view, shift, drawn, [&](int done) { m_sink.pageProgress(job, done); });
+    // A PNG picture that stays as it is drawn is encoded as it is drawn: each band's rows while
+    // the engine draws the next band, so that the file is ready with the last row.
+    QByteArray encoded;
+    QBuffer buffer(&encoded);
+    std::optional<capture::PngRowWriter> rows;
+    if (pngOut && final && width <= INT_MAX && height <= INT_MAX && buffer.open(QIODevice::WriteOnly)) {
+        rows.emplace(&buffer, int(width), int(height));
+        host.encodeInto(&*rows);
+    }
     DibRecord made{};
     capture::RenderOutcome outcome;
     try {
@@ -739,6 +759,11 @@ int CaptureRunner::render(browser::BrowserView& view, const Job& job, const Fram
     switch (outcome) {
     case capture::RenderOutcome::Done:
         picture->reset(made);
+        if (rows && rows->complete()) {
+            buffer.close();
+            *png = std::move(encoded);
+            picture->reset();
+        }
         return ExitOk;
     case capture::RenderOutcome::TooLarge:
         *message = pictureSizeError(width, height);

@@ -88,9 +88,10 @@ class CaptureRunner {
     // The view's size for --full-page, the element's box for --selector.
     QString measure(browser::BrowserView& view, Frame* frame, Deadline deadline);
     // The picture, or when the engine's own PNG of the view is the file wanted (the whole view at
-    // 100 % into a PNG), those bytes in *png instead.
-    int render(browser::BrowserView& view, const Job& job, const Frame& frame, pixolan::DibOwner* picture,
-               QByteArray* png, QString* message);
+    // 100 % into a PNG), those bytes in *png instead. A picture that is final as drawn (nothing
+    // is put into it afterwards) and goes into a PNG comes encoded in *png too.
+    int render(browser::BrowserView& view, const Job& job, const Frame& frame, bool final,
+               pixolan::DibOwner* picture, QByteArray* png, QString* message);
     QString ranOut(const QString& doing) const;
     // The page's message for a draw the view could not make, from the view's reason.
     QString drawFailure(const QString& why) const;

@@ -166,6 +166,62 @@ TEST(PictureWriter, AFullDeviceIsReportedInEveryFormat) {
     }
 }
 
+// A PNG written band by band as a picture is made is the same file as one written from the
+// finished picture, whatever the bands; rows below a band's end are never read (here they hold
+// other colours until their band comes), and the file is complete only with its last row.
+TEST(PictureWriter, APngWrittenInBandsAsItsRowsAreMadeIsTheWholePicturesFile) {
+    const int w = 37, h = 29;
+    Picture finished(w, h);
+    QBuffer whole;
+    whole.open(QIODevice::WriteOnly);
+    QString error;
+    ASSERT_TRUE(capture::WritePictureTo(finished.dib, &whole, PictureFormat::Png, &error))
+        << error.toStdString();
+
+    const std::vector<std::vector<int>> cuts = {{h}, {1, 2, 3, 28, h}, {10, 10, 0, 20, h + 40}, {5, 7, 6}};
+    for (const auto& bands : cuts) {
+        SCOPED_TRACE(::testing::Message() << bands.size() << " bands ending at " << bands.back());
+        Picture making(w, h);
+        for (int top = 0; top < h; ++top)
+            for (int x = 0; x < w; ++x)
+                setpixel(making.dib, x, h - 1 - top, 0x123456);
+        QBuffer banded;
+        banded.open(QIODevice::WriteOnly);
+        capture::PngRowWriter png(&banded, w, h);
+        int made = 0;
+        for (int until : bands) {
+            for (; made < std::min(until, h); ++made)
+                for (int x = 0; x < w; ++x)
+                    setpixel(making.dib, x, h - 1 - made, letterF(x, made, w, h));
+            ASSERT_TRUE(png.writeRows(making.dib, until)) << png.error().toStdString();
+            EXPECT_EQ(png.complete(), made == h);
+        }
+        if (made == h)
+            EXPECT_EQ(banded.data(), whole.data());
+        else
+            EXPECT_FALSE(png.complete()) << "rows are missing";
+    }
+}
+
+// A device that fills up half way fails the band it happens in and every band after it.
+TEST(PictureWriter, APngWrittenInBandsStopsAtAFullDevice) {
+    Picture pic(300, 200);
+    std::uint32_t seed = 99;
+    for (DWORD i = 0; i < pic.dib.info->bmiHeader.biSizeImage; ++i) {
+        seed = seed * 1664525u + 1013904223u;
+        pic.dib.bits[i] = std::uint8_t(seed >> 24);
+    }
+    FillingDevice device(20000);
+    capture::PngRowWriter png(&device, 300, 200);
+    bool failed = false;
+    for (int until = 20; until <= 200 && !failed; until += 20)
+        failed = !png.writeRows(pic.dib, until);
+    EXPECT_TRUE(failed);
+    EXPECT_TRUE(png.error().contains("No space left")) << png.error().toStdString();
+    EXPECT_FALSE(png.writeRows(pic.dib, 200));
+    EXPECT_FALSE(png.complete());
+}
+
 // A save that fails half way (here: the process may write only 4 KB per file, as on a full
 // disk) reports it and leaves the existing file exactly as it was, with no temporary file left:
 // a picture written in many pieces, one small enough to sit whole in the file's write buffer

@@ -68,6 +68,17 @@ class FakeHost : public capture::RenderHost {
     }
     void setProStatus(int percent) override { progress.push_back(percent); }
     void showError(const char* text) override { errors.emplace_back(text); }
+    // Each handing-on of rows, and whether every row handed on was already what the finished
+    // picture has there.
+    std::vector<int> rowsHanded;
+    bool handedRowsFinal = true;
+    void rowsDrawn(const DibRecord& picture, int rows) override {
+        rowsHanded.push_back(rows);
+        const int w = picture.info->bmiHeader.biWidth, h = picture.info->bmiHeader.biHeight;
+        for (int y = 0; y < rows; ++y)
+            for (int x = 0; x < w; ++x)
+                if (getpixel(picture, x, h - 1 - y) != expected(x, y)) handedRowsFinal = false;
+    }
 };
 
 RenderSettings settings(long long w, long long h, long long q = 100) {
@@ -191,6 +202,10 @@ TEST(Render, ReportsProgressAfterEachStripAndZeroAtTheEnd) {
     previous.dib = main;
     EXPECT_EQ(host.progress, (std::vector<int>{41, 83, 100, 0}));
     EXPECT_EQ(host.readDCs, 0) << "the read DC is released";
+    // Rows are handed on strip by strip, each once it is drawn whole, for a host to encode them
+    // while the rest is drawn.
+    EXPECT_EQ(host.rowsHanded, (std::vector<int>{500, 1000, 1200}));
+    EXPECT_TRUE(host.handedRowsFinal);
 }
 
 TEST(Render, RefusesOnlyWhenBothSidesExceedTheLimit) {
@@ -241,24 +256,28 @@ TEST(Render, FailuresKeepThePreviousPictureAndFreeEverything) {
         int nth;
         const char* message;
         std::vector<int> progress;
+        std::vector<int> rowsHanded; // only strips drawn whole
     } const cases[] = {
         // 1200 rows: strips at 0, 500, 1000; two columns each (width 600).
         {"strip bitmap of the third strip",
          Call::CreateDIBSection,
          3,
          "Could not create bitmap! Please choose a smaller size!",
-         {41, 83, 0}},
+         {41, 83, 0},
+         {500, 1000}},
         {"strip DIB of the second strip",
          Call::newdib,
          3,
          "Could not create bitmap! Please choose a smaller size!",
-         {41, 0}},
+         {41, 0},
+         {500}},
         {"read-back of the second piece",
          Call::GetDIBits,
          2,
          "Could not copy bitmap! Not enough free memory?!",
-         {41, 0}},
-        {"output picture", Call::newdib, 1, "Could not create bitmap! Not enough free memory?!", {}},
+         {41, 0},
+         {}},
+        {"output picture", Call::newdib, 1, "Could not create bitmap! Not enough free memory?!", {}, {}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -275,6 +294,8 @@ TEST(Render, FailuresKeepThePreviousPictureAndFreeEverything) {
         EXPECT_NE(outcome, RenderOutcome::Done);
         EXPECT_EQ(host.errors, (std::vector<std::string>{c.message}));
         EXPECT_EQ(host.progress, c.progress);
+        EXPECT_EQ(host.rowsHanded, c.rowsHanded);
+        EXPECT_TRUE(host.handedRowsFinal);
         EXPECT_EQ(main.bits, previous.dib.bits);
         EXPECT_TRUE(previous.untouched());
         EXPECT_EQ(host.readDCs, 0);
