@@ -1,8 +1,9 @@
 // The Puppeteer and the Playwright way of capturing a batch of pages, for bench/compare to time
 // against velmora-capture. Each keeps one browser and one page for the whole batch, loads a page
-// up to its load event and writes a PNG of the view (not of the full page).
+// up to its load event and writes a PNG of the view, or with --full-page of the whole page (each
+// tool's own fullPage screenshot).
 //
-//   node capture.mjs puppeteer|playwright --batch FILE [--width W] [--height H] [--times FILE]
+//   node capture.mjs puppeteer|playwright --batch FILE [--width W] [--height H] [--times FILE] [--full-page]
 //
 // FILE has one "ADDRESS OUTPUT" per line, as velmora-capture's --batch (no blanks inside a part;
 // '#' starts a comment). --times writes one line per page: index, load ms, screenshot ms.
@@ -37,14 +38,19 @@ const engineSwitches = [
 
 function usage(text) {
   process.stderr.write(`capture.mjs: ${text}\n` +
-    'usage: node capture.mjs puppeteer|playwright --batch FILE [--width W] [--height H] [--times FILE]\n');
+    'usage: node capture.mjs puppeteer|playwright --batch FILE [--width W] [--height H] [--times FILE] [--full-page]\n');
   process.exit(2);
 }
 
 function parseArguments(argv) {
-  const options = { tool: argv[0], width: 1280, height: 2000, batch: null, times: null };
+  const options = { tool: argv[0], width: 1280, height: 2000, batch: null, times: null, fullPage: false };
   if (options.tool !== 'puppeteer' && options.tool !== 'playwright') usage('the first argument names the tool');
   for (let i = 1; i < argv.length; i += 2) {
+    if (argv[i] === '--full-page') {
+      options.fullPage = true;
+      i -= 1;
+      continue;
+    }
     const value = argv[i + 1];
     if (value === undefined) usage(`${argv[i]} needs a value`);
     switch (argv[i]) {
@@ -74,7 +80,7 @@ function readBatch(file) {
 }
 
 // Both tools behind the same three calls, so that the timed loop is one and the same.
-async function openPuppeteer(view) {
+async function openPuppeteer(view, fullPage) {
   const { default: puppeteer } = await import('puppeteer-core');
   const browser = await puppeteer.launch({
     executablePath: chromium,
@@ -87,12 +93,12 @@ async function openPuppeteer(view) {
   await page.setViewport({ width: view.width, height: view.height, deviceScaleFactor: 1 });
   return {
     load: async (address) => { await page.goto(address, { waitUntil: 'load' }); },
-    shoot: async (output) => { await page.screenshot({ path: output, type: 'png' }); },
+    shoot: async (output) => { await page.screenshot({ path: output, type: 'png', fullPage }); },
     close: async () => { await browser.close(); },
   };
 }
 
-async function openPlaywright(view) {
+async function openPlaywright(view, fullPage) {
   const { chromium: playwrightChromium } = await import('playwright-core');
   // With the default switches left out, Playwright expects the caller to name the profile.
   const profile = mkdtempSync(join(tmpdir(), 'velmora-compare-playwright-'));
@@ -105,7 +111,7 @@ async function openPlaywright(view) {
   const page = await context.newPage();
   return {
     load: async (address) => { await page.goto(address, { waitUntil: 'load' }); },
-    shoot: async (output) => { await page.screenshot({ path: output, type: 'png' }); },
+    shoot: async (output) => { await page.screenshot({ path: output, type: 'png', fullPage }); },
     close: async () => {
       await browser.close();
       rmSync(profile, { recursive: true, force: true });
@@ -117,7 +123,8 @@ const options = parseArguments(process.argv.slice(2));
 const jobs = readBatch(options.batch);
 const view = { width: options.width, height: options.height };
 const started = performance.now();
-const tool = options.tool === 'puppeteer' ? await openPuppeteer(view) : await openPlaywright(view);
+const tool = options.tool === 'puppeteer' ? await openPuppeteer(view, options.fullPage)
+                                           : await openPlaywright(view, options.fullPage);
 const opened = performance.now();
 const times = [`# start ${(opened - started).toFixed(1)}`];
 let failed = 0;
