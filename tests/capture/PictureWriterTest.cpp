@@ -148,14 +148,17 @@ class FillingDevice : public QIODevice {
     qint64 m_room;
 };
 
-TEST(PictureWriter, AFullDeviceIsReportedInEveryFormat) {
-    // Noise, so that no format can squeeze the picture into the room the device has.
-    Picture pic(300, 200);
-    std::uint32_t seed = 12345;
-    for (DWORD i = 0; i < pic.dib.info->bmiHeader.biSizeImage; ++i) {
+// Noise, so that no format can squeeze the picture into the room a device has.
+void fillWithNoise(DibRecord& dib, std::uint32_t seed) {
+    for (DWORD i = 0; i < dib.info->bmiHeader.biSizeImage; ++i) {
         seed = seed * 1664525u + 1013904223u;
-        pic.dib.bits[i] = std::uint8_t(seed >> 24);
+        dib.bits[i] = std::uint8_t(seed >> 24);
     }
+}
+
+TEST(PictureWriter, AFullDeviceIsReportedInEveryFormat) {
+    Picture pic(300, 200);
+    fillWithNoise(pic.dib, 12345);
     for (PictureFormat f :
          {PictureFormat::Bmp, PictureFormat::Png, PictureFormat::Jpeg, PictureFormat::Webp}) {
         SCOPED_TRACE(int(f));
@@ -206,11 +209,7 @@ TEST(PictureWriter, APngWrittenInBandsAsItsRowsAreMadeIsTheWholePicturesFile) {
 // A device that fills up half way fails the band it happens in and every band after it.
 TEST(PictureWriter, APngWrittenInBandsStopsAtAFullDevice) {
     Picture pic(300, 200);
-    std::uint32_t seed = 99;
-    for (DWORD i = 0; i < pic.dib.info->bmiHeader.biSizeImage; ++i) {
-        seed = seed * 1664525u + 1013904223u;
-        pic.dib.bits[i] = std::uint8_t(seed >> 24);
-    }
+    fillWithNoise(pic.dib, 99);
     FillingDevice device(20000);
     capture::PngRowWriter png(&device, 300, 200);
     bool failed = false;
