@@ -240,12 +240,8 @@ bool encodeJpeg(const DibRecord& dib, JpegDestination* dest, JpegError* err, std
 bool writeJpeg(const DibRecord& dib, QIODevice* device, QString* error, int quality) {
     const int width = dib.info->bmiHeader.biWidth;
     const int height = pictureHeight(dib);
-    if (width > JPEG_MAX_DIMENSION || height > JPEG_MAX_DIMENSION) {
-        *error = QStringLiteral("JPEG pictures can be at most %1 pixels wide and high; this one is %2 x %3. "
-                                "Save it as PNG instead.")
-                     .arg(JPEG_MAX_DIMENSION)
-                     .arg(width)
-                     .arg(height);
+    if (const QString tooLarge = formatSizeError(PictureFormat::Jpeg, width, height); !tooLarge.isEmpty()) {
+        *error = tooLarge;
         return false;
     }
     auto dest = std::make_unique<JpegDestination>();
@@ -292,12 +288,8 @@ struct WebpPicture {
 bool writeWebp(const DibRecord& dib, QIODevice* device, QString* error, int quality) {
     const int width = dib.info->bmiHeader.biWidth;
     const int height = pictureHeight(dib);
-    if (width > WEBP_MAX_DIMENSION || height > WEBP_MAX_DIMENSION) {
-        *error = QStringLiteral("WebP pictures can be at most %1 pixels wide and high; this one is %2 x %3. "
-                                "Save it as PNG instead.")
-                     .arg(WEBP_MAX_DIMENSION)
-                     .arg(width)
-                     .arg(height);
+    if (const QString tooLarge = formatSizeError(PictureFormat::Webp, width, height); !tooLarge.isEmpty()) {
+        *error = tooLarge;
         return false;
     }
     WebPConfig config;
@@ -387,6 +379,25 @@ PictureFormat formatForFileName(const QString& fileName) {
     if (suffix == QLatin1String("jpg") || suffix == QLatin1String("jpeg")) return PictureFormat::Jpeg;
     if (suffix == QLatin1String("webp")) return PictureFormat::Webp;
     return PictureFormat::Bmp;
+}
+
+QString formatSizeError(PictureFormat format, long long width, long long height) {
+    const char* name = nullptr;
+    int most = 0;
+    if (format == PictureFormat::Jpeg) {
+        name = "JPEG";
+        most = JPEG_MAX_DIMENSION;
+    } else if (format == PictureFormat::Webp) {
+        name = "WebP";
+        most = WEBP_MAX_DIMENSION;
+    }
+    if (!name || (width <= most && height <= most)) return QString();
+    return QStringLiteral("%1 pictures can be at most %2 pixels wide and high; this one is %3 x %4. "
+                          "Save it as PNG instead.")
+        .arg(QLatin1String(name))
+        .arg(most)
+        .arg(width)
+        .arg(height);
 }
 
 bool WritePictureTo(const DibRecord& dib, QIODevice* device, PictureFormat format, QString* error,

@@ -26,6 +26,10 @@ PictureFormat formatForFileName(const QString& fileName);
 // JPEG's and WebP's quality, 1..100; WebP at 100 is lossless.
 constexpr int kDefaultJpegQuality = 90;
 
+// Why a picture of width x height cannot be written in format (JPEG and WebP have a largest
+// side), for the user; empty when it can.
+QString formatSizeError(PictureFormat format, long long width, long long height);
+
 // Writes dib to fileName. On failure returns false, sets *error to a message for the user, and
 // leaves fileName as it was. *bytesWritten, when given, gets the file's size.
 bool WritePicture(const DibRecord& dib, const QString& fileName, PictureFormat format, QString* error,

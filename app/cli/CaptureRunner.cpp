@@ -126,6 +126,13 @@ QString outputClash(const QString& output, const QString& pageFile, const Captur
 
 } // namespace
 
+// Why the picture cannot go into output's kind of file, as saving it would say; empty when it can.
+QString formatSizeError(const QString& output, long long width, long long height) {
+    if (output == QLatin1String("-")) return QString(); // PNG
+    const QString why = capture::formatSizeError(capture::formatForFileName(output), width, height);
+    return why.isEmpty() ? why : QStringLiteral("Could not save \"%1\": %2").arg(output, why);
+}
+
 QString pictureSizeError(long long width, long long height) {
     if (width > capture::kMaxSide && height > capture::kMaxSide)
         return QStringLiteral(
@@ -268,10 +275,12 @@ std::unique_ptr<CaptureRunner::Page> CaptureRunner::open(const Job& job) {
     };
     // A picture of a fixed size that cannot be made is refused before any loading.
     if (!m_options.fullPage && m_options.selector.isEmpty()) {
-        const QString error =
-            pictureSizeError(capture::outputWidth({m_options.width, m_options.height, m_options.size}),
-                             capture::outputHeight({m_options.width, m_options.height, m_options.size}));
-        if (!error.isEmpty()) return fail(ExitTooLarge, error);
+        const capture::RenderSettings view{m_options.width, m_options.height, m_options.size};
+        const long long width = capture::outputWidth(view), height = capture::outputHeight(view);
+        if (const QString error = pictureSizeError(width, height); !error.isEmpty())
+            return fail(ExitTooLarge, error);
+        if (const QString error = formatSizeError(job.output, width, height); !error.isEmpty())
+            return fail(ExitWrite, error);
     }
     // What the address names.
     QString address;
@@ -424,6 +433,11 @@ void CaptureRunner::finish(Page& page, const std::function<void()>& openNext) {
                 pictureSizeError(capture::outputWidth(settings), capture::outputHeight(settings));
             !error.isEmpty())
             return fail(ExitTooLarge, error);
+        // Nor is a picture drawn that its file cannot hold.
+        if (const QString error = formatSizeError(page.job.output, capture::outputWidth(settings),
+                                                  capture::outputHeight(settings));
+            !error.isEmpty())
+            return fail(ExitWrite, error);
         m_writer.wait();
         QCoreApplication::processEvents();
         QString message;

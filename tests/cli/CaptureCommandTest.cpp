@@ -269,6 +269,40 @@ TEST_F(CaptureCommand, ATooLargePictureGivesStatusFourAndSaysWhy) {
     }
 }
 
+// A picture its kind of file cannot hold (JPEG and WebP have a largest side) is refused before
+// it is drawn, and one of a size fixed by the options before its page is even loaded (the page
+// here does not exist: loading it would fail otherwise).
+TEST_F(CaptureCommand, APictureTooLargeForItsFileKindIsRefusedBeforeItIsDrawn) {
+    const QString tall = write("tall.html", R"html(<body style="margin:0"><div style="height:17000px;
+background:linear-gradient(#0a8,#c30)"></div></body>)html");
+    struct Case {
+        QStringList args;
+        const char* output;
+        const char* says;
+    } const cases[] = {
+        {{"--width", "800", "--height", "17000", path("missing.html")},
+         "big.webp",
+         "WebP pictures can be at most 16383"},
+        {{"--width", "7000", "--height", "1000", "--size", "1000", path("missing.html")},
+         "big.jpg",
+         "JPEG pictures can be at most 65500"},
+        {{"--width", "300", "--height", "200", "--full-page", tall}, "tall.webp", "this one is 300 x 17000"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.output);
+        const Outcome r = run(QStringList{"--quiet"} + c.args + QStringList{path(c.output)});
+        EXPECT_EQ(r.status, ExitWrite);
+        EXPECT_TRUE(r.err.contains(c.says)) << r.err.toStdString();
+        EXPECT_TRUE(r.err.contains("Save it as PNG instead")) << r.err.toStdString();
+        EXPECT_FALSE(QFile::exists(path(c.output)));
+    }
+    // The same picture as a PNG is written.
+    ASSERT_EQ(
+        run({"--quiet", "--width", "300", "--height", "200", "--full-page", tall, path("tall.png")}).status,
+        ExitOk);
+    EXPECT_EQ(QImage(path("tall.png")).size(), QSize(300, 17000));
+}
+
 // The engine held by such a page does not close when asked and is killed; its folders in the
 // temporary folder go all the same, the one for its single-instance socket too, whose link in
 // the profile the engine had taken away as it began to close.
