@@ -13,6 +13,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QStringList>
 #include <QTimer>
 #include <algorithm>
 #include <climits>
@@ -449,10 +450,23 @@ void CaptureRunner::finish(Page& page, const std::function<void()>& openNext) {
         }
         break;
     }
+    QStringList notes;
+    if (frame.documentHeight > 0 && frame.view.height() >= browser::BrowserView::maxDimension)
+        notes << QStringLiteral("the page is %1 pixels tall, and the picture takes its first %2 (the tallest "
+                                "a view can be)")
+                     .arg(frame.documentHeight)
+                     .arg(frame.view.height());
+    else if (frame.documentHeight > 0)
+        notes << QStringLiteral("the page grew each time it was shown whole (%1 times, as endless scrolling "
+                                "does), and the picture takes its first %2 of its %3 pixels")
+                     .arg(kFullPageRounds)
+                     .arg(frame.view.height())
+                     .arg(frame.documentHeight);
     if (!framesBelow.isEmpty() && !picture.empty()) {
         const int undrawn = drawFramesBelow(*page.view, frame, framesBelow, picture, deadline);
-        result.message = emptyFramesNote(undrawn, frame);
+        if (const QString note = emptyFramesNote(undrawn, frame); !note.isEmpty()) notes << note;
     }
+    result.message = notes.join(QStringLiteral("; "));
     result.renderMs = laps.lap();
     result.httpStatus = page.view->httpStatus();
 
@@ -691,6 +705,11 @@ QString CaptureRunner::measure(browser::BrowserView& view, Frame* frame, Deadlin
         // Measured after settling and again with the view at that height, until it holds; the
         // page keeps the viewport height given, which its vh units mean.
         view.growToDocument(kMax, networkBy(deadline), kFullPageRounds);
+        // A document taller than a view can be, or one that grew each time it was shown (endless
+        // scrolling), is taken as far as the view reaches, and says so.
+        if (const double document = std::ceil(view.documentExtent().height());
+            document > view.size().height())
+            frame->documentHeight = int(std::min(document, double(INT_MAX)));
     }
     frame->view = view.size();
     frame->part = QRect(QPoint(0, 0), view.size());

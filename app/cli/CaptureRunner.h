@@ -51,6 +51,7 @@ class CaptureRunner {
     struct Frame {
         QSize view;
         QRect part;
+        int documentHeight = 0; // set when the view could not be as tall as the document
     };
 
     struct Page;

@@ -261,14 +261,17 @@ void BrowserView::setDeadline(std::optional<std::chrono::steady_clock::time_poin
     if (m_session) m_session->setDeadline(deadline);
 }
 
-QSize BrowserView::documentSize() {
+QSizeF BrowserView::documentExtent() {
     const Json metrics = page().call("Page.getLayoutMetrics").json;
     const Json content = metrics.value("cssContentSize", metrics.value("contentSize", Json::object()));
-    const double w = content.value("width", 0.0);
-    const double h = content.value("height", 0.0);
+    return QSizeF(content.value("width", 0.0), content.value("height", 0.0));
+}
+
+QSize BrowserView::documentSize() {
+    const QSizeF extent = documentExtent();
     // Whole pixels that hold all of the document.
-    return QSize(int(std::min(std::ceil(w), double(maxDimension))),
-                 int(std::min(std::ceil(h), double(maxDimension))));
+    return QSize(int(std::min(std::ceil(extent.width()), double(maxDimension))),
+                 int(std::min(std::ceil(extent.height()), double(maxDimension))));
 }
 
 QString BrowserView::evaluate(const QString& expression, int timeoutMs) {

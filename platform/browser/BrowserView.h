@@ -19,6 +19,7 @@
 #include <QImage>
 #include <QObject>
 #include <QSize>
+#include <QSizeF>
 #include <QString>
 #include <QTimer>
 #include <QUrl>
@@ -87,6 +88,8 @@ class BrowserView : public QObject {
     std::uint64_t pagesLost() const;
     // The size of the loaded document in pixels (at most maxDimension each way).
     QSize documentSize(); // throws BrowserError
+    // The same in CSS pixels as the engine gives it, however large.
+    QSizeF documentExtent(); // throws BrowserError
 
     // What every page is given before it loads (user agent, headers, cookies, media); takes
     // effect from the next navigation on.

@@ -12,6 +12,7 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <map>
 #include <sys/stat.h>
 #include <webp/decode.h>
 
@@ -162,6 +163,51 @@ TEST_F(CaptureCommand, SizeAndFullPageSetThePicturesSize) {
     EXPECT_EQ(whole.size(), QSize(800, 2600));
     EXPECT_TRUE(near(whole.pixel(400, 2595), qRgb(0, 0, 255), 0));
     EXPECT_TRUE(near(whole.pixel(400, 2585), qRgb(255, 255, 255), 0));
+}
+
+// A whole page that a view cannot hold, taller than the tallest view or growing each time it is
+// shown whole (endless scrolling), is taken as far as the view reaches, with status 0 and a note
+// on the page's line and in the report; a page that fits has no note.
+TEST_F(CaptureCommand, AWholePageTheViewCannotHoldIsCutAndSaysSo) {
+    const QString tallest = write("tallest.html", "<body style='margin:0'><div style='height:130000px;"
+                                                  "background:linear-gradient(#0a8,#c30)'></div></body>");
+    const QString endless = write("endless.html", R"html(<body style="margin:0"><div id="c"></div>
+<div id="s" style="height:10px"></div><script>
+const c = document.getElementById('c');
+const more = () => { for (let i = 0; i < 3; ++i) c.insertAdjacentHTML('beforeend', '<div style="height:400px"></div>'); };
+more();
+new IntersectionObserver(e => { if (e.some(x => x.isIntersecting)) more(); }).observe(document.getElementById('s'));
+</script></body>)html");
+    const QString fits =
+        write("fits.html", "<body style='margin:0'><div style='height:3000px'></div></body>");
+    const QString batch = write("batch.txt", QStringLiteral("%1 %2\n%3 %4\n%5 %6\n")
+                                                 .arg(tallest, path("tallest.png"), endless,
+                                                      path("endless.png"), fits, path("fits.png"))
+                                                 .toUtf8());
+    const Outcome r = run({"--width", "20", "--height", "300", "--full-page", "--jobs", "1", "--report",
+                           path("report.json"), "--batch", batch});
+    ASSERT_EQ(r.status, ExitOk) << r.err.toStdString();
+    EXPECT_TRUE(
+        r.err.contains("(20 x 100000): the page is 130000 pixels tall, and the picture takes its first "
+                       "100000 (the tallest a view can be)"))
+        << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains("the page grew each time it was shown whole (8 times")) << r.err.toStdString();
+    EXPECT_EQ(QImage(path("tallest.png")).size(), QSize(20, 100000));
+    QFile report(path("report.json"));
+    ASSERT_TRUE(report.open(QIODevice::ReadOnly));
+    std::map<int, QJsonObject> lines;
+    for (const QByteArray& line : report.readAll().split('\n'))
+        if (!line.trimmed().isEmpty()) {
+            const QJsonObject o = QJsonDocument::fromJson(line).object();
+            lines[o["index"].toInt()] = o;
+        }
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_TRUE(lines[0]["message"].toString().startsWith("the page is 130000 pixels tall"));
+    const QString grew = lines[1]["message"].toString();
+    EXPECT_TRUE(grew.contains(QStringLiteral("takes its first %1 of its").arg(lines[1]["height"].toInt())))
+        << grew.toStdString();
+    EXPECT_EQ(lines[2]["message"].toString(), QString());
+    EXPECT_EQ(lines[2]["height"].toInt(), 3000);
 }
 
 TEST_F(CaptureCommand, StandardOutputGetsAPng) {
