@@ -125,14 +125,14 @@ QString outputClash(const QString& output, const QString& pageFile, const Captur
     return {};
 }
 
-} // namespace
-
 // Why the picture cannot go into output's kind of file, as saving it would say; empty when it can.
 QString formatSizeError(const QString& output, long long width, long long height) {
     if (output == QLatin1String("-")) return QString(); // PNG
     const QString why = capture::formatSizeError(capture::formatForFileName(output), width, height);
     return why.isEmpty() ? why : QStringLiteral("Could not save \"%1\": %2").arg(output, why);
 }
+
+} // namespace
 
 QString pictureSizeError(long long width, long long height) {
     if (width > capture::kMaxSide && height > capture::kMaxSide)
