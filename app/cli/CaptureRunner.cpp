@@ -462,6 +462,10 @@ void CaptureRunner::finish(Page& page, const std::function<void()>& openNext) {
                      .arg(kFullPageRounds)
                      .arg(frame.view.height())
                      .arg(frame.documentHeight);
+    if (frame.innerScrolling > 0)
+        notes << QStringLiteral("the page scrolls inside an element rather than as a whole, and the picture "
+                                "shows what the view shows of it (--height %1 shows all of it)")
+                     .arg(frame.innerScrolling);
     if (!framesBelow.isEmpty() && !picture.empty()) {
         const int undrawn = drawFramesBelow(*page.view, frame, framesBelow, picture, deadline);
         if (const QString note = emptyFramesNote(undrawn, frame); !note.isEmpty()) notes << note;
@@ -710,6 +714,10 @@ QString CaptureRunner::measure(browser::BrowserView& view, Frame* frame, Deadlin
         if (const double document = std::ceil(view.documentExtent().height());
             document > view.size().height())
             frame->documentHeight = int(std::min(document, double(INT_MAX)));
+        // A page as tall as its viewport may still scroll, inside an element: it is taken as the
+        // view shows it, with a word on the --height that shows all of it.
+        if (view.size().height() == m_options.height)
+            frame->innerScrolling = innerScrollingHeight(view, deadline);
     }
     frame->view = view.size();
     frame->part = QRect(QPoint(0, 0), view.size());

@@ -52,6 +52,7 @@ class CaptureRunner {
         QSize view;
         QRect part;
         int documentHeight = 0; // set when the view could not be as tall as the document
+        int innerScrolling = 0; // the --height that shows all of a page that scrolls inside an element
     };
 
     struct Page;

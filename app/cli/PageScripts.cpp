@@ -147,6 +147,24 @@ QList<QRect> otherOriginFramesBelow(browser::BrowserView& view, int layoutHeight
     return boxes;
 }
 
+int innerScrollingHeight(browser::BrowserView& view, Deadline deadline) {
+    const QString script = QStringLiteral(R"((() => {
+  const w = innerWidth, h = innerHeight;
+  if (document.documentElement.scrollHeight > h + 1) return 0;
+  let best = null, most = w * h / 4;
+  for (const e of document.querySelectorAll('*')) {
+    if (e.scrollHeight <= e.clientHeight + 1 || !/auto|scroll|overlay/.test(getComputedStyle(e).overflowY))
+      continue;
+    const r = e.getBoundingClientRect();
+    const shown = Math.max(0, Math.min(r.right, w) - Math.max(r.left, 0)) *
+                  Math.max(0, Math.min(r.bottom, h) - Math.max(r.top, 0));
+    if (shown > most) { most = shown; best = e; }
+  }
+  return best ? Math.ceil(h + best.scrollHeight - best.clientHeight) : 0;
+})())");
+    return evaluateJson(view, script, deadline).toInt();
+}
+
 int scrollToRowWithoutFixed(browser::BrowserView& view, int y, const QRect& box, Deadline deadline) {
     const QString script = QStringLiteral(R"((async () => {
   const hidden = (window[Symbol.for('velmora.fixed')] ??= []);

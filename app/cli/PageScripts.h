@@ -45,6 +45,12 @@ ElementBox elementBox(browser::BrowserView& view, const QString& css, Deadline d
 QList<QRect> otherOriginFramesBelow(browser::BrowserView& view, int layoutHeight, const QRect& part,
                                     Deadline deadline);
 
+// For a page that does not scroll as a whole but inside an element that fills much of the
+// viewport (an application's layout: a header, and content that scrolls in a box as tall as the
+// viewport): the view's height at which that element would hold all of its content, as far as
+// its height follows the viewport's. 0 for any other page.
+int innerScrollingHeight(browser::BrowserView& view, Deadline deadline);
+
 // Scrolls the page so that its row y is at the top of the viewport, as far as it scrolls, with
 // the elements fixed to the viewport (and sticky ones) hidden unless they hold a frame, and waits
 // until the frames that come into the viewport have been drawn. Returns the row at the top of

@@ -167,7 +167,9 @@ TEST_F(CaptureCommand, SizeAndFullPageSetThePicturesSize) {
 
 // A whole page that a view cannot hold, taller than the tallest view or growing each time it is
 // shown whole (endless scrolling), is taken as far as the view reaches, with status 0 and a note
-// on the page's line and in the report; a page that fits has no note.
+// on the page's line and in the report; so is one that scrolls inside an element as tall as the
+// view (an application's layout), with the --height that shows all of it. A page that fits, and
+// one with a small box of its own that scrolls, have no note.
 TEST_F(CaptureCommand, AWholePageTheViewCannotHoldIsCutAndSaysSo) {
     const QString tallest = write("tallest.html", "<body style='margin:0'><div style='height:130000px;"
                                                   "background:linear-gradient(#0a8,#c30)'></div></body>");
@@ -180,10 +182,18 @@ new IntersectionObserver(e => { if (e.some(x => x.isIntersecting)) more(); }).ob
 </script></body>)html");
     const QString fits =
         write("fits.html", "<body style='margin:0'><div style='height:3000px'></div></body>");
-    const QString batch = write("batch.txt", QStringLiteral("%1 %2\n%3 %4\n%5 %6\n")
-                                                 .arg(tallest, path("tallest.png"), endless,
-                                                      path("endless.png"), fits, path("fits.png"))
-                                                 .toUtf8());
+    const QString app = write("app.html", R"html(<body style="margin:0">
+<div style="height:40px;background:#000"></div>
+<main style="height:calc(100vh - 40px);overflow:auto"><div style="height:1990px;background:#0c0"></div>
+<div style="height:10px;background:#00f"></div></main></body>)html");
+    const QString box = write("box.html", "<body style='margin:0'><div style='height:40px;overflow:auto'>"
+                                          "<div style='height:500px'></div></div></body>");
+    const QString batch =
+        write("batch.txt", QStringLiteral("%1 %2\n%3 %4\n%5 %6\n%7 %8\n%9 %10\n")
+                               .arg(tallest, path("tallest.png"), endless, path("endless.png"), fits,
+                                    path("fits.png"), app, path("app.png"))
+                               .arg(box, path("box.png"))
+                               .toUtf8());
     const Outcome r = run({"--width", "20", "--height", "300", "--full-page", "--jobs", "1", "--report",
                            path("report.json"), "--batch", batch});
     ASSERT_EQ(r.status, ExitOk) << r.err.toStdString();
@@ -201,13 +211,28 @@ new IntersectionObserver(e => { if (e.some(x => x.isIntersecting)) more(); }).ob
             const QJsonObject o = QJsonDocument::fromJson(line).object();
             lines[o["index"].toInt()] = o;
         }
-    ASSERT_EQ(lines.size(), 3u);
+    ASSERT_EQ(lines.size(), 5u);
     EXPECT_TRUE(lines[0]["message"].toString().startsWith("the page is 130000 pixels tall"));
     const QString grew = lines[1]["message"].toString();
     EXPECT_TRUE(grew.contains(QStringLiteral("takes its first %1 of its").arg(lines[1]["height"].toInt())))
         << grew.toStdString();
     EXPECT_EQ(lines[2]["message"].toString(), QString());
     EXPECT_EQ(lines[2]["height"].toInt(), 3000);
+    // 300 rows of view, 40 of them the header: the content's 2000 rows need 2040.
+    EXPECT_EQ(lines[3]["message"].toString(),
+              "the page scrolls inside an element rather than as a whole, and the picture shows what the "
+              "view shows of it (--height 2040 shows all of it)");
+    EXPECT_EQ(lines[3]["height"].toInt(), 300);
+    EXPECT_EQ(lines[4]["message"].toString(), QString());
+
+    // And the --height it names does show all of it, the last rows of the content at the bottom.
+    const Outcome all = run({"--width", "20", "--height", "2040", "--full-page", app, path("app-all.bmp")});
+    ASSERT_EQ(all.status, ExitOk) << all.err.toStdString();
+    EXPECT_TRUE(all.err.contains("(20 x 2040)\n")) << "no note: " << all.err.toStdString();
+    const QImage whole(path("app-all.bmp"));
+    ASSERT_EQ(whole.size(), QSize(20, 2040));
+    EXPECT_EQ(whole.pixel(10, 2035), qRgb(0, 0, 255));
+    EXPECT_EQ(whole.pixel(10, 2025), qRgb(0, 0xcc, 0));
 }
 
 TEST_F(CaptureCommand, StandardOutputGetsAPng) {
