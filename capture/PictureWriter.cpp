@@ -91,14 +91,13 @@ struct PngRowWriter::Stream {
 };
 
 PngRowWriter::PngRowWriter(QIODevice* device, int width, int height)
-    : m_device(device), m_width(width), m_height(height) {
+    : m_width(width), m_height(height), m_stream(new Stream{device, QString()}) {
     spng_ctx* ctx = spng_ctx_new(SPNG_CTX_ENCODER);
     if (!ctx) {
         m_failed = QStringLiteral("Not enough memory to write the PNG file.");
         return;
     }
     m_ctx = ctx;
-    m_stream = new Stream{device, QString()};
     spng_set_png_stream(
         ctx,
         [](spng_ctx*, void* user, void* data, size_t length) {
@@ -107,7 +106,7 @@ PngRowWriter::PngRowWriter(QIODevice* device, int width, int height)
             s->failed = true;
             return int(SPNG_IO_ERROR);
         },
-        m_stream);
+        m_stream.get());
     spng_ihdr ihdr{};
     ihdr.width = std::uint32_t(width);
     ihdr.height = std::uint32_t(height);
@@ -128,7 +127,6 @@ PngRowWriter::PngRowWriter(QIODevice* device, int width, int height)
 
 PngRowWriter::~PngRowWriter() {
     spng_ctx_free(static_cast<spng_ctx*>(m_ctx));
-    delete m_stream;
 }
 
 bool PngRowWriter::writeRows(const DibRecord& dib, int until) {

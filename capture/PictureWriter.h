@@ -12,6 +12,7 @@
 #include "pixolan/Pixolan.h"
 
 #include <QString>
+#include <memory>
 
 class QIODevice;
 
@@ -62,14 +63,13 @@ class PngRowWriter {
     const QString& error() const { return m_failed; }
 
   private:
-    struct Stream;
-    QIODevice* m_device;
+    struct Stream; // where spng's output goes, and what went wrong there
     int m_width;
     int m_height;
     int m_next = 0;
     QString m_failed;
     void* m_ctx = nullptr; // spng's encoder
-    Stream* m_stream = nullptr;
+    std::unique_ptr<Stream> m_stream;
 };
 
 // The file that saving to fileName writes: fileName itself, or the file a symbolic link at
