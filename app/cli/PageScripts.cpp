@@ -102,6 +102,20 @@ ElementBox elementBox(browser::BrowserView& view, const QString& css, Deadline d
   let element;
   try { element = document.querySelector(%1); } catch (e) { return "invalid"; }
   if (!element) return null;
+  // Boxes of the page that scroll (an application's content pane, a carousel) are scrolled to
+  // show the element, as little as they must, each from the innermost out; the page itself is
+  // not, the view grows for that.
+  for (let box = element.parentElement; box && box !== document.documentElement; box = box.parentElement) {
+    if (box === document.scrollingElement) continue;
+    const style = getComputedStyle(box);
+    if (!/auto|scroll|hidden|overlay/.test(style.overflowX + style.overflowY)) continue;
+    const r = element.getBoundingClientRect(), b = box.getBoundingClientRect();
+    const into = (start, size, from, room) =>
+      size > room || start < from ? start - from : Math.max(0, start + size - (from + room));
+    const dx = into(r.left, r.width, b.left + box.clientLeft, box.clientWidth);
+    const dy = into(r.top, r.height, b.top + box.clientTop, box.clientHeight);
+    if (dx || dy) box.scrollBy({left: dx, top: dy, behavior: 'instant'});
+  }
   const r = element.getBoundingClientRect();
   return {x: r.left, y: r.top, width: r.width, height: r.height, scrollY: window.scrollY};
 })())")

@@ -35,7 +35,8 @@ struct ElementBox {
     QRectF box; // in view pixels, relative to the visible area
     double scrollY = 0;
 };
-// The box of the first element that matches css.
+// The box of the first element that matches css, once the boxes that scroll it inside the page
+// (not the page itself) show it.
 ElementBox elementBox(browser::BrowserView& view, const QString& css, Deadline deadline);
 
 // The boxes (in view pixels, the page at its top) of the frames of another origin (every frame

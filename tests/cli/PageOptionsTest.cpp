@@ -113,19 +113,32 @@ TEST_F(PageOptions, HideLeavesTheLayoutAsItWas) {
 
 // The element's own box, also when it lies below the view; left red, right blue, so that a
 // shift or a scale shows.
+// The element's box wherever it is: far down the page, or inside boxes of the page that scroll
+// (an application's content pane, a row that scrolls sideways inside it), which are scrolled to
+// show it as a user would.
 TEST_F(PageOptions, SelectorPicturesTheElementsBoxWhereverItIs) {
-    const QString page = write(
-        "deep.html",
-        whitePage("<div id='card' style='position:absolute;left:40px;top:1500px;width:120px;height:80px'>"
-                  "<div style='float:left;width:60px;height:80px;background:#c33'></div>"
-                  "<div style='float:left;width:60px;height:80px;background:#33c'></div></div>"));
+    const QByteArray card =
+        "<div id='card' style='display:inline-block;vertical-align:top;width:120px;height:80px'>"
+        "<div style='float:left;width:60px;height:80px;background:#c33'></div>"
+        "<div style='float:left;width:60px;height:80px;background:#33c'></div></div>";
+    const QString deep = write(
+        "deep.html", whitePage("<div style='position:absolute;left:40px;top:1500px'>" + card + "</div>"));
+    const QString pane = write(
+        "pane.html",
+        whitePage("<div style='height:40px;background:#000'></div>"
+                  "<main style='height:calc(100vh - 40px);overflow:auto'><div style='height:1500px'></div>"
+                  "<div style='overflow-x:auto;white-space:nowrap;width:200px'>"
+                  "<div style='display:inline-block;width:700px;height:80px'></div>" +
+                  card + "</div><div style='height:800px'></div></main>"));
     struct Case {
+        QString page;
         int size;
         QSize picture;
-    } const cases[] = {{100, {120, 80}}, {200, {240, 160}}};
+    } const cases[] = {
+        {deep, 100, {120, 80}}, {deep, 200, {240, 160}}, {pane, 100, {120, 80}}, {pane, 50, {60, 40}}};
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.size);
-        const Outcome r = run({"--selector", "#card", "--size", QString::number(c.size), page, "card.png"});
+        SCOPED_TRACE(::testing::Message() << QFileInfo(c.page).fileName().toStdString() << " at " << c.size);
+        const Outcome r = run({"--selector", "#card", "--size", QString::number(c.size), c.page, "card.png"});
         ASSERT_EQ(r.status, 0) << r.err.toStdString();
         const QImage image(path("card.png"));
         EXPECT_EQ(image.size(), c.picture);
@@ -135,7 +148,7 @@ TEST_F(PageOptions, SelectorPicturesTheElementsBoxWhereverItIs) {
         EXPECT_TRUE(near(image.pixel(w / 2 + 3, 2), qRgb(0x33, 0x33, 0xcc), 0));
         EXPECT_TRUE(near(image.pixel(w - 3, h - 3), qRgb(0x33, 0x33, 0xcc), 0));
     }
-    const Outcome none = run({"--selector", ".missing", page, "none.png"});
+    const Outcome none = run({"--selector", ".missing", deep, "none.png"});
     EXPECT_EQ(none.status, 3);
     EXPECT_TRUE(none.err.contains("no element matches \".missing\"")) << none.err.toStdString();
     EXPECT_FALSE(QFile::exists(path("none.png")));
