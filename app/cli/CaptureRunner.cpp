@@ -86,6 +86,11 @@ constexpr int kPagesPerView = 100;
 constexpr int kFullPageRounds = 8;
 // A page that went on to another document is taken again only with this much of its time left.
 constexpr std::chrono::milliseconds kTakeAgainReserve{500};
+// A page that has gone on to another document this often while it was settled, measured or
+// drawn (a refresh or a reload that does not stop) is taken as soon as its next document has
+// loaded, without waiting for it to settle: it would not. One that goes on this often is given up.
+constexpr int kHurryAfterDocuments = 3;
+constexpr int kMostDocuments = 30;
 
 std::uint64_t pictureBytes(long long width, long long height) {
     return std::uint64_t((width * 3 + 3) / 4 * 4) * std::uint64_t(height);
@@ -399,7 +404,20 @@ void CaptureRunner::finish(Page& page, const std::function<void()>& openNext) {
     // document it went to has loaded, as long as its time lasts: one that does so every few
     // hundred milliseconds is still caught between two.
     std::uint64_t completedBefore = 0;
-    const auto mayTakeAgain = [&] { return nextDocumentLoaded(page, completedBefore, deadline); };
+    int documentsGone = 0; // times it went on while settled, measured or drawn
+    const std::uint64_t shownAtTurn = page.view->documentsShown();
+    const auto documentsSince = [&] { return page.view->documentsShown() - shownAtTurn; };
+    const auto mayTakeAgain = [&] {
+        return ++documentsGone < kMostDocuments && nextDocumentLoaded(page, completedBefore, deadline);
+    };
+    const auto gone = [&](const QString& why) {
+        if (documentsGone < kHurryAfterDocuments) return why;
+        return QStringLiteral(
+                   "the page went on to another document %1 times in %2 s (a refresh or a reload that "
+                   "does not stop), and could not be taken between two")
+            .arg(documentsSince())
+            .arg(double(laps.clock().elapsed()) / 1000.0, 0, 'f', 1);
+    };
     pixolan::DibOwner picture;
     QByteArray png;
     QList<QRect> framesBelow; // frames of another origin below the viewport, left empty by the engine
@@ -409,20 +427,23 @@ void CaptureRunner::finish(Page& page, const std::function<void()>& openNext) {
             // taken in first: the next page is navigated once its set-up is answered.
             QCoreApplication::processEvents();
             completedBefore = page.documentsCompleted;
-            if (const QString error = preparePage(page, deadline, &doing); !error.isEmpty())
+            const bool hurried = documentsGone >= kHurryAfterDocuments;
+            if (const QString error = preparePage(page, deadline, &doing, hurried); !error.isEmpty())
                 return fail(ExitLoad, error);
             // 3. Measure.
             doing = QStringLiteral("being measured");
-            if (const QString error = measure(*page.view, &frame, deadline); !error.isEmpty())
+            if (const QString error =
+                    measure(*page.view, &frame, hurried ? Clock::now() : networkBy(deadline), deadline);
+                !error.isEmpty())
                 return fail(ExitLoad, error);
             framesBelow = frame.view.height() > m_options.height
                               ? otherOriginFramesBelow(*page.view, m_options.height, frame.part, deadline)
                               : QList<QRect>();
         } catch (const browser::BrowserTimeout&) {
-            return fail(ExitLoad, ranOut(doing));
+            return fail(ExitLoad, documentsGone >= kHurryAfterDocuments ? gone(QString()) : ranOut(doing));
         } catch (const browser::DocumentGone& e) {
             if (mayTakeAgain()) continue;
-            return fail(ExitLoad, e.text());
+            return fail(ExitLoad, gone(e.text()));
         } catch (const browser::BrowserError& e) {
             return fail(ExitLoad, e.text());
         }
@@ -445,7 +466,10 @@ void CaptureRunner::finish(Page& page, const std::function<void()>& openNext) {
         if (const int status =
                 render(*page.view, page.job, frame, framesBelow.isEmpty(), &picture, &png, &message);
             status != ExitOk) {
-            if (page.view->lastDrawLostDocument() && mayTakeAgain()) continue;
+            if (page.view->lastDrawLostDocument()) {
+                if (mayTakeAgain()) continue;
+                return fail(status, gone(message));
+            }
             return fail(status, message);
         }
         break;
@@ -462,6 +486,12 @@ void CaptureRunner::finish(Page& page, const std::function<void()>& openNext) {
                      .arg(kFullPageRounds)
                      .arg(frame.view.height())
                      .arg(frame.documentHeight);
+    if (documentsGone >= kHurryAfterDocuments)
+        notes << QStringLiteral(
+                     "the page went on to another document %1 times (a refresh or a reload that does "
+                     "not stop), and the picture shows the one it had then, taken as soon as it had "
+                     "loaded")
+                     .arg(documentsSince());
     if (frame.innerScrolling > 0)
         notes << QStringLiteral("the page scrolls inside an element rather than as a whole, and the picture "
                                 "shows what the view shows of it (--height %1 shows all of it)")
@@ -561,14 +591,15 @@ CaptureRunner::Deadline CaptureRunner::networkBy(Deadline deadline) const {
     return deadline - reserve;
 }
 
-QString CaptureRunner::preparePage(Page& page, Deadline deadline, QString* doing) {
+QString CaptureRunner::preparePage(Page& page, Deadline deadline, QString* doing, bool hurried) {
     browser::BrowserView& view = *page.view;
     // What arrives after the load event (late requests, web fonts, images decoded) is in the
-    // picture, before anything else is done to the page.
+    // picture, before anything else is done to the page; but not in a page that has shown that
+    // it goes on to another document before anything could settle.
     *doing = QStringLiteral("settling");
     QElapsedTimer settling;
     settling.start();
-    view.settle(networkBy(deadline));
+    if (!hurried) view.settle(networkBy(deadline));
     page.result.settleMs = settling.elapsed();
     // What --wait-for waited for and what --javascript did (content that came, a button that
     // was clicked) is settled too: its requests, images and animations are in the picture. So is
@@ -577,6 +608,7 @@ QString CaptureRunner::preparePage(Page& page, Deadline deadline, QString* doing
     std::uint64_t settledOn = view.documentsShown();
     const auto settleAgain = [&] {
         QCoreApplication::processEvents();
+        if (hurried) return;
         *doing = QStringLiteral("settling");
         settling.restart();
         view.settle(networkBy(deadline));
@@ -703,12 +735,13 @@ QString CaptureRunner::emptyFramesNote(int undrawn, const Frame& frame) const {
     return note;
 }
 
-QString CaptureRunner::measure(browser::BrowserView& view, Frame* frame, Deadline deadline) {
+QString CaptureRunner::measure(browser::BrowserView& view, Frame* frame, Deadline networkBy,
+                               Deadline deadline) {
     constexpr int kMax = browser::BrowserView::maxDimension;
     if (m_options.fullPage) {
         // Measured after settling and again with the view at that height, until it holds; the
         // page keeps the viewport height given, which its vh units mean.
-        view.growToDocument(kMax, networkBy(deadline), kFullPageRounds);
+        view.growToDocument(kMax, networkBy, kFullPageRounds);
         // A document taller than a view can be, or one that grew each time it was shown (endless
         // scrolling), is taken as far as the view reaches, and says so.
         if (const double document = std::ceil(view.documentExtent().height());

@@ -85,10 +85,11 @@ class CaptureRunner {
     // After the page went on to another document: whether one has loaded since completedBefore
     // (waiting for it) with time left to take the page again.
     bool nextDocumentLoaded(Page& page, std::uint64_t completedBefore, Deadline deadline);
-    // Settling, then --wait-for, --wait, --javascript and --hide, in that order.
-    QString preparePage(Page& page, Deadline deadline, QString* doing);
-    // The view's size for --full-page, the element's box for --selector.
-    QString measure(browser::BrowserView& view, Frame* frame, Deadline deadline);
+    // Settling (unless hurried), then --wait-for, --wait, --javascript and --hide, in that order.
+    QString preparePage(Page& page, Deadline deadline, QString* doing, bool hurried);
+    // The view's size for --full-page, the element's box for --selector. The page's requests are
+    // waited for until networkBy as the view grows.
+    QString measure(browser::BrowserView& view, Frame* frame, Deadline networkBy, Deadline deadline);
     // The picture, or when the engine's own PNG of the view is the file wanted (the whole view at
     // 100 % into a PNG), those bytes in *png instead. A picture that is final as drawn (nothing
     // is put into it afterwards) and goes into a PNG comes encoded in *png too.

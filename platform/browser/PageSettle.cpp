@@ -130,6 +130,9 @@ constexpr const char* showSkippedScript = R"JS(
 // How long the animations of one document are waited for, in all.
 constexpr int animationPatienceMs = 5000;
 
+// The documents a page may go on to while it is waited for before it counts as never settling.
+constexpr std::uint64_t kRestlessDocuments = 5;
+
 // Runs the event loop for ms at most, or until the deadline.
 void spinFor(int ms) {
     QEventLoop loop;
@@ -143,6 +146,7 @@ void BrowserView::settle(std::chrono::steady_clock::time_point networkBy, int qu
     using Clock = std::chrono::steady_clock;
     const PageSession* s = &page();
     const std::uint64_t lost = pagesLost();
+    const std::uint64_t shown = documentsShown();
     // The engine reports requests through the event loop; quiet means none under way and none
     // begun or ended for quietMs.
     for (;;) {
@@ -156,6 +160,11 @@ void BrowserView::settle(std::chrono::steady_clock::time_point networkBy, int qu
         // The page may have gone meanwhile, and even been made again on a new engine (the view
         // shows its address again): what settled is gone either way.
         if (pagesLost() != lost) throw BrowserError(QStringLiteral("The page has crashed."));
+        // A page that goes on to other documents (redirects by script or refresh) settles on the
+        // last, as long as that comes to rest; one that keeps going on (a refresh or a reload that
+        // does not stop) never goes quiet, and is told rather than waited for.
+        if (documentsShown() - shown >= kRestlessDocuments)
+            throw DocumentGone(QStringLiteral("The page went on to another document while settling."));
     }
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(networkBy - Clock::now()).count();
     const int downloadsMs = int(std::clamp<long long>(left, 0, std::numeric_limits<int>::max()));

@@ -12,6 +12,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QThread>
 #include <chrono>
@@ -519,6 +520,34 @@ TEST_F(HostilePages, APageThatKeepsGoingToAnotherDocumentIsTakenOnOneOfThem) {
         EXPECT_TRUE(written(name, qRgb(0x22, 0xaa, 0x66)) || written(name, qRgb(0xaa, 0x22, 0x66))) << name;
     for (const char* name : {"reload.png", "reload2.png"})
         EXPECT_TRUE(written(name, qRgb(0x22, 0x66, 0xaa))) << name;
+}
+
+// Pages that reload without end, sooner than they could go quiet: one 400 ms after each load is
+// taken as soon as a document of it has loaded, and says so; one at once (a refresh of 0 seconds)
+// cannot be taken between two documents, and is given up after a few dozen of them, saying why,
+// rather than at the time limit. Both waited for their requests to go quiet until three quarters
+// of the time limit, and the second then failed with "went on to another document while being
+// asked".
+TEST_F(HostilePages, APageThatReloadsWithoutEndIsTakenBetweenTwoOrGivenUpEarly) {
+    write("soon.html", "<html><body style='margin:0;background:#26a'><script>"
+                       "addEventListener('load', () => setTimeout(() => location.reload(), 400))"
+                       "</script></body></html>");
+    write("now.html", "<html><head><meta http-equiv='refresh' content='0'></head>"
+                      "<body style='background:#a26'></body></html>");
+    write("batch.txt", "soon.html soon.png\nnow.html now.png\n");
+    const Outcome r = run({"--timeout", "40", "--report", "-", "--batch", path("batch.txt")}, 120000);
+    EXPECT_EQ(r.status, 3) << r.err.toStdString();
+    const std::vector<QJsonObject> pages = reported(r);
+    ASSERT_EQ(pages.size(), 2u);
+    EXPECT_EQ(pages[0].value("status").toInt(), 0) << pages[0].value("message").toString().toStdString();
+    EXPECT_TRUE(pages[0].value("message").toString().contains("a refresh or a reload that does not stop"))
+        << pages[0].value("message").toString().toStdString();
+    EXPECT_TRUE(written("soon.png", qRgb(0x22, 0x66, 0xaa)));
+    EXPECT_EQ(pages[1].value("status").toInt(), 3);
+    EXPECT_TRUE(pages[1].value("message").toString().contains(
+        QRegularExpression("went on to another document \\d+ times in [\\d.]+ s")))
+        << pages[1].value("message").toString().toStdString();
+    EXPECT_LT(pages[1].value("ms").toInt(), 20000) << "given up only at the time limit";
 }
 
 // A --javascript that follows a link: the page it leads to is settled and taken, with --hide done
