@@ -54,6 +54,9 @@ void handleBrowserEvent(const Message& message) {
 // keeps one until three quarters of its time limit. An answer that takes longer than this is
 // waited for by what it shows (velmora-capture's --wait-for).
 constexpr auto scriptRequestPatience = std::chrono::seconds(5);
+// How long any other request is waited for while nothing comes of it: not an answer, not a byte.
+// A download that goes on, however slowly, is waited for as long as the page's requests are.
+constexpr auto silentRequestPatience = std::chrono::seconds(10);
 
 // When the engine says a network event happened. Events wait in the queue while the UI thread
 // waits on the engine (a capture, another page being opened), so the time they are delivered can
@@ -367,10 +370,18 @@ void PageSession::noteRequest(const std::string& method, const Json& params, con
         // is held half way once enough of it is there: neither is waited for (settling waits
         // for a video's frame instead), though their start counts as a change.
         const std::string type = params.value("type", std::string());
-        if (type != "EventSource" && type != "Media" && !m_sharedWorkers.count(id))
+        if (type != "EventSource" && type != "Media" && !m_sharedWorkers.count(id)) {
+            const Clock::time_point at = engineTime(params);
             m_requests.emplace(id,
-                               Request{sessionId, params.value("frameId", std::string()), engineTime(params),
-                                       type == "XHR" || type == "Fetch" || type == "Ping"});
+                               Request{sessionId, params.value("frameId", std::string()), at,
+                                       type == "XHR" || type == "Fetch" || type == "Ping", at,
+                                       params.value("request", Json::object()).value("url", std::string())});
+        }
+    } else if (method == "Network.responseReceived" || method == "Network.dataReceived") {
+        // Signs of life only: they change nothing that settling waits for.
+        if (const auto it = m_requests.find(id); it != m_requests.end())
+            it->second.heard = engineTime(params);
+        return;
     } else {
         m_requests.erase(id);
     }
@@ -381,9 +392,10 @@ void PageSession::handleChildEvent(const std::string& sessionId, const Message& 
     const std::string method = message.json.value("method", std::string());
     const Json& params = message.json.contains("params") ? message.json["params"] : Json::object();
     if (method == "Network.requestWillBeSent" || method == "Network.loadingFinished" ||
-        method == "Network.loadingFailed") {
+        method == "Network.loadingFailed" || method == "Network.dataReceived") {
         noteRequest(method, params, sessionId);
     } else if (method == "Network.responseReceived") {
+        noteRequest(method, params, sessionId);
         // A worker's own script (whose request has the worker's id) has come once its answer is
         // there: the worker runs it then, and one that is busy from its first line never
         // reports the load's end.
@@ -453,9 +465,18 @@ std::size_t PageSession::requestsUnderWay() const {
     for (const auto& [id, request] : m_requests) {
         if (m_loaded && !m_mainLoader.empty() && id == m_mainLoader) continue;
         if (request.byScript && now - request.began >= scriptRequestPatience) continue;
+        if (now - request.heard >= silentRequestPatience) continue;
         ++count;
     }
     return count;
+}
+
+std::vector<std::string> PageSession::stalledRequests() const {
+    const Clock::time_point now = Clock::now();
+    std::vector<std::string> urls;
+    for (const auto& [id, request] : m_requests)
+        if (!request.byScript && now - request.heard >= silentRequestPatience) urls.push_back(request.url);
+    return urls;
 }
 
 void PageSession::navigateAndWait(const QUrl& url, int timeoutMs) {
@@ -736,9 +757,11 @@ void PageSession::handleEvent(const Message& message) {
                 originOf(params.value("request", Json::object()).value("url", std::string()));
             if (!origin.empty() && origin != m_mainOrigin) m_foreign = true;
         }
-    } else if (method == "Network.loadingFinished" || method == "Network.loadingFailed") {
+    } else if (method == "Network.loadingFinished" || method == "Network.loadingFailed" ||
+               method == "Network.dataReceived") {
         noteRequest(method, params, m_sessionId);
     } else if (method == "Network.responseReceived") {
+        noteRequest(method, params, m_sessionId);
         const Json& response = params.value("response", Json::object());
         if (params.value("type", std::string()) == "Document" &&
             params.value("frameId", std::string()) == m_targetId &&

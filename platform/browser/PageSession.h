@@ -104,6 +104,9 @@ class PageSession {
     // made that has been under way for some seconds is a long poll or a stream, not part of the
     // picture, and is not counted.
     std::size_t requestsUnderWay() const;
+    // Addresses of the requests under way that have shown no sign of life for a long while (a
+    // server that holds them, a host that never answers): they are not waited for.
+    std::vector<std::string> stalledRequests() const;
     Clock::time_point networkChanged() const { return m_networkChanged; }
 
     // The layout viewport, without waiting for the engine. With shownRows set, the engine draws
@@ -214,7 +217,9 @@ class PageSession {
         std::string sessionId;
         std::string frameId;
         Clock::time_point began;
-        bool byScript = false; // an XHR, a fetch or a beacon
+        bool byScript = false;   // an XHR, a fetch or a beacon
+        Clock::time_point heard; // its last sign of life: sent, answered, or data come
+        std::string url;
     };
     std::map<std::string, Request> m_requests;
     // Sessions of the page's frames and workers that are followed, with their target and the

@@ -22,9 +22,10 @@ namespace {
 // an image, a video's first frame) is waited for %2 ms at most, the time the page's requests had
 // left: a download that never ends (a server that holds the request) would otherwise hold the
 // picture up for good, and the page is taken without it, as it is taken with its requests under
-// way. Frames that do not come within a second are not waited for: the engine can stop drawing a
-// page that asks for windows without end, and a page can take frame callbacks away; the capture
-// draws the page itself either way.
+// way; nor is one whose request has shown no sign of life for a long while (%4, the addresses of
+// such requests; while there are any, fonts get a second). Frames that do not come within a
+// second are not waited for: the engine can stop drawing a page that asks for windows without
+// end, and a page can take frame callbacks away; the capture draws the page itself either way.
 // Last, animations and transitions that end by themselves (a page that fades in as it opens,
 // content that slides in once it is shown, one after another) are let run to their end, so the
 // picture shows where they end rather than a moment in between; so is a script that moves things
@@ -37,7 +38,9 @@ constexpr const char* settleScript = R"JS(
 (async () => {
   const started = performance.now();
   const late = new Promise(r => setTimeout(r, %2));
-  if (document.fonts) await Promise.race([document.fonts.ready, late]);
+  const stalled = new Set(%4);
+  if (document.fonts)
+    await Promise.race([document.fonts.ready, stalled.size ? new Promise(r => setTimeout(r, 1000)) : late]);
   const w = innerWidth, h = Math.max(innerHeight, %1);
   const inView = e => {
     const r = e.getBoundingClientRect();
@@ -51,6 +54,7 @@ constexpr const char* settleScript = R"JS(
   videos.forEach(v => waited.add(v));
   await Promise.all([
     ...seen.map(i => {
+      if (!i.complete && stalled.has(i.currentSrc || i.src)) return 0;
       const decoded = i.decode().catch(() => 0);
       return i.complete ? decoded : Promise.race([decoded, late]);
     }),
@@ -168,8 +172,13 @@ void BrowserView::settle(std::chrono::steady_clock::time_point networkBy, int qu
     }
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(networkBy - Clock::now()).count();
     const int downloadsMs = int(std::clamp<long long>(left, 0, std::numeric_limits<int>::max()));
+    const Json stalled = s->stalledRequests();
     evaluateOwn(
-        QString::fromLatin1(settleScript).arg(m_size.height()).arg(downloadsMs).arg(animationPatienceMs),
+        QString::fromLatin1(settleScript)
+            .arg(m_size.height())
+            .arg(downloadsMs)
+            .arg(animationPatienceMs)
+            .arg(QString::fromStdString(stalled.dump(-1, ' ', false, Json::error_handler_t::replace))),
         engine::callTimeoutMs());
 }
 

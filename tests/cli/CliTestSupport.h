@@ -35,7 +35,8 @@ inline bool near(QRgb a, QRgb b, int tolerance) {
 
 // An HTTP server on the loopback address that answers every request with one page and keeps
 // the requests' heads. Requests for a path that starts with /hold get no answer until release(),
-// those for /nocontent an answer without content (204), those for /missing the page as a 404.
+// those for /nocontent an answer without content (204), those for /missing the page as a 404,
+// those for /trickle what trickle() set, sent a piece at a time.
 class LocalServer {
   public:
     explicit LocalServer(QByteArray page) : m_page(std::move(page)) {
@@ -83,6 +84,12 @@ class LocalServer {
         m_released = true;
         m_changed.notify_all();
     }
+    // The answer to /trickle: content of this type, sent in this many pieces, one every intervalMs
+    // (the first at once, with the head).
+    void trickle(QByteArray content, QByteArray type, int pieces, int intervalMs) {
+        std::lock_guard lock(m_mutex);
+        m_trickle = {std::move(content), std::move(type), pieces, intervalMs};
+    }
 
   private:
     void serve() {
@@ -108,6 +115,7 @@ class LocalServer {
                 m_changed.wait(lock, [this] { return m_released; });
             }
         }
+        if (head.startsWith("GET /trickle")) return sendTrickle(client);
         QByteArray status = head.startsWith("GET /missing") ? "404 Not Found\r\n" : "200 OK\r\n";
         if (head.startsWith("GET /nocontent")) {
             const QByteArray none = "HTTP/1.1 204 No Content\r\nConnection: close\r\n\r\n";
@@ -128,6 +136,38 @@ class LocalServer {
         ::close(client);
     }
 
+    void sendTrickle(int client) {
+        Trickle t;
+        {
+            std::lock_guard lock(m_mutex);
+            t = m_trickle;
+        }
+        const QByteArray head =
+            "HTTP/1.1 200 OK\r\nContent-Type: " + t.type +
+            "\r\nConnection: close\r\nContent-Length: " + QByteArray::number(t.content.size()) + "\r\n\r\n";
+        ::send(client, head.constData(), std::size_t(head.size()), MSG_NOSIGNAL);
+        const qsizetype piece = (t.content.size() + t.pieces - 1) / std::max(1, t.pieces);
+        for (qsizetype at = 0; at < t.content.size(); at += piece) {
+            if (at > 0) {
+                std::unique_lock lock(m_mutex);
+                // Released early when the server goes.
+                if (m_changed.wait_for(lock, std::chrono::milliseconds(t.intervalMs),
+                                       [this] { return m_released; }))
+                    break;
+            }
+            const QByteArray part = t.content.mid(at, piece);
+            ::send(client, part.constData(), std::size_t(part.size()), MSG_NOSIGNAL);
+        }
+        ::close(client);
+    }
+
+    struct Trickle {
+        QByteArray content;
+        QByteArray type = "text/plain";
+        int pieces = 1;
+        int intervalMs = 0;
+    };
+    Trickle m_trickle;
     QByteArray m_page;
     int m_fd = -1;
     int m_port = 0;

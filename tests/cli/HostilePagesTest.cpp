@@ -2,6 +2,7 @@
 // its own time limit, and the pages after it start clean.
 #include "CliTestSupport.h"
 
+#include <QBuffer>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QDirIterator>
@@ -548,6 +549,35 @@ TEST_F(HostilePages, APageThatReloadsWithoutEndIsTakenBetweenTwoOrGivenUpEarly) 
         QRegularExpression("went on to another document \\d+ times in [\\d.]+ s")))
         << pages[1].value("message").toString().toStdString();
     EXPECT_LT(pages[1].value("ms").toInt(), 20000) << "given up only at the time limit";
+}
+
+// A request that shows no sign of life for ten seconds (a server that holds it, a host that never
+// answers) is not waited for, while one that goes on, however slowly, is: each page adds a picture
+// over the whole view after its load, one from a request the server holds, one that the server
+// sends in pieces over 14 s. The held one kept its page until three quarters of its time limit.
+TEST_F(HostilePages, ARequestThatNeverAnswersIsNotWaitedForButASlowOneIs) {
+    clitest::LocalServer server(
+        "<html><body style='margin:0;background:#a26'><script>"
+        "addEventListener('load', () => document.body.append(Object.assign(new Image(), {"
+        "  src: location.search === '?held' ? '/hold.png' : '/trickle.png',"
+        "  style: 'position:fixed;inset:0;width:100%;height:100%'})));"
+        "</script></body></html>");
+    QImage green(40, 40, QImage::Format_RGB32);
+    green.fill(qRgb(0x22, 0xaa, 0x66));
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    ASSERT_TRUE(green.save(&buffer, "PNG"));
+    server.trickle(png, "image/png", 8, 2000);
+    write("batch.txt",
+          (server.url("/page?held") + " held.png\n" + server.url("/page") + " slow.png\n").toUtf8());
+    const Outcome r = run({"--timeout", "60", "--report", "-", "--batch", path("batch.txt")});
+    EXPECT_EQ(r.status, 0) << r.err.toStdString();
+    const std::vector<QJsonObject> pages = reported(r);
+    ASSERT_EQ(pages.size(), 2u);
+    EXPECT_LT(pages[0].value("ms").toInt(), 30000) << "the held picture was waited for";
+    EXPECT_TRUE(written("held.png", qRgb(0xaa, 0x22, 0x66)));
+    EXPECT_TRUE(written("slow.png", qRgb(0x22, 0xaa, 0x66))) << "the slow picture was not waited for";
 }
 
 // A --javascript that follows a link: the page it leads to is settled and taken, with --hide done
