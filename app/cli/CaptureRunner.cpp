@@ -474,28 +474,7 @@ void CaptureRunner::finish(Page& page, const std::function<void()>& openNext) {
         }
         break;
     }
-    QStringList notes;
-    if (frame.documentHeight > 0 && frame.view.height() >= browser::BrowserView::maxDimension)
-        notes << QStringLiteral("the page is %1 pixels tall, and the picture takes its first %2 (the tallest "
-                                "a view can be)")
-                     .arg(frame.documentHeight)
-                     .arg(frame.view.height());
-    else if (frame.documentHeight > 0)
-        notes << QStringLiteral("the page grew each time it was shown whole (%1 times, as endless scrolling "
-                                "does), and the picture takes its first %2 of its %3 pixels")
-                     .arg(kFullPageRounds)
-                     .arg(frame.view.height())
-                     .arg(frame.documentHeight);
-    if (documentsGone >= kHurryAfterDocuments)
-        notes << QStringLiteral(
-                     "the page went on to another document %1 times (a refresh or a reload that does "
-                     "not stop), and the picture shows the one it had then, taken as soon as it had "
-                     "loaded")
-                     .arg(documentsSince());
-    if (frame.innerScrolling > 0)
-        notes << QStringLiteral("the page scrolls inside an element rather than as a whole, and the picture "
-                                "shows what the view shows of it (--height %1 shows all of it)")
-                     .arg(frame.innerScrolling);
+    QStringList notes = takenNotes(frame, documentsGone >= kHurryAfterDocuments ? documentsSince() : 0);
     if (!framesBelow.isEmpty() && !picture.empty()) {
         const int undrawn = drawFramesBelow(*page.view, frame, framesBelow, picture, deadline);
         if (const QString note = emptyFramesNote(undrawn, frame); !note.isEmpty()) notes << note;
@@ -720,6 +699,32 @@ int CaptureRunner::drawFramesBelow(browser::BrowserView& view, const Frame& fram
     } catch (const browser::BrowserError&) {
     }
     return undrawn;
+}
+
+QStringList CaptureRunner::takenNotes(const Frame& frame, std::uint64_t restlessDocuments) {
+    QStringList notes;
+    if (frame.documentHeight > 0 && frame.view.height() >= browser::BrowserView::maxDimension)
+        notes << QStringLiteral("the page is %1 pixels tall, and the picture takes its first %2 (the tallest "
+                                "a view can be)")
+                     .arg(frame.documentHeight)
+                     .arg(frame.view.height());
+    else if (frame.documentHeight > 0)
+        notes << QStringLiteral("the page grew each time it was shown whole (%1 times, as endless scrolling "
+                                "does), and the picture takes its first %2 of its %3 pixels")
+                     .arg(kFullPageRounds)
+                     .arg(frame.view.height())
+                     .arg(frame.documentHeight);
+    if (restlessDocuments > 0)
+        notes << QStringLiteral(
+                     "the page went on to another document %1 times (a refresh or a reload that does "
+                     "not stop), and the picture shows the one it had then, taken as soon as it had "
+                     "loaded")
+                     .arg(restlessDocuments);
+    if (frame.innerScrolling > 0)
+        notes << QStringLiteral("the page scrolls inside an element rather than as a whole, and the picture "
+                                "shows what the view shows of it (--height %1 shows all of it)")
+                     .arg(frame.innerScrolling);
+    return notes;
 }
 
 QString CaptureRunner::emptyFramesNote(int undrawn, const Frame& frame) const {

@@ -64,6 +64,10 @@ class CaptureRunner {
                         pixolan::DibOwner& picture, Deadline deadline);
     // What a picture lacks after that, said for the user; empty if nothing.
     QString emptyFramesNote(int undrawn, const Frame& frame) const;
+    // What else the picture of a page lacks, or how it was taken, said for the user: the rest of
+    // a page too tall for a view or that grew each time it was shown, the rest of one that scrolls
+    // inside an element, and how often one that reloaded without end had done so (0: it had not).
+    static QStringList takenNotes(const Frame& frame, std::uint64_t restlessDocuments);
 
     // Starts the engine before the first page that needs it.
     void warmUp();

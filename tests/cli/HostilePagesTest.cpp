@@ -525,10 +525,10 @@ TEST_F(HostilePages, APageThatKeepsGoingToAnotherDocumentIsTakenOnOneOfThem) {
 
 // Pages that reload without end, sooner than they could go quiet: one 400 ms after each load is
 // taken as soon as a document of it has loaded, and says so; one at once (a refresh of 0 seconds)
-// cannot be taken between two documents, and is given up after a few dozen of them, saying why,
-// rather than at the time limit. Both waited for their requests to go quiet until three quarters
-// of the time limit, and the second then failed with "went on to another document while being
-// asked".
+// is taken so too when the picture fits between two of its documents, and given up after a few
+// dozen of them when it does not (which it mostly does not), saying why either way, and long
+// before the time limit. Both waited for their requests to go quiet until three quarters of the
+// time limit, and the second then failed with "went on to another document while being asked".
 TEST_F(HostilePages, APageThatReloadsWithoutEndIsTakenBetweenTwoOrGivenUpEarly) {
     write("soon.html", "<html><body style='margin:0;background:#26a'><script>"
                        "addEventListener('load', () => setTimeout(() => location.reload(), 400))"
@@ -537,18 +537,25 @@ TEST_F(HostilePages, APageThatReloadsWithoutEndIsTakenBetweenTwoOrGivenUpEarly) 
                       "<body style='background:#a26'></body></html>");
     write("batch.txt", "soon.html soon.png\nnow.html now.png\n");
     const Outcome r = run({"--timeout", "40", "--report", "-", "--batch", path("batch.txt")}, 120000);
-    EXPECT_EQ(r.status, 3) << r.err.toStdString();
     const std::vector<QJsonObject> pages = reported(r);
-    ASSERT_EQ(pages.size(), 2u);
+    ASSERT_EQ(pages.size(), 2u) << r.err.toStdString();
     EXPECT_EQ(pages[0].value("status").toInt(), 0) << pages[0].value("message").toString().toStdString();
     EXPECT_TRUE(pages[0].value("message").toString().contains("a refresh or a reload that does not stop"))
         << pages[0].value("message").toString().toStdString();
     EXPECT_TRUE(written("soon.png", qRgb(0x22, 0x66, 0xaa)));
-    EXPECT_EQ(pages[1].value("status").toInt(), 3);
-    EXPECT_TRUE(pages[1].value("message").toString().contains(
-        QRegularExpression("went on to another document \\d+ times in [\\d.]+ s")))
-        << pages[1].value("message").toString().toStdString();
-    EXPECT_LT(pages[1].value("ms").toInt(), 20000) << "given up only at the time limit";
+    const QString said = pages[1].value("message").toString();
+    if (pages[1].value("status").toInt() == 0) {
+        EXPECT_EQ(r.status, 0);
+        EXPECT_TRUE(said.contains(QRegularExpression("went on to another document \\d+ times \\(")))
+            << said.toStdString();
+        EXPECT_TRUE(written("now.png", qRgb(0xaa, 0x22, 0x66)));
+    } else {
+        EXPECT_EQ(pages[1].value("status").toInt(), 3);
+        EXPECT_EQ(r.status, 3);
+        EXPECT_TRUE(said.contains(QRegularExpression("went on to another document \\d+ times in [\\d.]+ s")))
+            << said.toStdString();
+    }
+    EXPECT_LT(pages[1].value("ms").toInt(), 20000) << "ended only at the time limit";
 }
 
 // A request that shows no sign of life for ten seconds (a server that holds it, a host that never
