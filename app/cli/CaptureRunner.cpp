@@ -92,6 +92,19 @@ constexpr std::chrono::milliseconds kTakeAgainReserve{500};
 constexpr int kHurryAfterDocuments = 3;
 constexpr int kMostDocuments = 30;
 
+// What a page that did not finish loading was still waiting for, said for the user: its own
+// document, or the request that had waited longest and how many there were; empty if none (a
+// page whose script never lets its parsing go on).
+QString stillComing(const QStringList& pending) {
+    if (pending.isEmpty()) return QString();
+    if (pending.contains(QString())) return QStringLiteral(" (its server had not sent all of the page)");
+    QString oldest = pending.front();
+    if (oldest.size() > 200) oldest = oldest.left(200) + QStringLiteral("...");
+    if (pending.size() == 1) return QStringLiteral(" (still waiting for %1)").arg(oldest);
+    return QStringLiteral(" (still waiting for %1 requests, the oldest for %2)")
+        .arg(QString::number(pending.size()), oldest);
+}
+
 std::uint64_t pictureBytes(long long width, long long height) {
     return std::uint64_t((width * 3 + 3) / 4 * 4) * std::uint64_t(height);
 }
@@ -549,7 +562,9 @@ QString CaptureRunner::waitForLoad(Page& page, Deadline deadline) {
         return QStringLiteral("could not be loaded (the browser engine stopped)");
     if (!page.loaded && page.gone())
         return QStringLiteral("could not be loaded (the browser engine or the page's renderer stopped)");
-    if (!page.loaded) return QStringLiteral("did not finish loading within %1 s").arg(m_options.timeoutS);
+    if (!page.loaded)
+        return QStringLiteral("did not finish loading within %1 s").arg(m_options.timeoutS) +
+               stillComing(view.pendingRequests());
     return QString();
 }
 

@@ -248,6 +248,14 @@ int BrowserView::httpStatus() const {
     return m_session ? m_session->documentHttpStatus() : 0;
 }
 
+QStringList BrowserView::pendingRequests() const {
+    QStringList urls;
+    if (m_session)
+        for (const std::string& url : m_session->pendingRequests())
+            urls << QString::fromStdString(url);
+    return urls;
+}
+
 bool BrowserView::reuseFailed() const {
     return m_session && m_session->wipeFailed();
 }

@@ -81,6 +81,9 @@ class BrowserView : public QObject {
     bool reuseFailed() const;
     // The main frame of the last navigation has finished loading.
     bool loaded() const;
+    // Addresses of the page's requests under way, the oldest first; the main frame's document
+    // is an empty string.
+    QStringList pendingRequests() const;
     // Changes whenever the page shows another document, one it went on to by itself included.
     std::uint64_t documentsShown() const;
     // How often the view's page has gone with its engine or its renderer (killed, crashed) since

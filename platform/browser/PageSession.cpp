@@ -372,10 +372,11 @@ void PageSession::noteRequest(const std::string& method, const Json& params, con
         const std::string type = params.value("type", std::string());
         if (type != "EventSource" && type != "Media" && !m_sharedWorkers.count(id)) {
             const Clock::time_point at = engineTime(params);
-            m_requests.emplace(id,
-                               Request{sessionId, params.value("frameId", std::string()), at,
-                                       type == "XHR" || type == "Fetch" || type == "Ping", at,
-                                       params.value("request", Json::object()).value("url", std::string())});
+            const std::string frameId = params.value("frameId", std::string());
+            m_requests.emplace(
+                id, Request{sessionId, frameId, at, type == "XHR" || type == "Fetch" || type == "Ping", at,
+                            params.value("request", Json::object()).value("url", std::string()),
+                            type == "Document" && frameId == m_targetId});
         }
     } else if (method == "Network.responseReceived" || method == "Network.dataReceived") {
         // Signs of life only: they change nothing that settling waits for.
@@ -469,6 +470,19 @@ std::size_t PageSession::requestsUnderWay() const {
         ++count;
     }
     return count;
+}
+
+std::vector<std::string> PageSession::pendingRequests() const {
+    std::vector<const std::pair<const std::string, Request>*> pending;
+    for (const auto& entry : m_requests)
+        pending.push_back(&entry);
+    std::stable_sort(pending.begin(), pending.end(),
+                     [](const auto* a, const auto* b) { return a->second.began < b->second.began; });
+    std::vector<std::string> urls;
+    for (const auto* entry : pending) {
+        urls.push_back(entry->second.document ? std::string() : entry->second.url);
+    }
+    return urls;
 }
 
 std::vector<std::string> PageSession::stalledRequests() const {

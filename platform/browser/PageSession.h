@@ -107,6 +107,8 @@ class PageSession {
     // Addresses of the requests under way that have shown no sign of life for a long while (a
     // server that holds them, a host that never answers): they are not waited for.
     std::vector<std::string> stalledRequests() const;
+    // Addresses of all requests under way, the oldest first; the main frame's document is "".
+    std::vector<std::string> pendingRequests() const;
     Clock::time_point networkChanged() const { return m_networkChanged; }
 
     // The layout viewport, without waiting for the engine. With shownRows set, the engine draws
@@ -220,6 +222,7 @@ class PageSession {
         bool byScript = false;   // an XHR, a fetch or a beacon
         Clock::time_point heard; // its last sign of life: sent, answered, or data come
         std::string url;
+        bool document = false; // the main frame's document
     };
     std::map<std::string, Request> m_requests;
     // Sessions of the page's frames and workers that are followed, with their target and the
