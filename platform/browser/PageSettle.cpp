@@ -54,7 +54,7 @@ constexpr const char* settleScript = R"JS(
   videos.forEach(v => waited.add(v));
   await Promise.all([
     ...seen.map(i => {
-      if (!i.complete && stalled.has(i.currentSrc || i.src)) return 0;
+      if (!i.complete && stalled.has((i.currentSrc || i.src).split('#')[0])) return 0;
       const decoded = i.decode().catch(() => 0);
       return i.complete ? decoded : Promise.race([decoded, late]);
     }),
