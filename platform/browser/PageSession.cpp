@@ -58,6 +58,10 @@ constexpr auto scriptRequestPatience = std::chrono::seconds(5);
 // A download that goes on, however slowly, is waited for as long as the page's requests are.
 constexpr auto silentRequestPatience = std::chrono::seconds(10);
 
+template <typename Request, typename TimePoint> bool silent(const Request& request, TimePoint now) {
+    return now - request.heard >= silentRequestPatience;
+}
+
 // When the engine says a network event happened. Events wait in the queue while the UI thread
 // waits on the engine (a capture, another page being opened), so the time they are delivered can
 // be long after the fact, and a page that went quiet meanwhile would seem to have just changed.
@@ -466,22 +470,21 @@ std::size_t PageSession::requestsUnderWay() const {
     for (const auto& [id, request] : m_requests) {
         if (m_loaded && !m_mainLoader.empty() && id == m_mainLoader) continue;
         if (request.byScript && now - request.began >= scriptRequestPatience) continue;
-        if (now - request.heard >= silentRequestPatience) continue;
+        if (silent(request, now)) continue;
         ++count;
     }
     return count;
 }
 
 std::vector<std::string> PageSession::pendingRequests() const {
-    std::vector<const std::pair<const std::string, Request>*> pending;
-    for (const auto& entry : m_requests)
-        pending.push_back(&entry);
+    std::vector<std::pair<Clock::time_point, std::string>> pending;
+    for (const auto& [id, request] : m_requests)
+        pending.emplace_back(request.began, request.document ? std::string() : request.url);
     std::stable_sort(pending.begin(), pending.end(),
-                     [](const auto* a, const auto* b) { return a->second.began < b->second.began; });
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
     std::vector<std::string> urls;
-    for (const auto* entry : pending) {
-        urls.push_back(entry->second.document ? std::string() : entry->second.url);
-    }
+    for (auto& [began, url] : pending)
+        urls.push_back(std::move(url));
     return urls;
 }
 
@@ -489,7 +492,7 @@ std::vector<std::string> PageSession::stalledRequests() const {
     const Clock::time_point now = Clock::now();
     std::vector<std::string> urls;
     for (const auto& [id, request] : m_requests)
-        if (!request.byScript && now - request.heard >= silentRequestPatience) urls.push_back(request.url);
+        if (!request.byScript && silent(request, now)) urls.push_back(request.url);
     return urls;
 }
 
