@@ -273,13 +273,23 @@ void CaptureRunner::warmUp() {
     m_warm = true;
 }
 
-QString CaptureRunner::drawFailure(const QString& why) const {
+QString CaptureRunner::drawFailure(const QString& why, browser::BrowserView& view) const {
     if (why.contains(QLatin1String("stopped answering")) || why.contains(QLatin1String("ran out of time")))
-        return ranOut(QStringLiteral("being captured"));
+        return ranOut(QStringLiteral("being captured"), &view);
     return QStringLiteral("could not be captured: %1").arg(why);
 }
 
-QString CaptureRunner::ranOut(const QString& doing) const {
+QString CaptureRunner::ranOut(const QString& doing, browser::BrowserView* view) const {
+    // A picture of a hundred thousand rows, drawn piece by piece on a busy machine, can take
+    // longer than the page's limit while every piece comes as it should. A page that hung had
+    // answered nothing for a while (under a short limit, its load may be a second before).
+    const std::chrono::milliseconds lately = std::min<std::chrono::milliseconds>(
+        std::chrono::seconds(2), std::chrono::milliseconds(m_options.timeoutS) * 250);
+    if (view && view->answeredWithin(lately))
+        return QStringLiteral("ran out of time while %1 (time limit %2 s), though the page still answered: a "
+                              "longer --timeout may let it finish")
+            .arg(doing)
+            .arg(m_options.timeoutS);
     return QStringLiteral("stopped answering while %1 (time limit %2 s)").arg(doing).arg(m_options.timeoutS);
 }
 
@@ -407,7 +417,7 @@ void CaptureRunner::finish(Page& page, const std::function<void()>& openNext) {
         // 1. The load, begun before the turn.
         if (const QString error = loadPage(page, deadline); !error.isEmpty()) return fail(ExitLoad, error);
     } catch (const browser::BrowserTimeout&) {
-        return fail(ExitLoad, ranOut(doing));
+        return fail(ExitLoad, ranOut(doing, page.view.get()));
     } catch (const browser::BrowserError& e) {
         return fail(ExitLoad, e.text());
     }
@@ -453,7 +463,8 @@ void CaptureRunner::finish(Page& page, const std::function<void()>& openNext) {
                               ? otherOriginFramesBelow(*page.view, m_options.height, frame.part, deadline)
                               : QList<QRect>();
         } catch (const browser::BrowserTimeout&) {
-            return fail(ExitLoad, documentsGone >= kHurryAfterDocuments ? gone(QString()) : ranOut(doing));
+            return fail(ExitLoad, documentsGone >= kHurryAfterDocuments ? gone(QString())
+                                                                        : ranOut(doing, page.view.get()));
         } catch (const browser::DocumentGone& e) {
             if (mayTakeAgain()) continue;
             return fail(ExitLoad, gone(e.text()));
@@ -815,7 +826,7 @@ int CaptureRunner::render(browser::BrowserView& view, const Job& job, const Fram
                         capture::formatForFileName(job.output) == capture::PictureFormat::Png;
     if (percent == 100 && pngOut && frame.part == QRect(QPoint(0, 0), frame.view)) {
         if (!view.capturePng(png)) {
-            *message = drawFailure(view.lastDrawError());
+            *message = drawFailure(view.lastDrawError(), view);
             return ExitLoad;
         }
         if (!png->isEmpty()) {
@@ -844,7 +855,7 @@ int CaptureRunner::render(browser::BrowserView& view, const Job& job, const Fram
         outcome = capture::Render(settings, host, &made);
     } catch (const capture::RenderError& e) {
         const QString& why = host.drawError();
-        *message = why.isEmpty() ? QString::fromUtf8(e.what()) : drawFailure(why);
+        *message = why.isEmpty() ? QString::fromUtf8(e.what()) : drawFailure(why, view);
         return ExitLoad;
     } catch (const std::exception& e) {
         *message = QString::fromUtf8(e.what());

@@ -99,9 +99,11 @@ class CaptureRunner {
     // is put into it afterwards) and goes into a PNG comes encoded in *png too.
     int render(browser::BrowserView& view, const Job& job, const Frame& frame, bool final,
                pixolan::DibOwner* picture, QByteArray* png, QString* message);
-    QString ranOut(const QString& doing) const;
+    // The page's message for its time limit running out while doing something: it stopped
+    // answering, or (its view answered a moment before) it was slow and a longer limit may do.
+    QString ranOut(const QString& doing, browser::BrowserView* view) const;
     // The page's message for a draw the view could not make, from the view's reason.
-    QString drawFailure(const QString& why) const;
+    QString drawFailure(const QString& why, browser::BrowserView& view) const;
 
     const CaptureOptions& m_options;
     PageSink& m_sink;

@@ -150,6 +150,11 @@ std::uint64_t BrowserView::pagesLost() const {
     return m_pagesLost + (m_session && !m_session->current() ? 1 : 0);
 }
 
+bool BrowserView::answeredWithin(std::chrono::milliseconds span) {
+    PageSession* page = runningPage();
+    return page && page->answeredWithin(span);
+}
+
 PageSession* BrowserView::runningPage() {
     if (m_session && m_session->current()) return m_session.get();
     return nullptr;

@@ -132,6 +132,9 @@ class BrowserView : public QObject {
     // starting the engine.
     bool draw(gdi::HDC dc, const gdi::RECT& bounds);
     QString lastDrawError() const { return m_lastDrawError; }
+    // Whether the page answered a call in the last span of time: a page that ran out of time
+    // while it still answered was slow rather than stuck. Never starts anything.
+    bool answeredWithin(std::chrono::milliseconds span);
     // Whether the last draw or capture failed because the page went on to another document
     // meanwhile (it may be drawn again once that one is there).
     bool lastDrawLostDocument() const { return m_lastDrawLostDocument; }

@@ -300,6 +300,12 @@ Message PageSession::call(const std::string& method, Json params, int timeoutMs)
     return wait(send(method, std::move(params), timeoutMs));
 }
 
+bool PageSession::answeredWithin(std::chrono::milliseconds span) {
+    if (!current() || m_sessionId.empty()) return false;
+    const auto last = connection().lastAnswer(m_sessionId);
+    return last && Clock::now() - *last <= span;
+}
+
 void PageSession::markStalled() {
     if (m_stalled || !current()) return;
     m_stalled = true;

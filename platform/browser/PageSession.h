@@ -51,6 +51,8 @@ class PageSession {
     bool gone() const { return m_gone; }
     // A call ran out of time and no answer has come since: calls fail at once until one does.
     bool stalled() const { return m_stalled; }
+    // Whether a call of the page was answered in the last span of time.
+    bool answeredWithin(std::chrono::milliseconds span);
     Connection& connection();
     const std::string& id() const { return m_sessionId; }
     // The main frame's id: the target's own.

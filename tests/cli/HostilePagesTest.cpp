@@ -67,6 +67,20 @@ TEST_F(HostilePages, APageThatLoopsAfterLoadEndsWithinItsLimit) {
     EXPECT_FALSE(QFile::exists(path("loop.png")));
 }
 
+// A picture too large to be drawn within the page's limit, though every piece of it comes as it
+// should: the page was slow, not stuck, and the message says that a longer limit may do.
+TEST_F(HostilePages, APictureThatTakesLongerThanItsLimitIsNotTakenForAPageThatHung) {
+    write("tall.html", "<html><body style='margin:0'><div style='height:100000px;"
+                       "background:linear-gradient(#a26,#26a)'></div></body></html>");
+    const Outcome r = run({"--timeout", "4", "--full-page", path("tall.html"), path("tall.png")});
+    EXPECT_EQ(r.status, 3) << r.err.toStdString();
+    EXPECT_TRUE(
+        r.err.contains(QLatin1String("tall.html: ran out of time while being captured (time limit 4 s)")))
+        << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QLatin1String("a longer --timeout may let it finish"))) << r.err.toStdString();
+    EXPECT_FALSE(QFile::exists(path("tall.png")));
+}
+
 // A page that is busy for a few seconds just as its picture is taken is waited for within its
 // own time limit, not taken for one that does not answer (the engine's calls each gave up after
 // a second and a half, whatever the page's limit).
