@@ -281,11 +281,9 @@ QString CaptureRunner::drawFailure(const QString& why, browser::BrowserView& vie
 
 QString CaptureRunner::ranOut(const QString& doing, browser::BrowserView* view) const {
     // A picture of a hundred thousand rows, drawn piece by piece on a busy machine, can take
-    // longer than the page's limit while every piece comes as it should. A page that hung had
-    // answered nothing for a while (under a short limit, its load may be a second before).
-    const std::chrono::milliseconds lately = std::min<std::chrono::milliseconds>(
-        std::chrono::seconds(2), std::chrono::milliseconds(m_options.timeoutS) * 250);
-    if (view && view->answeredWithin(lately))
+    // longer than the page's limit while every piece comes as it should; a page in an endless
+    // loop answers nothing more.
+    if (view && view->answersWithin(std::chrono::milliseconds(500)))
         return QStringLiteral("ran out of time while %1 (time limit %2 s), though the page still answered: a "
                               "longer --timeout may let it finish")
             .arg(doing)

@@ -100,7 +100,7 @@ class CaptureRunner {
     int render(browser::BrowserView& view, const Job& job, const Frame& frame, bool final,
                pixolan::DibOwner* picture, QByteArray* png, QString* message);
     // The page's message for its time limit running out while doing something: it stopped
-    // answering, or (its view answered a moment before) it was slow and a longer limit may do.
+    // answering, or (its view still answers) it was slow and a longer limit may do.
     QString ranOut(const QString& doing, browser::BrowserView* view) const;
     // The page's message for a draw the view could not make, from the view's reason.
     QString drawFailure(const QString& why, browser::BrowserView& view) const;

@@ -8,9 +8,11 @@
 #include "platform/memory/PixelMemory.h"
 
 #include <QDir>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QPointer>
 #include <QRegularExpression>
+#include <QTimer>
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -150,9 +152,17 @@ std::uint64_t BrowserView::pagesLost() const {
     return m_pagesLost + (m_session && !m_session->current() ? 1 : 0);
 }
 
-bool BrowserView::answeredWithin(std::chrono::milliseconds span) {
-    PageSession* page = runningPage();
-    return page && page->answeredWithin(span);
+bool BrowserView::answersWithin(std::chrono::milliseconds span) {
+    const auto until = std::chrono::steady_clock::now() + span;
+    for (;;) {
+        const PageSession* page = runningPage();
+        if (!page) return false;
+        if (!page->stalled()) return true;
+        if (std::chrono::steady_clock::now() >= until) return false;
+        QEventLoop loop;
+        QTimer::singleShot(10, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
 }
 
 PageSession* BrowserView::runningPage() {

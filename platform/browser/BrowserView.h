@@ -132,9 +132,11 @@ class BrowserView : public QObject {
     // starting the engine.
     bool draw(gdi::HDC dc, const gdi::RECT& bounds);
     QString lastDrawError() const { return m_lastDrawError; }
-    // Whether the page answered a call in the last span of time: a page that ran out of time
-    // while it still answered was slow rather than stuck. Never starts anything.
-    bool answeredWithin(std::chrono::milliseconds span);
+    // Whether the page answers within span: at once when none of its calls has gone unanswered,
+    // else once the question the engine is then asked (see PageSession::stalled) is answered.
+    // A page that ran out of time and still answers was slow rather than stuck. Runs the event
+    // loop; never starts anything.
+    bool answersWithin(std::chrono::milliseconds span);
     // Whether the last draw or capture failed because the page went on to another document
     // meanwhile (it may be drawn again once that one is there).
     bool lastDrawLostDocument() const { return m_lastDrawLostDocument; }

@@ -208,15 +208,6 @@ void Connection::setEventHandler(const std::string& sessionId, EventHandler hand
 void Connection::removeEventHandler(const std::string& sessionId) {
     std::lock_guard lock(m_mutex);
     m_handlers.erase(sessionId);
-    m_lastAnswer.erase(sessionId);
-}
-
-std::optional<std::chrono::steady_clock::time_point>
-Connection::lastAnswer(const std::string& sessionId) const {
-    std::lock_guard lock(m_mutex);
-    const auto it = m_lastAnswer.find(sessionId);
-    if (it == m_lastAnswer.end()) return std::nullopt;
-    return it->second;
 }
 
 void Connection::setClosedHandler(std::function<void()> handler) {
@@ -252,8 +243,6 @@ void Connection::onMessage(std::string&& text) {
         std::lock_guard lock(m_mutex);
         auto it = m_pending.find(id);
         if (it == m_pending.end()) return; // answer to a call that timed out or wanted none
-        if (!it->second.sessionId.empty())
-            m_lastAnswer[it->second.sessionId] = std::chrono::steady_clock::now();
         if (it->second.waiting) {
             it->second.answer = std::move(message);
             it->second.done = true;

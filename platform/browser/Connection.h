@@ -19,7 +19,6 @@
 #include <memory>
 #include <mutex>
 #include <nlohmann/json.hpp>
-#include <optional>
 #include <string>
 
 namespace browser {
@@ -80,10 +79,6 @@ class Connection {
     // the UI thread; setting them is safe from any thread.
     void setEventHandler(const std::string& sessionId, EventHandler handler);
     void removeEventHandler(const std::string& sessionId);
-    // When a call of the session was last answered, if one has been: a page whose calls time out
-    // right after others were answered was slow, not stuck. Forgotten with its event handler.
-    std::optional<std::chrono::steady_clock::time_point> lastAnswer(const std::string& sessionId) const;
-
     // Told once, on the UI thread, after the connection has closed.
     void setClosedHandler(std::function<void()> handler);
 
@@ -141,7 +136,6 @@ class Connection {
     std::map<std::string, EventHandler> m_handlers;
     std::condition_variable m_answered;
     std::map<std::uint64_t, Pending> m_pending;
-    std::map<std::string, std::chrono::steady_clock::time_point> m_lastAnswer;
     std::deque<Queued> m_queue;
     bool m_closed = false;
     bool m_closedReported = false;

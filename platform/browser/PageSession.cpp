@@ -300,12 +300,6 @@ Message PageSession::call(const std::string& method, Json params, int timeoutMs)
     return wait(send(method, std::move(params), timeoutMs));
 }
 
-bool PageSession::answeredWithin(std::chrono::milliseconds span) {
-    if (!current() || m_sessionId.empty()) return false;
-    const auto last = connection().lastAnswer(m_sessionId);
-    return last && Clock::now() - *last <= span;
-}
-
 void PageSession::markStalled() {
     if (m_stalled || !current()) return;
     m_stalled = true;
@@ -435,6 +429,19 @@ void PageSession::adoptChild(const Json& params, const std::string& parentSessio
         const auto page = self.lock();
         if (page && *page) (*page)->handleChildEvent(child, m);
     });
+}
+
+std::vector<std::string> PageSession::frameSessions() const {
+    std::vector<std::string> frames;
+    for (const auto& [session, child] : m_children)
+        if (!child.worker && child.parentSessionId == m_sessionId) frames.push_back(session);
+    return frames;
+}
+
+Message PageSession::callInFrame(const std::string& sessionId, const std::string& method, Json params,
+                                 int timeoutMs) {
+    if (!current()) throw BrowserError(QStringLiteral("The page has crashed or was closed."));
+    return connection().call(method, std::move(params), sessionId, limitMs(timeoutMs));
 }
 
 void PageSession::ignoreSharedWorker(const std::string& targetId) {

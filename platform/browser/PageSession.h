@@ -51,8 +51,6 @@ class PageSession {
     bool gone() const { return m_gone; }
     // A call ran out of time and no answer has come since: calls fail at once until one does.
     bool stalled() const { return m_stalled; }
-    // Whether a call of the page was answered in the last span of time.
-    bool answeredWithin(std::chrono::milliseconds span);
     Connection& connection();
     const std::string& id() const { return m_sessionId; }
     // The main frame's id: the target's own.
@@ -90,6 +88,12 @@ class PageSession {
     // page that went on by itself: the document it went to); 0 before one came, and for
     // documents that do not come over HTTP (files, data:).
     int documentHttpStatus() const { return m_documentStatus; }
+    // The sessions of the page's frames that are followed (those of other sites, and the engine's
+    // PDF viewer), directly in its main frame.
+    std::vector<std::string> frameSessions() const;
+    // A call in one of the page's followed frames (one of frameSessions), within the page's time
+    // like the page's own calls.
+    Message callInFrame(const std::string& sessionId, const std::string& method, Json params, int timeoutMs);
     // The last navigation was navigateWiped's, and the page before could not be cleared away:
     // nothing of the address was loaded, and this page is not to be used again.
     bool wipeFailed() const { return m_wipeFailed; }

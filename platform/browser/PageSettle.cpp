@@ -33,7 +33,7 @@ namespace {
 // attribute. A document gets %3 ms of this in all, however often it is settled: an animation that
 // would end later than that (or than the page's time) is not waited for, nor is one that repeats
 // for good, is paused or follows scrolling, and a page that starts new ones or moves things
-// without end is taken once its time is used up.
+// without end is taken once its time is used up. Returns the document's type: a PDF has more to wait for.
 constexpr const char* settleScript = R"JS(
 (async () => {
   const started = performance.now();
@@ -108,7 +108,7 @@ constexpr const char* settleScript = R"JS(
     patience.left -= performance.now() - began;
   }
   watcher.disconnect();
-  return seen.length;
+  return document.contentType;
 })()
 )JS";
 
@@ -144,6 +144,45 @@ void spinFor(int ms) {
     loop.exec();
 }
 
+// Runs in the engine's PDF viewer: how far it has come with the document ("loading" until it has
+// read all of it; then it draws it at once); empty before its element is there.
+constexpr const char* pdfStateScript =
+    "(() => { const v = document.querySelector('pdf-viewer'); return v ? String(v.loadState_) : ''; })()";
+
+// A PDF shows in the engine's viewer, a frame that reads the document and draws it long after
+// the page has loaded and gone quiet: until then the picture would be the viewer's empty pane.
+// Waits until the viewer has read it (or failed to) and drawn two frames, until by at most.
+void awaitPdfViewer(PageSession& page, std::chrono::steady_clock::time_point by) {
+    using Clock = std::chrono::steady_clock;
+    while (Clock::now() < by) {
+        // The viewer's frame is one of the page's frames; it has the viewer's element.
+        for (const std::string& viewer : page.frameSessions()) {
+            try {
+                const Message state = page.callInFrame(
+                    viewer, "Runtime.evaluate", {{"expression", pdfStateScript}, {"returnByValue", true}},
+                    engine::callTimeoutMs());
+                const std::string value =
+                    state.json.value("result", Json::object()).value("value", std::string("loading"));
+                if (!value.empty() && value != "loading") {
+                    page.callInFrame(
+                        viewer, "Runtime.evaluate",
+                        {{"expression", "new Promise(r => { setTimeout(r, 1000); "
+                                        "requestAnimationFrame(() => requestAnimationFrame(r)); })"},
+                         {"awaitPromise", true}},
+                        engine::callTimeoutMs());
+                    return;
+                }
+            } catch (const BrowserTimeout&) {
+                throw;
+            } catch (const BrowserError&) {
+                // The viewer's frame went (the page went on, or the viewer was made again).
+            }
+        }
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(by - Clock::now()).count();
+        spinFor(int(std::clamp<long long>(left, 0, 100)));
+    }
+}
+
 } // namespace
 
 void BrowserView::settle(std::chrono::steady_clock::time_point networkBy, int quietMs) {
@@ -173,13 +212,14 @@ void BrowserView::settle(std::chrono::steady_clock::time_point networkBy, int qu
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(networkBy - Clock::now()).count();
     const int downloadsMs = int(std::clamp<long long>(left, 0, std::numeric_limits<int>::max()));
     const Json stalled = s->stalledRequests();
-    evaluateOwn(
+    const QString type = evaluateOwn(
         QString::fromLatin1(settleScript)
             .arg(m_size.height())
             .arg(downloadsMs)
             .arg(animationPatienceMs)
             .arg(QString::fromStdString(stalled.dump(-1, ' ', false, Json::error_handler_t::replace))),
         engine::callTimeoutMs());
+    if (type == QLatin1String("\"application/pdf\"")) awaitPdfViewer(page(), networkBy);
 }
 
 int BrowserView::growToDocument(int maxHeight, std::chrono::steady_clock::time_point networkBy,

@@ -74,11 +74,67 @@ TEST_F(HostilePages, APictureThatTakesLongerThanItsLimitIsNotTakenForAPageThatHu
                        "background:linear-gradient(#a26,#26a)'></div></body></html>");
     const Outcome r = run({"--timeout", "4", "--full-page", path("tall.html"), path("tall.png")});
     EXPECT_EQ(r.status, 3) << r.err.toStdString();
+    // Mostly while it is captured; on a busy machine, while the view grows to take all of it.
     EXPECT_TRUE(
-        r.err.contains(QLatin1String("tall.html: ran out of time while being captured (time limit 4 s)")))
+        r.err.contains(QRegularExpression("tall.html: ran out of time while [a-z ]+ \\(time limit 4 s\\)")))
         << r.err.toStdString();
     EXPECT_TRUE(r.err.contains(QLatin1String("a longer --timeout may let it finish"))) << r.err.toStdString();
     EXPECT_FALSE(QFile::exists(path("tall.png")));
+}
+
+// A PDF of one page filled with one colour and then, to keep the engine's viewer busy reading
+// and drawing it for a while, with 200000 small squares of that colour; its cross-reference table
+// at the right offsets.
+QByteArray onePagePdf(const char* rgb) {
+    QByteArray content = QByteArray(rgb) + " rg 0 0 400 300 re f";
+    for (int i = 0; i < 200000; ++i)
+        content +=
+            "\n" + QByteArray::number(i * 7 % 397) + ' ' + QByteArray::number(i * 13 % 297) + " 3 3 re f";
+    const QList<QByteArray> objects = {
+        "<< /Type /Catalog /Pages 2 0 R >>",
+        "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 400 300] /Contents 4 0 R >>",
+        "<< /Length " + QByteArray::number(content.size()) + " >>\nstream\n" + content + "\nendstream",
+    };
+    QByteArray pdf = "%PDF-1.4\n";
+    QList<qsizetype> offsets;
+    for (int i = 0; i < objects.size(); ++i) {
+        offsets.push_back(pdf.size());
+        pdf += QByteArray::number(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
+    }
+    const qsizetype xref = pdf.size();
+    pdf += "xref\n0 " + QByteArray::number(objects.size() + 1) + "\n0000000000 65535 f \n";
+    for (qsizetype offset : offsets)
+        pdf += QByteArray::number(offset).rightJustified(10, '0') + " 00000 n \n";
+    pdf += "trailer\n<< /Size " + QByteArray::number(objects.size() + 1) + " /Root 1 0 R >>\nstartxref\n" +
+           QByteArray::number(xref) + "\n%%EOF\n";
+    return pdf;
+}
+
+// The engine shows a PDF in a viewer of its own, which reads and draws the document well after
+// the page has loaded and gone quiet: the picture shows the document, not the viewer's empty
+// pane, and the page after it is taken as usual.
+TEST_F(HostilePages, APdfIsTakenOnceTheEnginesViewerHasDrawnIt) {
+    write("green.pdf", onePagePdf("0 0.6 0.3"));
+    write("after.html", "<html><body style='margin:0;background:#a26'></body></html>");
+    QFile batch(path("batch.txt"));
+    ASSERT_TRUE(batch.open(QIODevice::WriteOnly));
+    batch.write("green.pdf green.png\nafter.html after.png\n");
+    batch.close();
+    const Outcome r = run({"--jobs", "1", "--batch", path("batch.txt")});
+    ASSERT_EQ(r.status, 0) << r.err.toStdString();
+    const QImage image(path("green.png"));
+    ASSERT_FALSE(image.isNull());
+    int green = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const QRgb c = image.pixel(x, y);
+            green +=
+                std::abs(qRed(c) - 0) < 8 && std::abs(qGreen(c) - 153) < 8 && std::abs(qBlue(c) - 77) < 8;
+        }
+    // The page is drawn at the viewer's zoom, beside its list of pages: a good part of the view.
+    EXPECT_GT(green, image.width() * image.height() / 10) << "the viewer had not drawn the document";
+    EXPECT_TRUE(written("after.png", qRgb(0xaa, 0x22, 0x66)));
 }
 
 // A page that is busy for a few seconds just as its picture is taken is waited for within its
@@ -559,9 +615,13 @@ TEST_F(HostilePages, APageThatReloadsWithoutEndIsTakenBetweenTwoOrGivenUpEarly) 
     const std::vector<QJsonObject> pages = reported(r);
     ASSERT_EQ(pages.size(), 2u) << r.err.toStdString();
     EXPECT_EQ(pages[0].value("status").toInt(), 0) << pages[0].value("message").toString().toStdString();
-    EXPECT_TRUE(pages[0].value("message").toString().contains(QRegularExpression(
-        "went on to another document \\d+ times \\(a refresh or a reload that does not stop\\)")))
-        << pages[0].value("message").toString().toStdString();
+    // On a machine so busy that the page's timers stall for half a second, it goes quiet between
+    // two of its documents and is taken as any page is, without a note.
+    const QString first = pages[0].value("message").toString();
+    if (!first.isEmpty())
+        EXPECT_TRUE(first.contains(QRegularExpression(
+            "went on to another document \\d+ times \\(a refresh or a reload that does not stop\\)")))
+            << first.toStdString();
     EXPECT_TRUE(written("soon.png", qRgb(0x22, 0x66, 0xaa)));
     const QString said = pages[1].value("message").toString();
     if (pages[1].value("status").toInt() == 0) {
