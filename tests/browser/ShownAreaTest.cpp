@@ -171,6 +171,9 @@ TEST_F(BrowserShownAreaTest, AViewBeyondTheRasterBudgetComesOutComplete) {
     view.resize(4000, 4000);
     loadAndWait(view, page);
     view.settle(std::chrono::steady_clock::now() + std::chrono::seconds(10));
+    // Its layers take seconds to draw on a busy two-core machine, longer than a window waits for
+    // a capture of that size: the page gets a time limit of its own, as a capture tool's has.
+    view.setDeadline(std::chrono::steady_clock::now() + std::chrono::minutes(2));
     Canvas canvas(4000, 4000);
     for (int y = 0; y < 4000; y += 500) {
         gdi::SelectClipRgn(canvas.dc(), nullptr);
