@@ -117,10 +117,7 @@ QByteArray onePagePdf(const char* rgb) {
 TEST_F(HostilePages, APdfIsTakenOnceTheEnginesViewerHasDrawnIt) {
     write("green.pdf", onePagePdf("0 0.6 0.3"));
     write("after.html", "<html><body style='margin:0;background:#a26'></body></html>");
-    QFile batch(path("batch.txt"));
-    ASSERT_TRUE(batch.open(QIODevice::WriteOnly));
-    batch.write("green.pdf green.png\nafter.html after.png\n");
-    batch.close();
+    write("batch.txt", "green.pdf green.png\nafter.html after.png\n");
     const Outcome r = run({"--jobs", "1", "--batch", path("batch.txt")});
     ASSERT_EQ(r.status, 0) << r.err.toStdString();
     const QImage image(path("green.png"));
