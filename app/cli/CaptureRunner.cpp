@@ -497,6 +497,10 @@ void CaptureRunner::finish(Page& page, const std::function<void()>& openNext) {
         break;
     }
     QStringList notes = takenNotes(frame, documentsGone >= kHurryAfterDocuments ? documentsSince() : 0);
+    if (page.view->pdfUnread())
+        notes << QStringLiteral(
+            "the engine's PDF viewer could not read the document, and the picture shows its "
+            "message");
     if (!framesBelow.isEmpty() && !picture.empty()) {
         const int undrawn = drawFramesBelow(*page.view, frame, framesBelow, picture, deadline);
         if (const QString note = emptyFramesNote(undrawn, frame); !note.isEmpty()) notes << note;

@@ -238,6 +238,7 @@ void BrowserView::navigate(const QString& address) {
     m_session = std::move(fresh);
     m_address = address;
     m_url = url;
+    m_pdfUnread = false;
 }
 
 void BrowserView::navigateReusing(const QString& address) {
@@ -247,6 +248,7 @@ void BrowserView::navigateReusing(const QString& address) {
     m_redrawsLeft = 2;
     m_lastDrawError.clear();
     m_lastDrawLostDocument = false;
+    m_pdfUnread = false;
     m_address = address;
     m_url = url;
 }

@@ -114,6 +114,9 @@ class BrowserView : public QObject {
     // networkBy. Throws BrowserError (BrowserTimeout past the deadline) when the page does not
     // answer.
     void settle(std::chrono::steady_clock::time_point networkBy, int quietMs = 500);
+    // Whether the page settled last is a PDF that the engine's viewer could not read: the view
+    // shows the viewer's message.
+    bool pdfUnread() const { return m_pdfUnread; }
     // Makes the view as tall as the document (at most maxHeight), keeping the layout viewport's
     // height: lazy content is brought into a viewport once so that it loads, the page settles,
     // and the height is measured again until it holds, for at most maxRounds rounds (a page
@@ -211,6 +214,7 @@ class BrowserView : public QObject {
 
     QSize m_size{initialWidth, initialHeight};
     int m_layoutHeight = initialHeight;
+    bool m_pdfUnread = false;
     QString m_address;
     QUrl m_url;
     PageSetup m_setup;

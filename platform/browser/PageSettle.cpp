@@ -146,13 +146,35 @@ void spinFor(int ms) {
 
 // Runs in the engine's PDF viewer: how far it has come with the document ("loading" until it has
 // read all of it; then it draws it at once); empty before its element is there.
+// The viewer's state: "loading", then "success" or "failed"; empty in the page's other frames,
+// and while the viewer's element is in its frame but not yet made the viewer (its state not set).
 constexpr const char* pdfStateScript =
-    "(() => { const v = document.querySelector('pdf-viewer'); return v ? String(v.loadState_) : ''; })()";
+    "(() => { const v = document.querySelector('pdf-viewer');"
+    " return v && v.loadState_ !== undefined && v.loadState_ !== null ? String(v.loadState_) : ''; })()";
+
+// The document in the viewer is drawn by a process of its own, after the viewer's own frames:
+// waits until two views in a row are alike, a few seconds and until by at most.
+void awaitStillView(PageSession& page, std::chrono::steady_clock::time_point by) {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point until = std::min(by, Clock::now() + std::chrono::seconds(3));
+    std::string last;
+    while (Clock::now() < until) {
+        const Message shot =
+            page.call("Page.captureScreenshot", {{"format", "png"}, {"optimizeForSpeed", true}},
+                      engine::callTimeoutMs());
+        std::string data = shot.json.value("data", std::string());
+        if (!data.empty() && data == last) return;
+        last = std::move(data);
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
+        spinFor(int(std::clamp<long long>(left, 0, 150)));
+    }
+}
 
 // A PDF shows in the engine's viewer, a frame that reads the document and draws it long after
 // the page has loaded and gone quiet: until then the picture would be the viewer's empty pane.
-// Waits until the viewer has read it (or failed to) and drawn two frames, until by at most.
-void awaitPdfViewer(PageSession& page, std::chrono::steady_clock::time_point by) {
+// Waits until the viewer has read it (or failed to) and its view has come to rest, until by at
+// most. Returns the viewer's state, "failed" for a document it could not read.
+std::string awaitPdfViewer(PageSession& page, std::chrono::steady_clock::time_point by) {
     using Clock = std::chrono::steady_clock;
     while (Clock::now() < by) {
         // The viewer's frame is one of the page's frames; it has the viewer's element.
@@ -170,7 +192,8 @@ void awaitPdfViewer(PageSession& page, std::chrono::steady_clock::time_point by)
                                         "requestAnimationFrame(() => requestAnimationFrame(r)); })"},
                          {"awaitPromise", true}},
                         engine::callTimeoutMs());
-                    return;
+                    awaitStillView(page, by);
+                    return value;
                 }
             } catch (const BrowserTimeout&) {
                 throw;
@@ -181,6 +204,7 @@ void awaitPdfViewer(PageSession& page, std::chrono::steady_clock::time_point by)
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(by - Clock::now()).count();
         spinFor(int(std::clamp<long long>(left, 0, 100)));
     }
+    return "loading";
 }
 
 } // namespace
@@ -219,7 +243,8 @@ void BrowserView::settle(std::chrono::steady_clock::time_point networkBy, int qu
             .arg(animationPatienceMs)
             .arg(QString::fromStdString(stalled.dump(-1, ' ', false, Json::error_handler_t::replace))),
         engine::callTimeoutMs());
-    if (type == QLatin1String("\"application/pdf\"")) awaitPdfViewer(page(), networkBy);
+    m_pdfUnread =
+        type == QLatin1String("\"application/pdf\"") && awaitPdfViewer(page(), networkBy) == "failed";
 }
 
 int BrowserView::growToDocument(int maxHeight, std::chrono::steady_clock::time_point networkBy,

@@ -113,13 +113,21 @@ QByteArray onePagePdf(const char* rgb) {
 
 // The engine shows a PDF in a viewer of its own, which reads and draws the document well after
 // the page has loaded and gone quiet: the picture shows the document, not the viewer's empty
-// pane, and the page after it is taken as usual.
+// pane, and the page after it is taken as usual. One the viewer cannot read is taken with its
+// message, and says so.
 TEST_F(HostilePages, APdfIsTakenOnceTheEnginesViewerHasDrawnIt) {
     write("green.pdf", onePagePdf("0 0.6 0.3"));
+    write("broken.pdf", "%PDF-1.4\nnot a document\n");
     write("after.html", "<html><body style='margin:0;background:#a26'></body></html>");
-    write("batch.txt", "green.pdf green.png\nafter.html after.png\n");
-    const Outcome r = run({"--jobs", "1", "--batch", path("batch.txt")});
+    write("batch.txt", "green.pdf green.png\nbroken.pdf broken.png\nafter.html after.png\n");
+    const Outcome r = run({"--jobs", "1", "--report", "-", "--batch", path("batch.txt")});
     ASSERT_EQ(r.status, 0) << r.err.toStdString();
+    const std::vector<QJsonObject> pages = reported(r);
+    ASSERT_EQ(pages.size(), 3u) << r.out.toStdString();
+    EXPECT_EQ(pages[0].value("message").toString(), QString());
+    EXPECT_TRUE(pages[1].value("message").toString().contains(QLatin1String("could not read the document")))
+        << r.out.toStdString();
+    EXPECT_TRUE(QFile::exists(path("broken.png")));
     const QImage image(path("green.png"));
     ASSERT_FALSE(image.isNull());
     int green = 0;
