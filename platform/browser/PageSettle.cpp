@@ -8,6 +8,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <limits>
 
 namespace browser {
@@ -144,24 +145,31 @@ void spinFor(int ms) {
     loop.exec();
 }
 
-// Runs in the engine's PDF viewer: how far it has come with the document ("loading" until it has
-// read all of it; then it draws it at once); empty before its element is there.
-// The viewer's state: "loading", then "success" or "failed"; empty in the page's other frames,
-// and while the viewer's element is in its frame but not yet made the viewer (its state not set).
+// Runs in the engine's PDF viewer: how far it has come with the document, "loading" until it has
+// read all of it, then "success" or "failed". Empty in the page's other frames, and while the
+// viewer's element is in its frame but its script has not yet made it the viewer.
 constexpr const char* pdfStateScript =
     "(() => { const v = document.querySelector('pdf-viewer');"
     " return v && v.loadState_ !== undefined && v.loadState_ !== null ? String(v.loadState_) : ''; })()";
 
 // The document in the viewer is drawn by a process of its own, after the viewer's own frames:
-// waits until two views in a row are alike, a few seconds and until by at most.
-void awaitStillView(PageSession& page, std::chrono::steady_clock::time_point by) {
+// waits until two views in a row are alike, a few seconds and until by at most. A large view is
+// compared at a smaller scale, which is quicker and enough to see what is still drawn.
+void awaitStillView(PageSession& page, QSize view, std::chrono::steady_clock::time_point by) {
     using Clock = std::chrono::steady_clock;
+    constexpr double comparedPixels = 1e6;
+    const double pixels = double(view.width()) * double(view.height());
+    Json params = {{"format", "png"}, {"optimizeForSpeed", true}};
+    if (pixels > comparedPixels)
+        params["clip"] = {{"x", 0},
+                          {"y", 0},
+                          {"width", view.width()},
+                          {"height", view.height()},
+                          {"scale", std::sqrt(comparedPixels / pixels)}};
     const Clock::time_point until = std::min(by, Clock::now() + std::chrono::seconds(3));
     std::string last;
     while (Clock::now() < until) {
-        const Message shot =
-            page.call("Page.captureScreenshot", {{"format", "png"}, {"optimizeForSpeed", true}},
-                      engine::callTimeoutMs());
+        const Message shot = page.call("Page.captureScreenshot", params, engine::callTimeoutMs());
         std::string data = shot.json.value("data", std::string());
         if (!data.empty() && data == last) return;
         last = std::move(data);
@@ -174,7 +182,7 @@ void awaitStillView(PageSession& page, std::chrono::steady_clock::time_point by)
 // the page has loaded and gone quiet: until then the picture would be the viewer's empty pane.
 // Waits until the viewer has read it (or failed to) and its view has come to rest, until by at
 // most. Returns the viewer's state, "failed" for a document it could not read.
-std::string awaitPdfViewer(PageSession& page, std::chrono::steady_clock::time_point by) {
+std::string awaitPdfViewer(PageSession& page, QSize view, std::chrono::steady_clock::time_point by) {
     using Clock = std::chrono::steady_clock;
     while (Clock::now() < by) {
         // The viewer's frame is one of the page's frames; it has the viewer's element.
@@ -192,7 +200,7 @@ std::string awaitPdfViewer(PageSession& page, std::chrono::steady_clock::time_po
                                         "requestAnimationFrame(() => requestAnimationFrame(r)); })"},
                          {"awaitPromise", true}},
                         engine::callTimeoutMs());
-                    awaitStillView(page, by);
+                    awaitStillView(page, view, by);
                     return value;
                 }
             } catch (const BrowserTimeout&) {
@@ -244,7 +252,7 @@ void BrowserView::settle(std::chrono::steady_clock::time_point networkBy, int qu
             .arg(QString::fromStdString(stalled.dump(-1, ' ', false, Json::error_handler_t::replace))),
         engine::callTimeoutMs());
     m_pdfUnread =
-        type == QLatin1String("\"application/pdf\"") && awaitPdfViewer(page(), networkBy) == "failed";
+        type == QLatin1String("\"application/pdf\"") && awaitPdfViewer(page(), m_size, networkBy) == "failed";
 }
 
 int BrowserView::growToDocument(int maxHeight, std::chrono::steady_clock::time_point networkBy,
