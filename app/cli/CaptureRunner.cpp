@@ -498,9 +498,8 @@ void CaptureRunner::finish(Page& page, const std::function<void()>& openNext) {
     }
     QStringList notes = takenNotes(frame, documentsGone >= kHurryAfterDocuments ? documentsSince() : 0);
     if (page.view->pdfUnread())
-        notes << QStringLiteral(
-            "the engine's PDF viewer could not read the document, and the picture shows its "
-            "message");
+        notes << QStringLiteral("the engine's PDF viewer could not read the PDF, and the picture shows its "
+                                "message");
     if (!framesBelow.isEmpty() && !picture.empty()) {
         const int undrawn = drawFramesBelow(*page.view, frame, framesBelow, picture, deadline);
         if (const QString note = emptyFramesNote(undrawn, frame); !note.isEmpty()) notes << note;

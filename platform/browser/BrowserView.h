@@ -114,8 +114,8 @@ class BrowserView : public QObject {
     // networkBy. Throws BrowserError (BrowserTimeout past the deadline) when the page does not
     // answer.
     void settle(std::chrono::steady_clock::time_point networkBy, int quietMs = 500);
-    // Whether the page settled last is a PDF that the engine's viewer could not read: the view
-    // shows the viewer's message.
+    // Whether the page settled last is (or shows) a PDF that the engine's viewer could not read:
+    // the view shows the viewer's message.
     bool pdfUnread() const { return m_pdfUnread; }
     // Makes the view as tall as the document (at most maxHeight), keeping the layout viewport's
     // height: lazy content is brought into a viewport once so that it loads, the page settles,

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cmath>
 #include <limits>
+#include <vector>
 
 namespace browser {
 
@@ -145,12 +146,13 @@ void spinFor(int ms) {
     loop.exec();
 }
 
-// Runs in the engine's PDF viewer: how far it has come with the document, "loading" until it has
-// read all of it, then "success" or "failed". Empty in the page's other frames, and while the
-// viewer's element is in its frame but its script has not yet made it the viewer.
-constexpr const char* pdfStateScript =
-    "(() => { const v = document.querySelector('pdf-viewer');"
-    " return v && v.loadState_ !== undefined && v.loadState_ !== null ? String(v.loadState_) : ''; })()";
+// Runs in each of the page's frames: in the engine's PDF viewer, how far it has come with its
+// document, "loading" until it has read all of it (and while its script has not yet made its
+// element the viewer), then "success" or "failed". Empty in other frames.
+constexpr const char* pdfStateScript = "(() => { if (location.protocol !== 'chrome-extension:') return '';"
+                                       " const v = document.querySelector('pdf-viewer');"
+                                       " return v && v.loadState_ !== undefined && v.loadState_ !== null ? "
+                                       "String(v.loadState_) : 'loading'; })()";
 
 // The document in the viewer is drawn by a process of its own, after the viewer's own frames:
 // waits until two views in a row are alike, a few seconds and until by at most. A large view is
@@ -180,39 +182,86 @@ void awaitStillView(PageSession& page, QSize view, std::chrono::steady_clock::ti
 
 // A PDF shows in the engine's viewer, a frame that reads the document and draws it long after
 // the page has loaded and gone quiet: until then the picture would be the viewer's empty pane.
-// Waits until the viewer has read it (or failed to) and its view has come to rest, until by at
-// most. Returns the viewer's state, "failed" for a document it could not read.
-std::string awaitPdfViewer(PageSession& page, QSize view, std::chrono::steady_clock::time_point by) {
+// Waits until every viewer among the page's frames has read its document (or failed to) and the
+// view has come to rest, until by at most; until appearBy for a first viewer to be there (an
+// embedded PDF that does not load has none). Returns "failed" when a viewer could not read its
+// document.
+std::string awaitPdfViewers(PageSession& page, QSize view, std::chrono::steady_clock::time_point appearBy,
+                            std::chrono::steady_clock::time_point by) {
     using Clock = std::chrono::steady_clock;
     while (Clock::now() < by) {
-        // The viewer's frame is one of the page's frames; it has the viewer's element.
-        for (const std::string& viewer : page.frameSessions()) {
+        std::vector<std::string> done;
+        bool loading = false;
+        std::string state = "success";
+        for (const std::string& frame : page.frameSessions()) {
             try {
-                const Message state = page.callInFrame(
-                    viewer, "Runtime.evaluate", {{"expression", pdfStateScript}, {"returnByValue", true}},
+                const Message reply = page.callInFrame(
+                    frame, "Runtime.evaluate", {{"expression", pdfStateScript}, {"returnByValue", true}},
                     engine::callTimeoutMs());
                 const std::string value =
-                    state.json.value("result", Json::object()).value("value", std::string("loading"));
-                if (!value.empty() && value != "loading") {
+                    reply.json.value("result", Json::object()).value("value", std::string());
+                if (value.empty()) continue;
+                if (value == "loading") {
+                    loading = true;
+                } else {
+                    done.push_back(frame);
+                    if (value == "failed") state = value;
+                }
+            } catch (const BrowserTimeout&) {
+                throw;
+            } catch (const BrowserError&) {
+                // The frame went (the page went on, or the viewer was made again).
+            }
+        }
+        if (!loading && !done.empty()) {
+            for (const std::string& viewer : done) {
+                try {
                     page.callInFrame(
                         viewer, "Runtime.evaluate",
                         {{"expression", "new Promise(r => { setTimeout(r, 1000); "
                                         "requestAnimationFrame(() => requestAnimationFrame(r)); })"},
                          {"awaitPromise", true}},
                         engine::callTimeoutMs());
-                    awaitStillView(page, view, by);
-                    return value;
+                } catch (const BrowserTimeout&) {
+                    throw;
+                } catch (const BrowserError&) {
                 }
-            } catch (const BrowserTimeout&) {
-                throw;
-            } catch (const BrowserError&) {
-                // The viewer's frame went (the page went on, or the viewer was made again).
             }
+            awaitStillView(page, view, by);
+            return state;
         }
+        if (!loading && Clock::now() >= appearBy) break;
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(by - Clock::now()).count();
         spinFor(int(std::clamp<long long>(left, 0, 100)));
     }
-    return "loading";
+    return {};
+}
+
+// Whether a frame of the page (in its own process) shows a PDF: an iframe of one, or an element
+// that embeds one.
+bool framesShowPdf(PageSession& page) {
+    Json tree;
+    try {
+        tree = page.call("Page.getFrameTree", Json::object(), engine::callTimeoutMs()).json;
+    } catch (const BrowserTimeout&) {
+        throw;
+    } catch (const BrowserError&) {
+        return false;
+    }
+    const Json root = tree.value("frameTree", Json::object());
+    std::vector<const Json*> frames = {&root};
+    while (!frames.empty()) {
+        const Json& node = *frames.back();
+        frames.pop_back();
+        const auto children = node.find("childFrames");
+        if (children == node.end() || !children->is_array()) continue;
+        for (const Json& child : *children) {
+            if (child.value("frame", Json::object()).value("mimeType", std::string()) == "application/pdf")
+                return true;
+            frames.push_back(&child);
+        }
+    }
+    return false;
 }
 
 } // namespace
@@ -251,8 +300,15 @@ void BrowserView::settle(std::chrono::steady_clock::time_point networkBy, int qu
             .arg(animationPatienceMs)
             .arg(QString::fromStdString(stalled.dump(-1, ' ', false, Json::error_handler_t::replace))),
         engine::callTimeoutMs());
-    m_pdfUnread =
-        type == QLatin1String("\"application/pdf\"") && awaitPdfViewer(page(), m_size, networkBy) == "failed";
+    // A PDF that the page shows in a frame (an iframe, an embed) is waited for as well; its
+    // viewer gets a few seconds to appear, as the document may not load at all.
+    m_pdfUnread = false;
+    if (type == QLatin1String("\"application/pdf\""))
+        m_pdfUnread = awaitPdfViewers(page(), m_size, networkBy, networkBy) == "failed";
+    else if (framesShowPdf(page()))
+        m_pdfUnread =
+            awaitPdfViewers(page(), m_size, std::min(networkBy, Clock::now() + std::chrono::seconds(5)),
+                            networkBy) == "failed";
 }
 
 int BrowserView::growToDocument(int maxHeight, std::chrono::steady_clock::time_point networkBy,

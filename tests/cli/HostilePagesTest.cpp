@@ -113,32 +113,40 @@ QByteArray onePagePdf(const char* rgb) {
 
 // The engine shows a PDF in a viewer of its own, which reads and draws the document well after
 // the page has loaded and gone quiet: the picture shows the document, not the viewer's empty
-// pane, and the page after it is taken as usual. One the viewer cannot read is taken with its
-// message, and says so.
+// pane, whether the PDF is the page or shown in a frame of it, and the page after it is taken as
+// usual. One the viewer cannot read is taken with its message, and says so.
 TEST_F(HostilePages, APdfIsTakenOnceTheEnginesViewerHasDrawnIt) {
     write("green.pdf", onePagePdf("0 0.6 0.3"));
     write("broken.pdf", "%PDF-1.4\nnot a document\n");
+    write("framed.html",
+          "<html><body style='margin:0'><iframe src='green.pdf' "
+          "style='position:fixed;left:0;top:0;width:100%;height:100%;border:0'></iframe></body></html>");
     write("after.html", "<html><body style='margin:0;background:#a26'></body></html>");
-    write("batch.txt", "green.pdf green.png\nbroken.pdf broken.png\nafter.html after.png\n");
+    write("batch.txt",
+          "green.pdf green.png\nbroken.pdf broken.png\nframed.html framed.png\nafter.html after.png\n");
     const Outcome r = run({"--jobs", "1", "--report", "-", "--batch", path("batch.txt")});
     ASSERT_EQ(r.status, 0) << r.err.toStdString();
     const std::vector<QJsonObject> pages = reported(r);
-    ASSERT_EQ(pages.size(), 3u) << r.out.toStdString();
+    ASSERT_EQ(pages.size(), 4u) << r.out.toStdString();
     EXPECT_EQ(pages[0].value("message").toString(), QString());
-    EXPECT_TRUE(pages[1].value("message").toString().contains(QLatin1String("could not read the document")))
+    EXPECT_TRUE(pages[1].value("message").toString().contains(QLatin1String("could not read the PDF")))
         << r.out.toStdString();
     EXPECT_TRUE(QFile::exists(path("broken.png")));
-    const QImage image(path("green.png"));
-    ASSERT_FALSE(image.isNull());
-    int green = 0;
-    for (int y = 0; y < image.height(); ++y)
-        for (int x = 0; x < image.width(); ++x) {
-            const QRgb c = image.pixel(x, y);
-            green +=
-                std::abs(qRed(c) - 0) < 8 && std::abs(qGreen(c) - 153) < 8 && std::abs(qBlue(c) - 77) < 8;
-        }
-    // The page is drawn at the viewer's zoom, beside its list of pages: a good part of the view.
-    EXPECT_GT(green, image.width() * image.height() / 10) << "the viewer had not drawn the document";
+    EXPECT_EQ(pages[2].value("message").toString(), QString());
+    for (const char* name : {"green.png", "framed.png"}) {
+        const QImage image(path(name));
+        ASSERT_FALSE(image.isNull()) << name;
+        int green = 0;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x) {
+                const QRgb c = image.pixel(x, y);
+                green +=
+                    std::abs(qRed(c) - 0) < 8 && std::abs(qGreen(c) - 153) < 8 && std::abs(qBlue(c) - 77) < 8;
+            }
+        // The page is drawn at the viewer's zoom, beside its list of pages: a good part of the view.
+        EXPECT_GT(green, image.width() * image.height() / 10)
+            << name << ": the viewer had not drawn the document";
+    }
     EXPECT_TRUE(written("after.png", qRgb(0xaa, 0x22, 0x66)));
 }
 
