@@ -497,9 +497,18 @@ void CaptureRunner::finish(Page& page, const std::function<void()>& openNext) {
         break;
     }
     QStringList notes = takenNotes(frame, documentsGone >= kHurryAfterDocuments ? documentsSince() : 0);
-    if (page.view->pdfUnread())
+    switch (page.view->pdfTrouble()) {
+    case browser::BrowserView::PdfTrouble::Unreadable:
         notes << QStringLiteral("the engine's PDF viewer could not read the PDF, and the picture shows its "
                                 "message");
+        break;
+    case browser::BrowserView::PdfTrouble::Locked:
+        notes << QStringLiteral("the PDF is protected by a password, and the picture shows the engine's PDF "
+                                "viewer asking for it");
+        break;
+    case browser::BrowserView::PdfTrouble::None:
+        break;
+    }
     if (!framesBelow.isEmpty() && !picture.empty()) {
         const int undrawn = drawFramesBelow(*page.view, frame, framesBelow, picture, deadline);
         if (const QString note = emptyFramesNote(undrawn, frame); !note.isEmpty()) notes << note;

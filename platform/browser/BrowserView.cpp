@@ -238,7 +238,7 @@ void BrowserView::navigate(const QString& address) {
     m_session = std::move(fresh);
     m_address = address;
     m_url = url;
-    m_pdfUnread = false;
+    m_pdfTrouble = PdfTrouble::None;
 }
 
 void BrowserView::navigateReusing(const QString& address) {
@@ -248,7 +248,7 @@ void BrowserView::navigateReusing(const QString& address) {
     m_redrawsLeft = 2;
     m_lastDrawError.clear();
     m_lastDrawLostDocument = false;
-    m_pdfUnread = false;
+    m_pdfTrouble = PdfTrouble::None;
     m_address = address;
     m_url = url;
 }

@@ -114,9 +114,11 @@ class BrowserView : public QObject {
     // networkBy. Throws BrowserError (BrowserTimeout past the deadline) when the page does not
     // answer.
     void settle(std::chrono::steady_clock::time_point networkBy, int quietMs = 500);
-    // Whether the page settled last is (or shows) a PDF that the engine's viewer could not read:
-    // the view shows the viewer's message.
-    bool pdfUnread() const { return m_pdfUnread; }
+    // What kept the engine's PDF viewer from showing the PDF that the page settled last is (or
+    // shows): it could not read it, or it asks for the PDF's password. The view shows the
+    // viewer's message.
+    enum class PdfTrouble { None, Unreadable, Locked };
+    PdfTrouble pdfTrouble() const { return m_pdfTrouble; }
     // Makes the view as tall as the document (at most maxHeight), keeping the layout viewport's
     // height: lazy content is brought into a viewport once so that it loads, the page settles,
     // and the height is measured again until it holds, for at most maxRounds rounds (a page
@@ -214,7 +216,7 @@ class BrowserView : public QObject {
 
     QSize m_size{initialWidth, initialHeight};
     int m_layoutHeight = initialHeight;
-    bool m_pdfUnread = false;
+    PdfTrouble m_pdfTrouble = PdfTrouble::None;
     QString m_address;
     QUrl m_url;
     PageSetup m_setup;

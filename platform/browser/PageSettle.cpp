@@ -148,11 +148,14 @@ void spinFor(int ms) {
 
 // Runs in each of the page's frames: in the engine's PDF viewer, how far it has come with its
 // document, "loading" until it has read all of it (and while its script has not yet made its
-// element the viewer), then "success" or "failed". Empty in other frames.
-constexpr const char* pdfStateScript = "(() => { if (location.protocol !== 'chrome-extension:') return '';"
-                                       " const v = document.querySelector('pdf-viewer');"
-                                       " return v && v.loadState_ !== undefined && v.loadState_ !== null ? "
-                                       "String(v.loadState_) : 'loading'; })()";
+// element the viewer), then "success" or "failed"; "password" while it asks for the document's
+// password, which it will not read without. Empty in other frames.
+constexpr const char* pdfStateScript =
+    "(() => { if (location.protocol !== 'chrome-extension:') return '';"
+    " const v = document.querySelector('pdf-viewer');"
+    " if (!v || v.loadState_ === undefined || v.loadState_ === null) return 'loading';"
+    " return v.loadState_ === 'loading' && v.showPasswordDialog_ === true ?"
+    " 'password' : String(v.loadState_); })()";
 
 // The document in the viewer is drawn by a process of its own, after the viewer's own frames:
 // waits until two views in a row are alike, a few seconds and until by at most. A large view is
@@ -185,7 +188,8 @@ void awaitStillView(PageSession& page, QSize view, std::chrono::steady_clock::ti
 // Waits until every viewer among the page's frames has read its document (or failed to) and the
 // view has come to rest, until by at most; until appearBy for a first viewer to be there (an
 // embedded PDF that does not load has none). Returns "failed" when a viewer could not read its
-// document.
+// document, "password" when one asks for its password, "success" otherwise, empty when no viewer
+// came.
 std::string awaitPdfViewers(PageSession& page, QSize view, std::chrono::steady_clock::time_point appearBy,
                             std::chrono::steady_clock::time_point by) {
     using Clock = std::chrono::steady_clock;
@@ -205,7 +209,7 @@ std::string awaitPdfViewers(PageSession& page, QSize view, std::chrono::steady_c
                     loading = true;
                 } else {
                     done.push_back(frame);
-                    if (value == "failed") state = value;
+                    if (value == "failed" || (value == "password" && state != "failed")) state = value;
                 }
             } catch (const BrowserTimeout&) {
                 throw;
@@ -302,13 +306,15 @@ void BrowserView::settle(std::chrono::steady_clock::time_point networkBy, int qu
         engine::callTimeoutMs());
     // A PDF that the page shows in a frame (an iframe, an embed) is waited for as well; its
     // viewer gets a few seconds to appear, as the document may not load at all.
-    m_pdfUnread = false;
+    std::string pdf;
     if (type == QLatin1String("\"application/pdf\""))
-        m_pdfUnread = awaitPdfViewers(page(), m_size, networkBy, networkBy) == "failed";
+        pdf = awaitPdfViewers(page(), m_size, networkBy, networkBy);
     else if (framesShowPdf(page()))
-        m_pdfUnread =
-            awaitPdfViewers(page(), m_size, std::min(networkBy, Clock::now() + std::chrono::seconds(5)),
-                            networkBy) == "failed";
+        pdf = awaitPdfViewers(page(), m_size, std::min(networkBy, Clock::now() + std::chrono::seconds(5)),
+                              networkBy);
+    m_pdfTrouble = pdf == "failed"     ? PdfTrouble::Unreadable
+                   : pdf == "password" ? PdfTrouble::Locked
+                                       : PdfTrouble::None;
 }
 
 int BrowserView::growToDocument(int maxHeight, std::chrono::steady_clock::time_point networkBy,
