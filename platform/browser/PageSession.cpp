@@ -756,6 +756,10 @@ void PageSession::handleEvent(const Message& message) {
         }
         if (!origin.empty() && origin != "null") m_origins.insert(origin);
         m_frameUrls[id] = QString::fromStdString(url);
+        if (id != m_targetId && frame.value("mimeType", std::string()) == "application/pdf")
+            m_pdfFrames.insert(id);
+        else
+            m_pdfFrames.erase(id);
         forgetScroll();
     } else if (method == "Page.frameStoppedLoading") {
         // Frames whose navigation we did not see (the blank page a page starts with) are not
@@ -805,6 +809,7 @@ void PageSession::handleEvent(const Message& message) {
         dropChild(params.value("sessionId", std::string()));
     } else if (method == "Page.frameDetached") {
         m_frameUrls.erase(params.value("frameId", std::string()));
+        m_pdfFrames.erase(params.value("frameId", std::string()));
     } else if (method == "Inspector.targetCrashed" || method == "Inspector.detached") {
         markGoneFromBrowser();
     } else if (method == "Page.screencastFrame") {

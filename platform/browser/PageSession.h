@@ -91,6 +91,8 @@ class PageSession {
     // The sessions of the page's frames that are followed (those of other sites, and the engine's
     // PDF viewer), directly in its main frame.
     std::vector<std::string> frameSessions() const;
+    // Whether a frame of the page in its own renderer (an iframe, an embed) shows a PDF.
+    bool framesShowPdf() const { return !m_pdfFrames.empty(); }
     // A call in one of the page's followed frames (one of frameSessions), within the page's time
     // like the page's own calls.
     Message callInFrame(const std::string& sessionId, const std::string& method, Json params, int timeoutMs);
@@ -220,6 +222,7 @@ class PageSession {
     std::optional<Clock::time_point> m_deadline;
     std::vector<std::pair<QString, QString>> m_cookies;
     std::map<std::string, QString> m_frameUrls;
+    std::set<std::string> m_pdfFrames; // child frames whose document is a PDF
     // Requests under way, by id: the session that reported them and their frame.
     struct Request {
         std::string sessionId;

@@ -187,16 +187,16 @@ void awaitStillView(PageSession& page, QSize view, std::chrono::steady_clock::ti
 // the page has loaded and gone quiet: until then the picture would be the viewer's empty pane.
 // Waits until every viewer among the page's frames has read its document (or failed to) and the
 // view has come to rest, until by at most; until appearBy for a first viewer to be there (an
-// embedded PDF that does not load has none). Returns "failed" when a viewer could not read its
-// document, "password" when one asks for its password, "success" otherwise, empty when no viewer
-// came.
-std::string awaitPdfViewers(PageSession& page, QSize view, std::chrono::steady_clock::time_point appearBy,
-                            std::chrono::steady_clock::time_point by) {
+// embedded PDF that does not load has none). Returns what kept a viewer from showing its
+// document, if anything did.
+BrowserView::PdfTrouble awaitPdfViewers(PageSession& page, QSize view,
+                                        std::chrono::steady_clock::time_point appearBy,
+                                        std::chrono::steady_clock::time_point by) {
     using Clock = std::chrono::steady_clock;
     while (Clock::now() < by) {
         std::vector<std::string> done;
         bool loading = false;
-        std::string state = "success";
+        BrowserView::PdfTrouble trouble = BrowserView::PdfTrouble::None;
         for (const std::string& frame : page.frameSessions()) {
             try {
                 const Message reply = page.callInFrame(
@@ -209,7 +209,10 @@ std::string awaitPdfViewers(PageSession& page, QSize view, std::chrono::steady_c
                     loading = true;
                 } else {
                     done.push_back(frame);
-                    if (value == "failed" || (value == "password" && state != "failed")) state = value;
+                    if (value == "failed")
+                        trouble = BrowserView::PdfTrouble::Unreadable;
+                    else if (value == "password" && trouble == BrowserView::PdfTrouble::None)
+                        trouble = BrowserView::PdfTrouble::Locked;
                 }
             } catch (const BrowserTimeout&) {
                 throw;
@@ -232,40 +235,13 @@ std::string awaitPdfViewers(PageSession& page, QSize view, std::chrono::steady_c
                 }
             }
             awaitStillView(page, view, by);
-            return state;
+            return trouble;
         }
         if (!loading && Clock::now() >= appearBy) break;
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(by - Clock::now()).count();
         spinFor(int(std::clamp<long long>(left, 0, 100)));
     }
-    return {};
-}
-
-// Whether a frame of the page (in its own process) shows a PDF: an iframe of one, or an element
-// that embeds one.
-bool framesShowPdf(PageSession& page) {
-    Json tree;
-    try {
-        tree = page.call("Page.getFrameTree", Json::object(), engine::callTimeoutMs()).json;
-    } catch (const BrowserTimeout&) {
-        throw;
-    } catch (const BrowserError&) {
-        return false;
-    }
-    const Json root = tree.value("frameTree", Json::object());
-    std::vector<const Json*> frames = {&root};
-    while (!frames.empty()) {
-        const Json& node = *frames.back();
-        frames.pop_back();
-        const auto children = node.find("childFrames");
-        if (children == node.end() || !children->is_array()) continue;
-        for (const Json& child : *children) {
-            if (child.value("frame", Json::object()).value("mimeType", std::string()) == "application/pdf")
-                return true;
-            frames.push_back(&child);
-        }
-    }
-    return false;
+    return BrowserView::PdfTrouble::None;
 }
 
 } // namespace
@@ -306,15 +282,12 @@ void BrowserView::settle(std::chrono::steady_clock::time_point networkBy, int qu
         engine::callTimeoutMs());
     // A PDF that the page shows in a frame (an iframe, an embed) is waited for as well; its
     // viewer gets a few seconds to appear, as the document may not load at all.
-    std::string pdf;
+    m_pdfTrouble = PdfTrouble::None;
     if (type == QLatin1String("\"application/pdf\""))
-        pdf = awaitPdfViewers(page(), m_size, networkBy, networkBy);
-    else if (framesShowPdf(page()))
-        pdf = awaitPdfViewers(page(), m_size, std::min(networkBy, Clock::now() + std::chrono::seconds(5)),
-                              networkBy);
-    m_pdfTrouble = pdf == "failed"     ? PdfTrouble::Unreadable
-                   : pdf == "password" ? PdfTrouble::Locked
-                                       : PdfTrouble::None;
+        m_pdfTrouble = awaitPdfViewers(page(), m_size, networkBy, networkBy);
+    else if (page().framesShowPdf())
+        m_pdfTrouble = awaitPdfViewers(
+            page(), m_size, std::min(networkBy, Clock::now() + std::chrono::seconds(5)), networkBy);
 }
 
 int BrowserView::growToDocument(int maxHeight, std::chrono::steady_clock::time_point networkBy,
