@@ -4,7 +4,7 @@ namespace platform {
 
 namespace {
 
-HelpBackend& backend() {
+HelpBackend& helpBackend() {
     static HelpBackend current;
     return current;
 }
@@ -17,7 +17,7 @@ QString& helpFile() {
 } // namespace
 
 bool WinHelp(OwnerWindow owner, const QString& file, UINT command, std::uintptr_t data) {
-    if (backend()) return backend()(HelpRequest{owner.widget(), file, command, data});
+    if (helpBackend()) return helpBackend()(HelpRequest{owner.widget(), file, command, data});
     return true;
 }
 
@@ -30,8 +30,8 @@ QString ApplicationHelpFile() {
 }
 
 HelpBackend SetHelpBackend(HelpBackend replacement) {
-    HelpBackend previous = std::move(backend());
-    backend() = std::move(replacement);
+    HelpBackend previous = std::move(helpBackend());
+    helpBackend() = std::move(replacement);
     return previous;
 }
 

@@ -79,7 +79,7 @@ int showWithQMessageBox(const MessageBoxRequest& request) {
     return choices.front().id;
 }
 
-MessageBoxBackend& backend() {
+MessageBoxBackend& messageBoxBackend() {
     static MessageBoxBackend current;
     return current;
 }
@@ -99,7 +99,7 @@ QWidget* OwnerWindow::widget() const {
 
 int ShowMessageBox(OwnerWindow owner, const QString& text, const QString& caption, UINT type) {
     MessageBoxRequest request{owner.widget(), text, caption, type};
-    if (backend()) return backend()(request);
+    if (messageBoxBackend()) return messageBoxBackend()(request);
     return showWithQMessageBox(request);
 }
 
@@ -121,8 +121,8 @@ QWidget* ApplicationMainWindow() {
 }
 
 MessageBoxBackend SetMessageBoxBackend(MessageBoxBackend replacement) {
-    MessageBoxBackend previous = std::move(backend());
-    backend() = std::move(replacement);
+    MessageBoxBackend previous = std::move(messageBoxBackend());
+    messageBoxBackend() = std::move(replacement);
     return previous;
 }
 

@@ -19,7 +19,7 @@ HINSTANCE openWithDesktop(const ShellRequest& request) {
     return QDesktopServices::openUrl(url) ? 42 : SE_ERR_NOASSOC;
 }
 
-ShellBackend& backend() {
+ShellBackend& shellBackend() {
     static ShellBackend current;
     return current;
 }
@@ -38,13 +38,13 @@ HINSTANCE ShellExecuteA(OwnerWindow owner, const char* verb, const char* file, c
                          fromUtf8OrNull(parameters),
                          fromUtf8OrNull(directory),
                          showCommand};
-    if (backend()) return backend()(request);
+    if (shellBackend()) return shellBackend()(request);
     return openWithDesktop(request);
 }
 
 ShellBackend SetShellBackend(ShellBackend replacement) {
-    ShellBackend previous = std::move(backend());
-    backend() = std::move(replacement);
+    ShellBackend previous = std::move(shellBackend());
+    shellBackend() = std::move(replacement);
     return previous;
 }
 

@@ -149,9 +149,9 @@ TEST(TWebBrowserOleDraw, DrawsTheHostedView) {
     loadAndWait(*web.view(), pages.write(QStringLiteral("blocks.html"), blocksPage()));
     Canvas canvas(400, 500);
     const gdi::RECT bounds{0, 0, 400, 500};
-    EXPECT_EQ(OleDraw(&web, DVASPECT_CONTENT, canvas.dc(), &bounds), browser::S_OK);
+    EXPECT_EQ(::OleDraw(&web, browser::DVASPECT_CONTENT, canvas.dc(), &bounds), browser::S_OK);
     EXPECT_TRUE(near(canvas.at(100, 50), red, 8));
-    EXPECT_EQ(OleDraw(nullptr, DVASPECT_CONTENT, canvas.dc(), &bounds), browser::E_INVALIDARG);
+    EXPECT_EQ(::OleDraw(nullptr, browser::DVASPECT_CONTENT, canvas.dc(), &bounds), browser::E_INVALIDARG);
 }
 
 } // namespace

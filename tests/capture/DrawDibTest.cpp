@@ -4,6 +4,7 @@
 #include "platform/MessageBox.h"
 #include "platform/gdi/GdiQt.h"
 #include "platform/gdi/GdiTesting.h"
+#include "tests/capture/CaptureTestSupport.h"
 
 #include <QImage>
 #include <QPainter>
@@ -19,6 +20,8 @@
 
 using namespace gdi;
 using namespace capture;
+using capture_tests::Baseline;
+using capture_tests::letterF;
 
 namespace {
 
@@ -32,14 +35,6 @@ DibRecord makePicture(int w, int h, int bits, const std::function<std::uint32_t(
         for (int x = 0; x < w; ++x)
             setpixel(rec, x, h - 1 - top, colour(x, top));
     return rec;
-}
-
-// An 'F', red on blue, with a green dot at the bottom-right: catches flips and red/blue swaps.
-std::uint32_t letterF(int x, int top, int w, int h) {
-    if (x == w - 1 && top == h - 1) return 0x00FF00;
-    const bool stem = x == 1 && top >= 1 && top < h - 1;
-    const bool bar = (top == 1 || top == h / 2) && x >= 1 && x < w - 1;
-    return stem || bar ? 0xFF0000 : 0x0000FF;
 }
 
 QRgb opaque(std::uint32_t rgb) {
@@ -63,18 +58,6 @@ struct Screen {
 struct DesktopDepth {
     explicit DesktopDepth(int bits) { SetDesktopBitsPerPixel(bits); }
     ~DesktopDepth() { SetDesktopBitsPerPixel(0); }
-};
-
-struct Baseline {
-    gdi::testing::ObjectCounts objects = gdi::testing::LiveObjects();
-    std::size_t dibs = pixolan::liveDibCount();
-    void expectNothingLeft() const {
-        const auto now = gdi::testing::LiveObjects();
-        EXPECT_EQ(now.dcs, objects.dcs);
-        EXPECT_EQ(now.bitmaps, objects.bitmaps);
-        EXPECT_EQ(now.palettes, objects.palettes);
-        EXPECT_EQ(pixolan::liveDibCount(), dibs);
-    }
 };
 
 void drawWhole(HDC dc, const DibRecord& dib, DWORD rop = SRCCOPY, bool halftone = true) {

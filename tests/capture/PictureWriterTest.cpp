@@ -1,5 +1,6 @@
 #include "capture/PictureWriter.h"
 
+#include "tests/capture/CaptureTestSupport.h"
 #include "tests/common/FileSizeLimit.h"
 
 #include <QBuffer>
@@ -14,16 +15,9 @@
 
 using namespace gdi;
 using capture::PictureFormat;
+using capture_tests::letterF;
 
 namespace {
-
-// 'F', red on blue, green dot at the bottom-right: any flip or channel swap shows.
-std::uint32_t letterF(int x, int top, int w, int h) {
-    if (x == w - 1 && top == h - 1) return 0x00FF00;
-    const bool stem = x == 1 && top >= 1 && top < h - 1;
-    const bool bar = (top == 1 || top == h / 2) && x >= 1 && x < w - 1;
-    return stem || bar ? 0xFF0000 : 0x0000FF;
-}
 
 struct Picture {
     DibRecord dib{};

@@ -3,6 +3,7 @@
 #include "pixolan/DibAllocation.h"
 #include "pixolan/MemoryBudget.h"
 #include "platform/gdi/GdiTesting.h"
+#include "tests/capture/CaptureTestSupport.h"
 
 #include <cstring>
 #include <gtest/gtest.h>
@@ -12,6 +13,7 @@
 using namespace gdi;
 using capture::RenderOutcome;
 using capture::RenderSettings;
+using capture_tests::Baseline;
 
 namespace {
 
@@ -114,17 +116,6 @@ void expectSeamless(const DibRecord& dib) {
             ASSERT_EQ(got, expected(x, y)) << "output pixel " << x << "," << y;
         }
 }
-
-struct Baseline {
-    gdi::testing::ObjectCounts gdiObjects = gdi::testing::LiveObjects();
-    std::size_t dibs = pixolan::liveDibCount();
-    void expectNothingLeft(std::size_t extraDibs = 0) const {
-        const auto now = gdi::testing::LiveObjects();
-        EXPECT_EQ(now.dcs, gdiObjects.dcs);
-        EXPECT_EQ(now.bitmaps, gdiObjects.bitmaps);
-        EXPECT_EQ(pixolan::liveDibCount(), dibs + extraDibs);
-    }
-};
 
 TEST(Render, OutputSizeIsTruncatedInSixtyFourBits) {
     EXPECT_EQ(capture::outputWidth(settings(801, 10, 150)), 1201);

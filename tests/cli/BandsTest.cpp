@@ -62,7 +62,7 @@ QByteArray bandPage(int bands) {
 }
 
 // A BMP pixel (blue, green, red) within 2 steps of c in every channel.
-bool near(const unsigned char* p, const Rgb& c) {
+bool nearBgr(const unsigned char* p, const Rgb& c) {
     return std::abs(p[2] - c[0]) <= 2 && std::abs(p[1] - c[1]) <= 2 && std::abs(p[0] - c[2]) <= 2;
 }
 
@@ -126,9 +126,9 @@ BandScan scanBands(const QString& path, int bands) {
             Rgb found{};
             for (std::int64_t x = 0; x < width; ++x, p += 3) {
                 if ((p[0] & p[1] & p[2]) == 0xFF) ++scan.white;
-                if (!near(p, want)) {
+                if (!nearBgr(p, want)) {
                     if (!rowOff++) found = {p[2], p[1], p[0]};
-                    if (near(p, backdrop)) ++scan.background;
+                    if (nearBgr(p, backdrop)) ++scan.background;
                 }
             }
             scan.offColour += rowOff;
