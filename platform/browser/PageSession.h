@@ -91,8 +91,9 @@ class PageSession {
     // The sessions of the page's frames that are followed (those of other sites, and the engine's
     // PDF viewer), directly in its main frame.
     std::vector<std::string> frameSessions() const;
-    // Whether a frame of the page in its own renderer (an iframe, an embed) shows a PDF.
+    // The page's frames (iframes, embeds) that show a PDF, and whether there are any.
     bool framesShowPdf() const { return !m_pdfFrames.empty(); }
+    const std::set<std::string>& pdfFrames() const { return m_pdfFrames; }
     // A call in one of the page's followed frames (one of frameSessions), within the page's time
     // like the page's own calls.
     Message callInFrame(const std::string& sessionId, const std::string& method, Json params, int timeoutMs);

@@ -1,10 +1,12 @@
 // Letting a page settle before it is captured: the parts of a page that arrive after its load
 // event (late requests, web fonts, images decoded off the main thread, lazy images brought into
 // the view) are in the picture, not half of them.
+#include "platform/browser/BrowserTesting.h"
 #include "platform/browser/BrowserView.h"
 #include "platform/browser/PageSession.h"
 
 #include <QEventLoop>
+#include <QRectF>
 #include <QTimer>
 #include <algorithm>
 #include <chrono>
@@ -157,26 +159,110 @@ constexpr const char* pdfStateScript =
     " return v.loadState_ === 'loading' && v.showPasswordDialog_ === true ?"
     " 'password' : String(v.loadState_); })()";
 
+// Runs in a PDF viewer's frame: false while a page's picture in the viewer's list of pages is in
+// sight but not yet drawn (the viewer draws the pages it shows first, the list after them).
+// True where the viewer has no such list.
+constexpr const char* thumbnailsDrawnScript = R"JS(
+(() => {
+  const found = [];
+  const walk = root => {
+    for (const e of root.querySelectorAll('*')) {
+      if (e.localName === 'viewer-thumbnail') found.push(e);
+      if (e.shadowRoot) walk(e.shadowRoot);
+    }
+  };
+  walk(document);
+  return found.every(t => {
+    const r = t.getBoundingClientRect();
+    const inSight = r.width > 0 && r.height > 0 && r.bottom > 0 && r.right > 0 &&
+                    r.top < innerHeight && r.left < innerWidth;
+    return !inSight || !!(t.shadowRoot && t.shadowRoot.querySelector('canvas'));
+  });
+})()
+)JS";
+
+// The part of the view that the PDF viewers of a page's frames take, in the page's coordinates:
+// the smallest box around their frames' boxes, within the view. Empty when the page is a PDF
+// itself, or when a frame's box cannot be had (its owner is in another process, or gone).
+QRectF viewerBoxes(PageSession& page, QSize view) {
+    QRectF area;
+    try {
+        for (const std::string& frame : page.pdfFrames()) {
+            const Message owner =
+                page.call("DOM.getFrameOwner", {{"frameId", frame}}, engine::callTimeoutMs());
+            const int node = owner.json.value("backendNodeId", 0);
+            if (node == 0) return {};
+            const Message box =
+                page.call("DOM.getBoxModel", {{"backendNodeId", node}}, engine::callTimeoutMs());
+            const Json quad = box.json.value("model", Json::object()).value("border", Json::array());
+            if (!quad.is_array() || quad.size() != 8) return {};
+            double left = quad[0].get<double>(), right = left, top = quad[1].get<double>(), bottom = top;
+            for (std::size_t i = 2; i < 8; i += 2) {
+                left = std::min(left, quad[i].get<double>());
+                right = std::max(right, quad[i].get<double>());
+                top = std::min(top, quad[i + 1].get<double>());
+                bottom = std::max(bottom, quad[i + 1].get<double>());
+            }
+            area |= QRectF(QPointF(left, top), QPointF(right, bottom));
+        }
+        area &= QRectF(0, 0, view.width(), view.height());
+        if (area.isEmpty()) return {};
+        // The boxes are where the frames are in the view; a capture's clip is in the document.
+        const Message metrics = page.call("Page.getLayoutMetrics", Json::object(), engine::callTimeoutMs());
+        const Json viewport = metrics.json.value("cssVisualViewport", Json::object());
+        area.translate(viewport.value("pageX", 0.0), viewport.value("pageY", 0.0));
+    } catch (const BrowserTimeout&) {
+        throw;
+    } catch (const BrowserError&) {
+        return {};
+    } catch (const Json::exception&) {
+        return {};
+    }
+    return area;
+}
+
+// Whether the viewers have drawn the pictures of the pages in sight in their lists of pages.
+bool thumbnailsDrawn(PageSession& page, const std::vector<std::string>& viewerFrames) {
+    for (const std::string& frame : viewerFrames) {
+        try {
+            const Message reply = page.callInFrame(
+                frame, "Runtime.evaluate", {{"expression", thumbnailsDrawnScript}, {"returnByValue", true}},
+                engine::callTimeoutMs());
+            if (!reply.json.value("result", Json::object()).value("value", true)) return false;
+        } catch (const BrowserTimeout&) {
+            throw;
+        } catch (const BrowserError&) {
+        }
+    }
+    return true;
+}
+
 // The document in the viewer is drawn by a process of its own, after the viewer's own frames:
-// waits until two views in a row are alike, a few seconds and until by at most. A large view is
-// compared at a smaller scale, which is quicker and enough to see what is still drawn.
-void awaitStillView(PageSession& page, QSize view, std::chrono::steady_clock::time_point by) {
+// waits until two views in a row are alike and the viewers' lists of pages in sight are drawn,
+// a few seconds and until by at most. Only the viewers' part of the view is looked at when it is
+// known (viewers), so that what moves for good beside a PDF that a page shows (a spinner, a
+// carousel) does not hold the picture back. A large view is compared at a smaller scale, which
+// is quicker and enough to see what is still drawn.
+void awaitStillView(PageSession& page, QSize view, const std::vector<std::string>& viewerFrames,
+                    const QRectF& viewers, std::chrono::steady_clock::time_point by) {
     using Clock = std::chrono::steady_clock;
     constexpr double comparedPixels = 1e6;
-    const double pixels = double(view.width()) * double(view.height());
+    const QRectF area = viewers.isEmpty() ? QRectF(0, 0, view.width(), view.height()) : viewers;
+    const double pixels = area.width() * area.height();
     Json params = {{"format", "png"}, {"optimizeForSpeed", true}};
-    if (pixels > comparedPixels)
-        params["clip"] = {{"x", 0},
-                          {"y", 0},
-                          {"width", view.width()},
-                          {"height", view.height()},
-                          {"scale", std::sqrt(comparedPixels / pixels)}};
+    if (pixels > comparedPixels || !viewers.isEmpty())
+        params["clip"] = {{"x", area.x()},
+                          {"y", area.y()},
+                          {"width", area.width()},
+                          {"height", area.height()},
+                          {"scale", std::min(1.0, std::sqrt(comparedPixels / pixels))}};
     const Clock::time_point until = std::min(by, Clock::now() + std::chrono::seconds(3));
     std::string last;
     while (Clock::now() < until) {
+        engine::countScreenshot();
         const Message shot = page.call("Page.captureScreenshot", params, engine::callTimeoutMs());
         std::string data = shot.json.value("data", std::string());
-        if (!data.empty() && data == last) return;
+        if (!data.empty() && data == last && thumbnailsDrawn(page, viewerFrames)) return;
         last = std::move(data);
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
         spinFor(int(std::clamp<long long>(left, 0, 150)));
@@ -189,7 +275,7 @@ void awaitStillView(PageSession& page, QSize view, std::chrono::steady_clock::ti
 // view has come to rest, until by at most; until appearBy for a first viewer to be there (an
 // embedded PDF that does not load has none). Returns what kept a viewer from showing its
 // document, if anything did.
-BrowserView::PdfTrouble awaitPdfViewers(PageSession& page, QSize view,
+BrowserView::PdfTrouble awaitPdfViewers(PageSession& page, QSize view, bool pageIsPdf,
                                         std::chrono::steady_clock::time_point appearBy,
                                         std::chrono::steady_clock::time_point by) {
     using Clock = std::chrono::steady_clock;
@@ -234,7 +320,7 @@ BrowserView::PdfTrouble awaitPdfViewers(PageSession& page, QSize view,
                 } catch (const BrowserError&) {
                 }
             }
-            awaitStillView(page, view, by);
+            awaitStillView(page, view, done, pageIsPdf ? QRectF() : viewerBoxes(page, view), by);
             return trouble;
         }
         if (!loading && Clock::now() >= appearBy) break;
@@ -284,10 +370,10 @@ void BrowserView::settle(std::chrono::steady_clock::time_point networkBy, int qu
     // viewer gets a few seconds to appear, as the document may not load at all.
     m_pdfTrouble = PdfTrouble::None;
     if (type == QLatin1String("\"application/pdf\""))
-        m_pdfTrouble = awaitPdfViewers(page(), m_size, networkBy, networkBy);
+        m_pdfTrouble = awaitPdfViewers(page(), m_size, true, networkBy, networkBy);
     else if (page().framesShowPdf())
         m_pdfTrouble = awaitPdfViewers(
-            page(), m_size, std::min(networkBy, Clock::now() + std::chrono::seconds(5)), networkBy);
+            page(), m_size, false, std::min(networkBy, Clock::now() + std::chrono::seconds(5)), networkBy);
 }
 
 int BrowserView::growToDocument(int maxHeight, std::chrono::steady_clock::time_point networkBy,

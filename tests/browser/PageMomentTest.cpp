@@ -3,6 +3,7 @@
 #include "platform/browser/BrowserView.h"
 #include "platform/gdi/Gdi.h"
 #include "tests/browser/BrowserFixture.h"
+#include "tests/common/TestPdf.h"
 
 #include <QCoreApplication>
 #include <gtest/gtest.h>
@@ -110,6 +111,34 @@ TEST_F(PageMomentTest, AWholePageTakesInLazyImagesThatGrowIt) {
     EXPECT_TRUE(near(canvas.at(20, 5001), blue, 8));
     EXPECT_TRUE(near(canvas.at(20, 5299), blue, 8)) << "the image is drawn to its end";
     EXPECT_TRUE(near(canvas.at(20, 5305), red, 8)) << "the end of the page is in the picture";
+}
+
+// The engine's viewer draws a PDF that a page shows in a frame well after the page has gone
+// quiet: the page waits for the drawn document, but not for what goes on moving beside it.
+TEST_F(PageMomentTest, APdfInAFrameIsWaitedForButNotWhatMovesBesideIt) {
+    pages.write(QStringLiteral("green.pdf"), testing_support::onePagePdf("0 0.6 0.3"));
+    view.resize(800, 700);
+    loadAndWait(view, pages.write(QStringLiteral("framed.html"), R"(<!doctype html><html><head><style>
+@keyframes turn { to { transform: rotate(1turn) } }
+#moving { position:absolute; left:650px; top:20px; width:100px; height:100px;
+          border-top:10px solid #f00; animation: turn 700ms linear infinite; }
+</style></head><body style='margin:0'>
+<iframe src='green.pdf' style='display:block;border:0;width:600px;height:600px'></iframe>
+<div id=moving></div></body></html>)"));
+    const std::uint64_t before = browser::engine::screenshotCount();
+    view.settle(std::chrono::steady_clock::now() + std::chrono::seconds(30));
+    // Views of the whole page, which never come out alike, would be taken every 150 ms for 3 s.
+    EXPECT_LE(browser::engine::screenshotCount() - before, 6u) << "the moving box was waited for";
+    EXPECT_EQ(view.pdfTrouble(), BrowserView::PdfTrouble::None);
+    Canvas canvas(800, 700);
+    ASSERT_TRUE(view.draw(canvas.dc(), {0, 0, 800, 700})) << view.lastDrawError().toStdString();
+    // The document, and its page's picture in the viewer's list of pages (left of the middle).
+    int documentPixels = 0, listPixels = 0, looked = 0;
+    for (int y = 0; y < 600; y += 4)
+        for (int x = 0; x < 600; x += 4, ++looked)
+            (x < 300 ? listPixels : documentPixels) += near(canvas.at(x, y), 0xFF00994D, 12);
+    EXPECT_GT(documentPixels, looked / 10) << "the viewer had not drawn the document";
+    EXPECT_GT(listPixels, 0) << "the viewer had not drawn its list of pages";
 }
 
 } // namespace

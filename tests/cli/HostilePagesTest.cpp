@@ -1,6 +1,7 @@
 // Pages that hang, loop or never finish must not stall velmora-capture: each fails alone, within
 // its own time limit, and the pages after it start clean.
 #include "CliTestSupport.h"
+#include "tests/common/TestPdf.h"
 
 #include <QBuffer>
 #include <QDeadlineTimer>
@@ -82,54 +83,18 @@ TEST_F(HostilePages, APictureThatTakesLongerThanItsLimitIsNotTakenForAPageThatHu
     EXPECT_FALSE(QFile::exists(path("tall.png")));
 }
 
-// A PDF of one page filled with one colour and then, to keep the engine's viewer busy reading
-// and drawing it for a while, with 200000 small squares of that colour; its cross-reference table
-// at the right offsets. A locked one says it is encrypted with a password, which no password
-// opens.
-QByteArray onePagePdf(const char* rgb, bool locked = false) {
-    QByteArray content = QByteArray(rgb) + " rg 0 0 400 300 re f";
-    for (int i = 0; i < 200000; ++i)
-        content +=
-            "\n" + QByteArray::number(i * 7 % 397) + ' ' + QByteArray::number(i * 13 % 297) + " 3 3 re f";
-    QList<QByteArray> objects = {
-        "<< /Type /Catalog /Pages 2 0 R >>",
-        "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
-        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 400 300] /Contents 4 0 R >>",
-        "<< /Length " + QByteArray::number(content.size()) + " >>\nstream\n" + content + "\nendstream",
-    };
-    if (locked)
-        objects.push_back("<< /Filter /Standard /V 1 /R 2 /P -44 /O <" + QByteArray(64, '0') + "> /U <" +
-                          QByteArray(64, '1') + "> >>");
-    QByteArray pdf = "%PDF-1.4\n";
-    QList<qsizetype> offsets;
-    for (int i = 0; i < objects.size(); ++i) {
-        offsets.push_back(pdf.size());
-        pdf += QByteArray::number(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
-    }
-    const qsizetype xref = pdf.size();
-    pdf += "xref\n0 " + QByteArray::number(objects.size() + 1) + "\n0000000000 65535 f \n";
-    for (qsizetype offset : offsets)
-        pdf += QByteArray::number(offset).rightJustified(10, '0') + " 00000 n \n";
-    const QByteArray encrypt = locked ? " /Encrypt 5 0 R /ID [<00112233445566778899aabbccddeeff> "
-                                        "<00112233445566778899aabbccddeeff>]"
-                                      : "";
-    pdf += "trailer\n<< /Size " + QByteArray::number(objects.size() + 1) + " /Root 1 0 R" + encrypt +
-           " >>\nstartxref\n" + QByteArray::number(xref) + "\n%%EOF\n";
-    return pdf;
-}
-
 // The engine shows a PDF in a viewer of its own, which reads and draws the document well after
 // the page has loaded and gone quiet: the picture shows the document, not the viewer's empty
 // pane, whether the PDF is the page or shown in a frame of it, and the page after it is taken as
 // usual. One the viewer cannot read, or that asks for a password, is taken with the viewer's
 // message at once, and says so.
 TEST_F(HostilePages, APdfIsTakenOnceTheEnginesViewerHasDrawnIt) {
-    write("green.pdf", onePagePdf("0 0.6 0.3"));
+    write("green.pdf", testing_support::onePagePdf("0 0.6 0.3"));
     write("broken.pdf", "%PDF-1.4\nnot a document\n");
     write("framed.html",
           "<html><body style='margin:0'><iframe src='green.pdf' "
           "style='position:fixed;left:0;top:0;width:100%;height:100%;border:0'></iframe></body></html>");
-    write("locked.pdf", onePagePdf("0 0.6 0.3", true));
+    write("locked.pdf", testing_support::onePagePdf("0 0.6 0.3", true));
     write("after.html", "<html><body style='margin:0;background:#a26'></body></html>");
     write("batch.txt", "green.pdf green.png\nbroken.pdf broken.png\nframed.html framed.png\n"
                        "locked.pdf locked.png\nafter.html after.png\n");
