@@ -116,7 +116,7 @@ TEST_F(PageMomentTest, AWholePageTakesInLazyImagesThatGrowIt) {
 // The engine's viewer draws a PDF that a page shows in a frame well after the page has gone
 // quiet: the page waits for the drawn document, but not for what goes on moving beside it.
 TEST_F(PageMomentTest, APdfInAFrameIsWaitedForButNotWhatMovesBesideIt) {
-    pages.write(QStringLiteral("green.pdf"), testing_support::onePagePdf("0 0.6 0.3"));
+    pages.write(QStringLiteral("green.pdf"), testing_support::onePagePdf("0 0.6 0.3", false, 1000));
     view.resize(800, 700);
     loadAndWait(view, pages.write(QStringLiteral("framed.html"), R"(<!doctype html><html><head><style>
 @keyframes turn { to { transform: rotate(1turn) } }

@@ -7,12 +7,12 @@
 namespace testing_support {
 
 // A PDF of one page filled with one colour and then, to keep the engine's viewer busy reading
-// and drawing it for a while, with 200000 small squares of that colour; its cross-reference table
-// at the right offsets. A locked one says it is encrypted with a password, which no password
-// opens.
-inline QByteArray onePagePdf(const char* rgb, bool locked = false) {
+// and drawing it for a while, with small squares of that colour (200000 unless told); its
+// cross-reference table at the right offsets. A locked one says it is encrypted with a password,
+// which no password opens.
+inline QByteArray onePagePdf(const char* rgb, bool locked = false, int squares = 200000) {
     QByteArray content = QByteArray(rgb) + " rg 0 0 400 300 re f";
-    for (int i = 0; i < 200000; ++i)
+    for (int i = 0; i < squares; ++i)
         content +=
             "\n" + QByteArray::number(i * 7 % 397) + ' ' + QByteArray::number(i * 13 % 297) + " 3 3 re f";
     QList<QByteArray> objects = {
