@@ -106,6 +106,11 @@ TEST_F(BrowserViewTest, PiecesOfOneTurnShareCapturesAndMatchSeparateOnes) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.permille);
+#if defined(__SANITIZE_ADDRESS__)
+        // Under AddressSanitizer the wide case stands for both large ones (each of its
+        // captures is made twice too); the release build draws all three.
+        if (c.permille == 4000) continue;
+#endif
         const int w = 800 * c.permille / 1000, h = 1000 * c.permille / 1000;
         // Each piece in a turn of its own and captured with as little around it as can be:
         // nothing can come from an earlier capture, and the pieces cost no large captures here.
