@@ -608,10 +608,11 @@ TEST_F(HostilePages, APageThatReloadsWithoutEndIsTakenBetweenTwoOrGivenUpEarly) 
     // On a machine so busy that the page's timers stall for half a second, it goes quiet between
     // two of its documents and is taken as any page is, without a note.
     const QString first = pages[0].value("message").toString();
-    if (!first.isEmpty())
+    if (!first.isEmpty()) {
         EXPECT_TRUE(first.contains(QRegularExpression(
             "went on to another document \\d+ times \\(a refresh or a reload that does not stop\\)")))
             << first.toStdString();
+    }
     EXPECT_TRUE(written("soon.png", qRgb(0x22, 0x66, 0xaa)));
     const QString said = pages[1].value("message").toString();
     if (pages[1].value("status").toInt() == 0) {
