@@ -96,6 +96,8 @@ class Engine {
     // Target.setAutoAttach's parameters for a page and each frame and worker of it: the ones
     // whose requests are reported to sessions of their own are followed too.
     static Json followChildren();
+    // Network.enable's parameters for a page and each frame and worker of it.
+    static Json followRequests();
 
   private:
     Engine(int generation); // throws BrowserError

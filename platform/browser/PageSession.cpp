@@ -141,7 +141,7 @@ PageSession::PageSession(Engine& engine, QSize size, const PageSetup& setup, boo
             setUp("Emulation.setUserAgentOverride", {{"userAgent", setup.userAgent.toStdString()}}, calls);
         // Requests are followed for every page: a picture waits until none has been under way
         // for a while.
-        setUp("Network.enable", Json::object(), calls);
+        setUp("Network.enable", Engine::followRequests(), calls);
         setUp("Target.setAutoAttach", Engine::followChildren(), calls);
         {
             Json headers = Json::object();
