@@ -35,15 +35,15 @@ test-release:
 	cmake --build $(BUILD)
 	cd $(BUILD) && ctest --output-on-failure -j $(CTEST_JOBS) -LE capture-tool
 
-# The sanitizer builds compile each folder's sources a few at a time as one file, which builds
-# them in half the time; the build above compiles every file on its own, so a file that
-# compiles only beside another (an include it lacks) is still caught.
 # The browser tests that compare many large pictures pixel by pixel run in the release build
 # only: under a sanitizer they take minutes, and what they ask of our code (captures beyond what
 # the engine draws at once, cropped pieces, a PDF's frame) other tests ask too. The pieces test
 # draws a smaller set under AddressSanitizer and is left out under ThreadSanitizer.
 PIXEL_HEAVY := ^BrowserShownAreaTest\.(AViewBeyondTheRasterBudgetComesOutComplete|NarrowedPicturesEqualTheEnginesOwnScreenshot)$$|^PageMomentTest\.APdfInAFrameIsWaitedForButNotWhatMovesBesideIt$$
 
+# The sanitizer builds compile each folder's sources a few at a time as one file, which builds
+# them in half the time; the build above compiles every file on its own, so a file that
+# compiles only beside another (an include it lacks) is still caught.
 test-asan:
 	cmake -S . -B $(ASAN_BUILD) $(GENERATOR) -DCMAKE_BUILD_TYPE=Debug -DVELMORA_SANITIZE=ON -DCMAKE_UNITY_BUILD=ON
 	cmake --build $(ASAN_BUILD)
