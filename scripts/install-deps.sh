@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  g++ cmake ninja-build pkgconf make clang-format git
+  g++ lld cmake ninja-build pkgconf make clang-format git
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
   chromium
   nlohmann-json3-dev libspng-dev libdeflate-dev libpng-dev libjpeg62-turbo-dev libwebp-dev

@@ -191,6 +191,10 @@ class CliTest : public ::testing::Test {
         return path;
     }
     QString path(const QString& name) const { return dir.filePath(name); }
+    // A line of a batch, both parts quoted.
+    static QByteArray batchLine(const QString& address, const QString& output) {
+        return '"' + address.toUtf8() + "\" \"" + output.toUtf8() + "\"\n";
+    }
 
     // Gives the tool to be started by p a temporary folder of its own (TMPDIR), name in the test's
     // folder, so that what its engines leave there can be looked at after; returns its path.
