@@ -5,7 +5,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QHash>
-#include <QIODevice>
 #include <QStringList>
 #include <algorithm>
 
@@ -76,18 +75,6 @@ bool readBatch(const QString& text, std::vector<Job>* jobs, QString* error) {
         }
         jobs->push_back(Job{items[0], items[1], index++, i + 1});
     }
-    return true;
-}
-
-bool readAtMost(QIODevice& device, qint64 limit, QByteArray* data) {
-    QByteArray read;
-    for (;;) {
-        const QByteArray chunk = device.read(std::min<qint64>(qint64(1) << 20, limit + 1 - read.size()));
-        if (chunk.isEmpty()) break;
-        read += chunk;
-        if (read.size() > limit) return false;
-    }
-    *data = std::move(read);
     return true;
 }
 

@@ -7,8 +7,6 @@
 #include <QString>
 #include <vector>
 
-class QIODevice;
-
 namespace app::cli {
 
 struct Job {
@@ -32,10 +30,6 @@ inline constexpr int kMaxShards = 100000;
 inline constexpr qint64 kMaxBatchBytes = qint64(256) << 20;
 inline constexpr qint64 kMaxScriptBytes = qint64(64) << 20;
 inline constexpr qint64 kMaxPageBytes = qint64(256) << 20;
-
-// Reads what is left of device, up to limit bytes; false when there is more. A read error ends
-// the reading as the end would.
-bool readAtMost(QIODevice& device, qint64 limit, QByteArray* data);
 
 // Reads the jobs of a batch file: one "ADDRESS OUTPUT" per line, either part in double quotes
 // when it holds blanks; empty lines and lines starting with '#' are skipped. Each job's index

@@ -1,6 +1,7 @@
 #include "app/cli/BatchOutput.h"
 
 #include "app/cli/CaptureOptions.h"
+#include "app/cli/Input.h"
 #include "app/cli/PageAddress.h"
 
 #include <QDir>
@@ -38,7 +39,7 @@ bool BatchOutput::openReport(QString* error) {
                          localFileOf(resolveAddress(job.address, QDir::currentPath()).address)))
                 return refuse(QStringLiteral("the page %1").arg(job.address));
     }
-    m_report = std::fopen(QFile::encodeName(m_options.reportFile).constData(), "w");
+    m_report = openForWriting(m_options.reportFile);
     if (!m_report) {
         *error = QStringLiteral("cannot write the report %1: %2")
                      .arg(m_options.reportFile, QString::fromLocal8Bit(std::strerror(errno)));

@@ -1,5 +1,7 @@
 #include "app/cli/CaptureOptions.h"
 
+#include "app/cli/Input.h"
+
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
@@ -255,12 +257,12 @@ ParseResult parseArguments(const QStringList& arguments, const QProcessEnvironme
     if (!javascriptFile.isEmpty()) {
         if (!o.javascript.isEmpty())
             return fail(QStringLiteral("give either --javascript or --javascript-file, not both"));
-        QFile file(javascriptFile);
-        if (!file.open(QIODevice::ReadOnly))
-            return fail(
-                QStringLiteral("cannot read the script %1: %2").arg(javascriptFile, file.errorString()));
         QByteArray script;
-        if (!readAtMost(file, kMaxScriptBytes, &script))
+        QString why;
+        const InputRead read = readInput(javascriptFile, kMaxScriptBytes, &script, &why);
+        if (read == InputRead::Failed)
+            return fail(QStringLiteral("cannot read the script %1: %2").arg(javascriptFile, why));
+        if (read == InputRead::TooLarge)
             return fail(QStringLiteral("the script %1 is larger than %2 MiB")
                             .arg(javascriptFile)
                             .arg(kMaxScriptBytes >> 20));
@@ -291,14 +293,12 @@ ParseResult parseArguments(const QStringList& arguments, const QProcessEnvironme
         // "-": the list comes down a pipe, from whatever makes it.
         const bool fromStdin = o.batchFile == QLatin1String("-");
         const QString batchName = fromStdin ? QStringLiteral("from standard input") : o.batchFile;
-        QFile file(o.batchFile);
-        const bool opened =
-            fromStdin ? file.open(stdin, QIODevice::ReadOnly) : file.open(QIODevice::ReadOnly);
-        if (!opened)
-            return fail(
-                QStringLiteral("cannot read the batch file %1: %2").arg(batchName, file.errorString()));
         QByteArray text;
-        if (!readAtMost(file, kMaxBatchBytes, &text))
+        QString why;
+        const InputRead read = readInput(o.batchFile, kMaxBatchBytes, &text, &why);
+        if (read == InputRead::Failed)
+            return fail(QStringLiteral("cannot read the batch file %1: %2").arg(batchName, why));
+        if (read == InputRead::TooLarge)
             return fail(QStringLiteral("the batch file %1 is larger than %2 MiB: split it into several")
                             .arg(batchName)
                             .arg(kMaxBatchBytes >> 20));

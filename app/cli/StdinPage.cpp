@@ -1,10 +1,10 @@
 #include "app/cli/StdinPage.h"
 
 #include "app/cli/Batch.h"
+#include "app/cli/Input.h"
 #include "platform/browser/Interrupt.h"
 
 #include <QDir>
-#include <QFile>
 #include <QUrl>
 
 namespace app::cli {
@@ -17,13 +17,14 @@ namespace app::cli {
 // to the user (QTemporaryFile makes it 0600), hidden by its dot, and removed once the picture
 // is made.
 bool StdinPage::create(const QString& folder, QString* error) {
-    QFile in;
-    if (!in.open(stdin, QIODevice::ReadOnly)) {
-        *error = QStringLiteral("standard input cannot be read: %1").arg(in.errorString());
+    QByteArray html;
+    QString why;
+    const InputRead read = readInput(QStringLiteral("-"), kMaxPageBytes, &html, &why);
+    if (read == InputRead::Failed) {
+        *error = QStringLiteral("standard input cannot be read: %1").arg(why);
         return false;
     }
-    QByteArray html;
-    if (!readAtMost(in, kMaxPageBytes, &html)) {
+    if (read == InputRead::TooLarge) {
         *error = QStringLiteral("the page on standard input is larger than %1 MiB").arg(kMaxPageBytes >> 20);
         return false;
     }

@@ -4,7 +4,9 @@
 #include "tests/common/FileSizeLimit.h"
 
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QDirIterator>
+#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
@@ -12,6 +14,7 @@
 #include <csignal>
 #include <map>
 #include <set>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace clitest;
@@ -405,6 +408,58 @@ TEST_F(BatchCommand, ASignalEndsTheRunWithoutLeavingAnythingBehind) {
         // Nor do the engines' folders: their profiles and the ones for their single-instance
         // sockets, which a killed engine leaves.
         EXPECT_EQ(enginesFoldersIn(temp).toStdString(), "");
+        EXPECT_EQ(QDir(dir.path())
+                      .entryList({QStringLiteral(".velmora*"), QStringLiteral("*.png*")},
+                                 QDir::Files | QDir::Hidden),
+                  QStringList());
+    }
+}
+
+// Whether process pid has its own handler for signal (its SigCgt mask in /proc).
+bool catches(qint64 pid, int signal) {
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly)) return false;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("SigCgt:"))
+            return (line.mid(7).trimmed().toULongLong(nullptr, 16) >> (signal - 1)) & 1;
+    return false;
+}
+
+// Told to end while it still waits for what it reads before any page (a list or a page typed at
+// a terminal, a named pipe that nobody writes to or reads yet), the tool ends on the signal at
+// once; reads and opens that the system takes up again after a signal would wait on for ever.
+TEST_F(BatchCommand, ASignalEndsARunStillWaitingForItsInput) {
+    const QString fifo = path("pipe");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    write("page.html", colourPage("#3c3"));
+    struct Case {
+        const char* name;
+        int signal;
+        QStringList arguments;
+    } const cases[] = {
+        {"a batch on standard input", SIGINT, {"--batch", "-"}},
+        {"two engines' batch on standard input", SIGTERM, {"--jobs", "2", "--batch", "-"}},
+        {"a page on standard input", SIGTERM, {"-", "a.png"}},
+        {"a batch file nobody writes", SIGHUP, {"--batch", fifo}},
+        {"a script nobody writes", SIGINT, {"--javascript-file", fifo, "page.html", "a.png"}},
+        {"a report nobody reads", SIGTERM, {"--report", fifo, "page.html", "a.png"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QProcess p;
+        start(p, c.arguments); // its standard input stays open, and empty
+        QDeadlineTimer deadline(10000);
+        while (!catches(p.processId(), c.signal) && !deadline.hasExpired())
+            QThread::msleep(10);
+        ASSERT_TRUE(catches(p.processId(), c.signal));
+        ASSERT_EQ(::kill(pid_t(p.processId()), c.signal), 0);
+        const bool ended = p.waitForFinished(10000);
+        if (!ended) {
+            p.kill();
+            p.waitForFinished();
+        }
+        ASSERT_TRUE(ended) << "still waiting after the signal";
+        EXPECT_EQ(p.exitStatus(), QProcess::CrashExit) << "ended by the signal";
         EXPECT_EQ(QDir(dir.path())
                       .entryList({QStringLiteral(".velmora*"), QStringLiteral("*.png*")},
                                  QDir::Files | QDir::Hidden),

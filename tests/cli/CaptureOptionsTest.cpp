@@ -2,9 +2,9 @@
 #include "app/cli/CaptureOptions.h"
 
 #include "app/cli/CaptureRunner.h"
+#include "app/cli/Input.h"
 #include "app/cli/PageAddress.h"
 
-#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -254,17 +254,30 @@ TEST_F(BatchFile, TheShardComesFromTheCommandLineOrTheScheduler) {
 
 // Files and pipes are read whole up to a bound, and refused beyond it.
 TEST(CaptureOptions, InputIsReadWholeUpToItsBound) {
+    QTemporaryDir dir;
+    const QString name = dir.filePath("text");
     const QByteArray text = QByteArray(3000, 'x');
+    {
+        QFile f(name);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(text);
+    }
     for (const qint64 limit : {qint64(2999), qint64(3000), qint64(1) << 20}) {
-        QBuffer buffer;
-        buffer.setData(text);
-        ASSERT_TRUE(buffer.open(QIODevice::ReadOnly));
         QByteArray read;
-        EXPECT_EQ(readAtMost(buffer, limit, &read), limit >= 3000) << limit;
+        QString error;
+        EXPECT_EQ(readInput(name, limit, &read, &error),
+                  limit >= 3000 ? InputRead::Whole : InputRead::TooLarge)
+            << limit;
         if (limit >= 3000) {
             EXPECT_EQ(read, text);
         }
     }
+    QByteArray read;
+    QString error;
+    EXPECT_EQ(readInput(dir.filePath("missing"), 100, &read, &error), InputRead::Failed);
+    EXPECT_EQ(error, "No such file or directory");
+    EXPECT_EQ(readInput(dir.path(), 100, &read, &error), InputRead::Failed);
+    EXPECT_EQ(error, "Is a directory");
     const ParseResult zero = parseArguments({"--batch", "/dev/zero"});
     EXPECT_FALSE(zero.ok);
     EXPECT_EQ(zero.error, "the batch file /dev/zero is larger than 256 MiB: split it into several");

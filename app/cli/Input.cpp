@@ -1,0 +1,104 @@
+#include "app/cli/Input.h"
+
+#include "platform/browser/Interrupt.h"
+
+#include <QFile>
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace app::cli {
+namespace {
+
+QString systemError(int error) {
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// Waits up to ms for a signal that ends the run, and ends it if one came.
+void endIfInterruptedWithin(int ms) {
+    pollfd fd{browser::interruptFd(), POLLIN, 0};
+    if (fd.fd >= 0) ::poll(&fd, 1, ms);
+    if (browser::interruptSignal()) browser::endAsInterrupted();
+}
+
+} // namespace
+
+InputRead readInput(const QString& path, qint64 limit, QByteArray* data, QString* error) {
+    const bool fromStdin = path == QLatin1String("-");
+    // Without O_NONBLOCK, the open of a named pipe would wait for a writer where a signal cannot
+    // be told from one that came just before: the wait is in poll() below instead.
+    const int fd = fromStdin ? STDIN_FILENO
+                             : ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        *error = systemError(errno);
+        return InputRead::Failed;
+    }
+    struct Closer {
+        int fd;
+        bool owned;
+        ~Closer() {
+            if (owned) ::close(fd);
+        }
+    } closer{fd, !fromStdin};
+
+    QByteArray read;
+    for (;;) {
+        // The wait is in poll(), beside the pipe that a caught signal writes to: whichever thread
+        // the signal came to, and whenever it came, the pipe wakes this one.
+        pollfd fds[2] = {{fd, POLLIN, 0}, {browser::interruptFd(), POLLIN, 0}};
+        const int ready = ::poll(fds, fds[1].fd >= 0 ? 2 : 1, -1);
+        if (browser::interruptSignal()) browser::endAsInterrupted();
+        if (ready < 0) {
+            if (errno == EINTR) continue;
+            *error = systemError(errno);
+            return InputRead::Failed;
+        }
+        const qsizetype at = read.size();
+        const qsizetype chunk = qsizetype(std::min<qint64>(qint64(1) << 20, limit + 1 - at));
+        read.resize(at + chunk);
+        const ssize_t got = ::read(fd, read.data() + at, size_t(chunk));
+        read.resize(at + std::max<ssize_t>(got, 0));
+        if (got < 0) {
+            if (errno == EINTR || errno == EAGAIN) continue;
+            *error = systemError(errno);
+            return InputRead::Failed;
+        }
+        if (got == 0) break;
+        if (read.size() > limit) return InputRead::TooLarge;
+    }
+    *data = std::move(read);
+    return InputRead::Whole;
+}
+
+std::FILE* openForWriting(const QString& path) {
+    const QByteArray name = QFile::encodeName(path);
+    for (;;) {
+        const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            // Written through stdio, which takes a full pipe for an error when it does not wait.
+            ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+            std::FILE* file = ::fdopen(fd, "w");
+            if (!file) {
+                const int saved = errno;
+                ::close(fd);
+                errno = saved;
+            }
+            return file;
+        }
+        const int openError = errno;
+        if (openError == EINTR) continue;
+        // A named pipe that nobody reads yet is waited for (a socket says the same, and is refused).
+        struct stat st {};
+        if (openError != ENXIO || ::stat(name.constData(), &st) != 0 || !S_ISFIFO(st.st_mode)) {
+            errno = openError;
+            return nullptr;
+        }
+        endIfInterruptedWithin(50);
+    }
+}
+
+} // namespace app::cli
