@@ -1,10 +1,15 @@
 #include "app/cli/WriteBehind.h"
 
 #include "capture/PictureWriter.h"
+#include "platform/browser/Interrupt.h"
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <cstdint>
 #include <cstdio>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 namespace app::cli {
 
@@ -68,12 +73,22 @@ void writeEncodedOutput(const QByteArray& png, const QString& output, PageResult
         });
 }
 
+template <class Write> void WriteBehind::run(Write write) {
+    m_thread = std::thread([this, write = std::move(write)]() mutable {
+        write();
+        if (m_ended >= 0) {
+            const std::uint64_t one = 1;
+            [[maybe_unused]] const ssize_t n = ::write(m_ended, &one, sizeof one);
+        }
+    });
+}
+
 void WriteBehind::startEncoded(QByteArray encoded, int width, int height, const QString& output,
                                PageResult result, std::function<void(const PageResult&)> done) {
     wait();
     result.width = width;
     result.height = height;
-    m_thread = std::thread([encoded = std::move(encoded), output, result, done = std::move(done)]() mutable {
+    run([encoded = std::move(encoded), output, result, done = std::move(done)]() mutable {
         writeEncodedOutput(encoded, output, &result);
         encoded = QByteArray();
         done(result);
@@ -83,16 +98,33 @@ void WriteBehind::startEncoded(QByteArray encoded, int width, int height, const 
 void WriteBehind::start(pixolan::DibOwner picture, const QString& output, int quality, PageResult result,
                         std::function<void(const PageResult&)> done) {
     wait();
-    m_thread = std::thread(
-        [picture = std::move(picture), output, quality, result, done = std::move(done)]() mutable {
-            writeOutput(picture.get(), output, quality, &result);
-            picture.reset();
-            done(result);
-        });
+    run([picture = std::move(picture), output, quality, result, done = std::move(done)]() mutable {
+        writeOutput(picture.get(), output, quality, &result);
+        picture.reset();
+        done(result);
+    });
+}
+
+WriteBehind::WriteBehind() : m_ended(::eventfd(0, EFD_CLOEXEC)) {}
+
+WriteBehind::~WriteBehind() {
+    wait();
+    if (m_ended >= 0) ::close(m_ended);
 }
 
 void WriteBehind::wait() {
-    if (m_thread.joinable()) m_thread.join();
+    if (!m_thread.joinable()) return;
+    while (m_ended >= 0) {
+        pollfd fds[2] = {{m_ended, POLLIN, 0}, {browser::interruptFd(), POLLIN, 0}};
+        const int ready = ::poll(fds, fds[1].fd >= 0 ? 2 : 1, -1);
+        if (browser::interruptSignal()) browser::endAsInterrupted();
+        if (ready > 0 && (fds[0].revents & POLLIN)) {
+            std::uint64_t count = 0;
+            [[maybe_unused]] const ssize_t n = ::read(m_ended, &count, sizeof count);
+            break;
+        }
+    }
+    m_thread.join();
 }
 
 } // namespace app::cli

@@ -20,8 +20,8 @@ void writeEncodedOutput(const QByteArray& png, const QString& output, PageResult
 
 class WriteBehind {
   public:
-    WriteBehind() = default;
-    ~WriteBehind() { wait(); }
+    WriteBehind();
+    ~WriteBehind();
     WriteBehind(const WriteBehind&) = delete;
     WriteBehind& operator=(const WriteBehind&) = delete;
 
@@ -32,11 +32,16 @@ class WriteBehind {
     // The same for a picture the engine has encoded already (PNG), of width x height pixels.
     void startEncoded(QByteArray encoded, int width, int height, const QString& output, PageResult result,
                       std::function<void(const PageResult&)> done);
-    // Returns once the write under way, if any, has ended.
+    // Returns once the write under way, if any, has ended. A caught signal ends the run
+    // meanwhile: a write to a reader that has stopped reading (a stalled pipe) can take for ever.
     void wait();
 
   private:
+    // Runs write on the writer thread, which tells m_ended when it is done.
+    template <class Write> void run(Write write);
+
     std::thread m_thread;
+    int m_ended = -1; // an eventfd
 };
 
 } // namespace app::cli

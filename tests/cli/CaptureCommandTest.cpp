@@ -2,6 +2,7 @@
 #include "CliTestSupport.h"
 #include "app/cli/CaptureOptions.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -11,8 +12,12 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QThread>
+#include <csignal>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <map>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <webp/decode.h>
 
@@ -291,6 +296,43 @@ TEST_F(CaptureCommand, AReaderOfStandardOutputThatHasGoneIsAFailedWrite) {
         EXPECT_TRUE(r.err.contains(c.says)) << r.err.toStdString();
         EXPECT_EQ(enginesFoldersIn(temp).toStdString(), "");
     }
+}
+
+// A reader of standard output that has stopped reading (a stalled pipe) holds the picture's
+// write, not the run: told to end, the tool ends on the signal, its engine and the engine's
+// folders with it.
+TEST_F(CaptureCommand, ASignalEndsARunWhoseReaderHasStoppedReading) {
+    const QString page = write("noise.html", R"(<html><body style="margin:0"><canvas id="c" width="400"
+height="400"></canvas><script>const c = document.getElementById('c').getContext('2d');
+const d = c.createImageData(400, 400); for (let i = 0; i < d.data.length; ++i) d.data[i] = Math.random() * 256;
+c.putImageData(d, 0, 0);</script></body></html>)");
+    int ends[2];
+    ASSERT_EQ(::pipe2(ends, O_CLOEXEC), 0);
+    QProcess p;
+    const QString temp = ownTempFolder(p, QStringLiteral("tmp"));
+    const int writeEnd = ends[1];
+    p.setChildProcessModifier([writeEnd] { ::dup2(writeEnd, STDOUT_FILENO); });
+    start(p, {"--quiet", "--width", "400", "--height", "400", page, "-"});
+    ::close(writeEnd);
+    // The picture (over 400 KB of noise) fills the pipe, and the tool's write waits.
+    int queued = 0;
+    QDeadlineTimer deadline(60000);
+    while ((::ioctl(ends[0], FIONREAD, &queued) != 0 || queued < 65536) && !deadline.hasExpired())
+        QThread::msleep(20);
+    ASSERT_GE(queued, 65536);
+    ASSERT_EQ(::kill(pid_t(p.processId()), SIGTERM), 0);
+    const bool ended = p.waitForFinished(10000);
+    if (!ended) {
+        p.kill();
+        p.waitForFinished();
+    }
+    ::close(ends[0]);
+    ASSERT_TRUE(ended) << "still writing after the signal";
+    EXPECT_EQ(p.exitStatus(), QProcess::CrashExit) << "ended by the signal";
+    QDeadlineTimer gone(10000);
+    while (!enginesFoldersIn(temp).isEmpty() && !gone.hasExpired())
+        QThread::msleep(50);
+    EXPECT_EQ(enginesFoldersIn(temp).toStdString(), "");
 }
 
 // A batch goes on after a failing page and ends with the first failure's status; pages that
