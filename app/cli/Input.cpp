@@ -29,8 +29,8 @@ void endIfInterruptedWithin(int ms) {
 
 InputRead readInput(const QString& path, qint64 limit, QByteArray* data, QString* error) {
     const bool fromStdin = path == QLatin1String("-");
-    // Without O_NONBLOCK, the open of a named pipe would wait for a writer where a signal cannot
-    // be told from one that came just before: the wait is in poll() below instead.
+    // Opened without waiting: the open of a named pipe would wait for a writer, and a signal
+    // that came just before that wait would not end it. The wait is in poll() below instead.
     const int fd = fromStdin ? STDIN_FILENO
                              : ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
