@@ -7,7 +7,6 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -18,19 +17,12 @@ QString systemError(int error) {
     return QString::fromLocal8Bit(std::strerror(error));
 }
 
-// Waits up to ms for a signal that ends the run, and ends it if one came.
-void endIfInterruptedWithin(int ms) {
-    pollfd fd{browser::interruptFd(), POLLIN, 0};
-    if (fd.fd >= 0) ::poll(&fd, 1, ms);
-    if (browser::interruptSignal()) browser::endAsInterrupted();
-}
-
 } // namespace
 
 InputRead readInput(const QString& path, qint64 limit, QByteArray* data, QString* error) {
     const bool fromStdin = path == QLatin1String("-");
     // Opened without waiting: the open of a named pipe would wait for a writer, and a signal
-    // that came just before that wait would not end it. The wait is in poll() below instead.
+    // that came just before that wait would not end it. The wait is in waitUntilReadable() below.
     const int fd = fromStdin ? STDIN_FILENO
                              : ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
@@ -47,16 +39,7 @@ InputRead readInput(const QString& path, qint64 limit, QByteArray* data, QString
 
     QByteArray read;
     for (;;) {
-        // The wait is in poll(), beside the pipe that a caught signal writes to: whichever thread
-        // the signal came to, and whenever it came, the pipe wakes this one.
-        pollfd fds[2] = {{fd, POLLIN, 0}, {browser::interruptFd(), POLLIN, 0}};
-        const int ready = ::poll(fds, fds[1].fd >= 0 ? 2 : 1, -1);
-        if (browser::interruptSignal()) browser::endAsInterrupted();
-        if (ready < 0) {
-            if (errno == EINTR) continue;
-            *error = systemError(errno);
-            return InputRead::Failed;
-        }
+        browser::waitUntilReadable(fd, -1);
         const qsizetype at = read.size();
         const qsizetype chunk = qsizetype(std::min<qint64>(qint64(1) << 20, limit + 1 - at));
         read.resize(at + chunk);
@@ -97,7 +80,7 @@ std::FILE* openForWriting(const QString& path) {
             errno = openError;
             return nullptr;
         }
-        endIfInterruptedWithin(50);
+        browser::waitUntilReadable(-1, 50);
     }
 }
 

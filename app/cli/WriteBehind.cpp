@@ -7,7 +7,6 @@
 #include <QFile>
 #include <cstdint>
 #include <cstdio>
-#include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -114,15 +113,10 @@ WriteBehind::~WriteBehind() {
 
 void WriteBehind::wait() {
     if (!m_thread.joinable()) return;
-    while (m_ended >= 0) {
-        pollfd fds[2] = {{m_ended, POLLIN, 0}, {browser::interruptFd(), POLLIN, 0}};
-        const int ready = ::poll(fds, fds[1].fd >= 0 ? 2 : 1, -1);
-        if (browser::interruptSignal()) browser::endAsInterrupted();
-        if (ready > 0 && (fds[0].revents & POLLIN)) {
-            std::uint64_t count = 0;
-            [[maybe_unused]] const ssize_t n = ::read(m_ended, &count, sizeof count);
-            break;
-        }
+    if (m_ended >= 0) {
+        browser::waitUntilReadable(m_ended, -1);
+        std::uint64_t count = 0;
+        [[maybe_unused]] const ssize_t n = ::read(m_ended, &count, sizeof count);
     }
     m_thread.join();
 }

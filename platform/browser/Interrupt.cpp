@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <mutex>
+#include <poll.h>
 #include <unistd.h>
 
 namespace browser {
@@ -60,6 +61,19 @@ int interruptSignal() {
 
 int interruptFd() {
     return pipeFds[0];
+}
+
+bool waitUntilReadable(int fd, int timeoutMs) {
+    for (;;) {
+        // Whichever thread a signal came to, and whenever it came, its byte in the pipe wakes
+        // this one. poll() passes over a descriptor below 0.
+        pollfd fds[2] = {{fd, POLLIN, 0}, {pipeFds[0], POLLIN, 0}};
+        const int ready = ::poll(fds, 2, timeoutMs);
+        if (caught) endAsInterrupted();
+        if (ready < 0 && errno == EINTR) continue;
+        // A failed poll() is left to the caller's read to tell.
+        return ready != 0;
+    }
 }
 
 void endOnInterruptFromEventLoop(QObject* parent) {

@@ -21,6 +21,11 @@ int interruptSignal();
 // Readable once a signal has been caught: for loops that wait in poll().
 int interruptFd();
 
+// Waits until fd is readable, or at its end or in error (fd < 0: waits for nothing), or until
+// timeoutMs has passed (-1: no limit); a signal caught before or meanwhile ends the run. For
+// waits outside the event loop that the system would not break off: false when the time ran out.
+bool waitUntilReadable(int fd, int timeoutMs);
+
 // Ends the run on the caught signal from the event loop of parent's thread, as soon as it runs.
 void endOnInterruptFromEventLoop(QObject* parent);
 
