@@ -519,7 +519,7 @@ bool BrowserView::capturePng(QByteArray* png) {
         } settle{s, query};
         const QPointF scroll = s.settleScroll(query);
         s.cache().dropAhead(s);
-        const Message answer = s.wait(s.sendCapture(CaptureRegion{0, 0, w, h}, 1.0, scroll), "captured");
+        const Message answer = s.waitCapture(s.sendCapture(CaptureRegion{0, 0, w, h}, 1.0, scroll));
         std::string data = answer.data.empty() ? answer.json.value("data", std::string()) : answer.data;
         if (!decodeBase64InPlace(data)) return true;
         // The engine's PNG as it is, when it is what a picture file of the view holds.

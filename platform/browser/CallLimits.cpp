@@ -6,6 +6,7 @@
 namespace browser::engine {
 namespace {
 std::atomic<int> callTimeout{30000};
+std::atomic<int> captureLimit{0};
 } // namespace
 
 void setCallTimeoutMs(int ms) {
@@ -14,6 +15,14 @@ void setCallTimeoutMs(int ms) {
 
 int callTimeoutMs() {
     return callTimeout.load();
+}
+
+void setCaptureLimitMs(int ms) {
+    captureLimit.store(std::max(0, ms));
+}
+
+int captureLimitMs() {
+    return captureLimit.load();
 }
 
 } // namespace browser::engine

@@ -7,5 +7,10 @@ namespace browser::engine {
 // The time limit for each call to the engine (30 s unless changed); at least 1 ms.
 void setCallTimeoutMs(int ms);
 int callTimeoutMs();
+// How long the window waits for a capture before asking whether the page still answers; 0 (the
+// default) gives a capture a second and a half and more for a large one (see
+// PageSession::captureLimitMs).
+void setCaptureLimitMs(int ms);
+int captureLimitMs();
 
 } // namespace browser::engine

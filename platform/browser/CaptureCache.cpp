@@ -124,7 +124,7 @@ std::optional<bool> CaptureCache::draw(PageSession& page, gdi::HDC dc, const gdi
                 // The page has scrolled since it was last read: the capture shows another
                 // place. It is made again once the engine is done with it.
                 try {
-                    page.wait(id, "captured");
+                    page.waitCapture(id);
                 } catch (const BrowserError&) {
                     // Whatever went wrong shows again in the next call.
                 }
@@ -191,7 +191,7 @@ void CaptureCache::dropAhead(PageSession& page) {
     const std::uint64_t id = std::exchange(m_aheadId, 0);
     m_ahead = Capture();
     try {
-        page.wait(id, "captured");
+        page.waitCapture(id);
     } catch (const BrowserError&) {
         // Whatever went wrong shows again in the next call.
     }

@@ -152,6 +152,27 @@ Message Connection::wait(std::uint64_t id) {
     return result;
 }
 
+bool Connection::awaitWithinLimit(std::uint64_t id) {
+    std::unique_lock lock(m_mutex);
+    auto it = m_pending.find(id);
+    if (it == m_pending.end() || !it->second.waiting) return true;
+    return m_answered.wait_until(lock, it->second.deadline, [&] {
+        return it->second.done || it->second.crashed || it->second.replaced || m_closed;
+    });
+}
+
+void Connection::extendLimit(std::uint64_t id, int ms) {
+    std::lock_guard lock(m_mutex);
+    auto it = m_pending.find(id);
+    if (it == m_pending.end()) return;
+    const auto now = std::chrono::steady_clock::now();
+    const auto until = now + std::chrono::milliseconds(ms);
+    if (until <= it->second.deadline) return;
+    it->second.timeoutMs +=
+        int(std::chrono::duration_cast<std::chrono::milliseconds>(until - it->second.deadline).count());
+    it->second.deadline = until;
+}
+
 void Connection::abandon(std::uint64_t id) {
     std::lock_guard lock(m_mutex);
     m_pending.erase(id);

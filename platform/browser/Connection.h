@@ -69,6 +69,12 @@ class Connection {
                        int timeoutMs = -1);
     Message wait(std::uint64_t id);
     void abandon(std::uint64_t id);
+    // For a call that may be given more time: waits until its answer is in (or it can no longer
+    // come) and returns true, or returns false once its time is up. It stays open either way:
+    // wait takes the answer, or throws as it would have.
+    bool awaitWithinLimit(std::uint64_t id);
+    // Gives an open call ms more from now.
+    void extendLimit(std::uint64_t id, int ms);
     // Sends a call; reply (if any) runs later on the UI thread, with a null result and an
     // error text when the call failed, timed out or the connection closed.
     void callAsync(const std::string& method, Json params, const std::string& sessionId, Reply reply = {});

@@ -658,6 +658,35 @@ std::uint64_t PageSession::sendCapture(const CaptureRegion& r, double scale, QPo
     return send("Page.captureScreenshot", std::move(params), limit);
 }
 
+Message PageSession::waitCapture(std::uint64_t id) {
+    finishSetUp();
+    // A page with a time limit of its own gave every capture all of it already.
+    if (m_deadline || !current()) return answer(id, "captured");
+    constexpr int stepMs = 1000;
+    std::optional<Clock::time_point> until;
+    while (!connection().awaitWithinLimit(id)) {
+        const auto now = Clock::now();
+        if (!until) until = now + std::chrono::milliseconds(engine::callTimeoutMs());
+        if (now >= *until) {
+            connection().abandon(id);
+            throw BrowserTimeout(
+                QStringLiteral("The page took longer than %1 seconds to draw while being captured, though "
+                               "it still answered: it may be too heavy to draw at this size.")
+                    .arg(engine::callTimeoutMs() / 1000.0, 0, 'g', 3));
+        }
+        try {
+            connection().call("Runtime.evaluate", {{"expression", "0"}}, m_sessionId, stepMs);
+        } catch (const BrowserError&) {
+            // Not answering (or gone): the capture fails as any call of a page that stopped.
+            break;
+        }
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(*until - Clock::now()).count();
+        connection().extendLimit(id, int(std::clamp<long long>(left, 1, stepMs)));
+    }
+    return answer(id, "captured");
+}
+
 void PageSession::showOnly(const Json& clip, double scale, int timeoutMs) {
     // A view drawn beyond its layout viewport is as large as its document: it is always narrowed.
     const double shown = double(m_viewSize.width()) * double(m_viewSize.height()) * scale * scale;
@@ -729,8 +758,10 @@ void PageSession::releaseTime() {
 
 int PageSession::captureLimitMs(std::int64_t pixels) const {
     // (A page with a time limit of its own has all of it, as for every call: see limitMs.)
-    // The engine draws some ten million pixels a second here even on a busy machine; a page
-    // that takes many times that does not answer, and the window must not wait for it long.
+    // The engine draws some two million pixels a second here even on a busy machine; a capture
+    // that takes longer is waited for only while the page answers (see waitCapture), so that one
+    // of a page that has stopped fails soon after this.
+    if (const int set = engine::captureLimitMs()) return std::min(set, engine::callTimeoutMs());
     const std::int64_t ms = quickMs + pixels / 2000;
     return int(std::min<std::int64_t>(ms, engine::callTimeoutMs()));
 }

@@ -149,11 +149,16 @@ class PageSession {
     // Asks for a capture of region (at scale, the page scrolled to scroll); returns the call.
     // Throws BrowserError when the engine cannot show the region alone (see maxWholeViewPixels).
     std::uint64_t sendCapture(const CaptureRegion& region, double scale, QPointF scroll);
+    // Waits for a capture sent earlier. One that takes longer than its limit is waited for as
+    // long as the page goes on answering, up to the engine-wide limit of a call more: a page
+    // whose layers are slow to draw (large filters, a busy machine) answers at once meanwhile,
+    // and is slow rather than stuck.
+    Message waitCapture(std::uint64_t id);
     // The latest capture was of a view larger than the engine keeps drawn whole: it showed only
     // the captured area, whose raster may still have been under way (see waitDrawn).
     bool largeView() const { return m_largeView; }
-    // How long a capture of so many pixels may take before the page counts as not answering:
-    // a second, and more for a large picture, which the engine draws first.
+    // How long a capture of so many pixels may take before the page is asked whether it still
+    // answers: a second and a half, and more for a large picture, which the engine draws first.
     int captureLimitMs(std::int64_t pixels) const;
 
     CaptureCache& cache() { return m_cache; }

@@ -9,12 +9,12 @@ namespace browser {
 
 std::optional<Message> waitDrawn(PageSession& page, std::uint64_t id, const CaptureRegion& region,
                                  double scale, QPointF scroll) {
-    Message shot = page.wait(id, "captured");
+    Message shot = page.waitCapture(id);
     if (!page.largeView()) return shot;
     // A raster under way ends within a capture or two; an area that keeps changing is more
     // than the engine draws at once.
     for (int attempt = 0; attempt < 3; ++attempt) {
-        Message again = page.wait(page.sendCapture(region, scale, scroll), "captured");
+        Message again = page.waitCapture(page.sendCapture(region, scale, scroll));
         if (again.data == shot.data && again.json == shot.json) return shot;
         shot = std::move(again);
     }

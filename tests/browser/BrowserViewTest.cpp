@@ -36,6 +36,7 @@ class BrowserViewTest : public ::testing::Test {
         browser::engine::setCallTimeoutMs(30000);
         browser::engine::setIdleReleaseMs(10000);
         browser::engine::setAheadCapturePixels(0);
+        browser::engine::setCaptureLimitMs(0);
     }
 
     Pages pages;
@@ -459,6 +460,60 @@ TEST_F(BrowserViewTest, ACrashedPageIsLoadedAgainAndTheNextOneOpens) {
     loadAndWait(view, pages.write(QStringLiteral("green.html"), "<body style='background:#0f0'></body>"));
     ASSERT_TRUE(view.draw(canvas.dc(), {0, 0, 80, 100}));
     EXPECT_TRUE(near(canvas.at(40, 50), QRgb(0xFF00FF00u), 8));
+}
+
+// The red block of the probe page over sixteen blurred layers of stripes, which the engine takes
+// a second or more to draw at 1500 x 1500.
+QByteArray slowToDrawPage() {
+    QByteArray html = "<!doctype html><html><body style='margin:0'>";
+    for (int i = 0; i < 16; ++i)
+        html += "<div style='position:absolute;left:0;top:0;width:1500px;height:1500px;filter:blur(6px);"
+                "background:repeating-linear-gradient(" +
+                QByteArray(i % 2 ? "90" : "180") + "deg,rgba(0,0,255,0.2) 0 " + QByteArray::number(3 + i) +
+                "px,transparent " + QByteArray::number(3 + i) + "px " + QByteArray::number(11 + 2 * i) +
+                "px)'></div>";
+    return html +
+           "<div style='position:absolute;left:100px;top:50px;width:200px;height:100px;background:#f00'>"
+           "</div></body></html>";
+}
+
+// A capture that takes longer than the window gives one (here 50 ms) is waited for while the
+// page answers, and drawn; one of a page that has stopped meanwhile fails soon, and says so.
+TEST_F(BrowserViewTest, ASlowCaptureIsWaitedForOnlyWhileThePageAnswers) {
+    view.resize(1500, 1500);
+    const QString page = pages.write(QStringLiteral("slow.html"), slowToDrawPage());
+    loadAndWait(view, page);
+    browser::engine::setCaptureLimitMs(50);
+    Canvas canvas(1500, 1500);
+    QElapsedTimer clock;
+    clock.start();
+    ASSERT_TRUE(view.draw(canvas.dc(), {0, 0, 1500, 1500})) << view.lastDrawError().toStdString();
+    EXPECT_GT(clock.elapsed(), 50) << "the capture was to take longer than its limit";
+    EXPECT_TRUE(near(canvas.at(150, 100), red, 8));
+    EXPECT_NE(canvas.at(1000, 1000), untouched);
+
+    // Not for ever, though: here the longest a call may take is a fifth of a second.
+    loadAndWait(view, page);
+    browser::engine::setCallTimeoutMs(200);
+    Canvas tooSlow(1500, 1500);
+    EXPECT_FALSE(view.draw(tooSlow.dc(), {0, 0, 1500, 1500}));
+    EXPECT_EQ(
+        view.lastDrawError().toStdString(),
+        "The page took longer than 0.2 seconds to draw while being captured, though it still answered: it "
+        "may be too heavy to draw at this size.");
+    browser::engine::setCallTimeoutMs(30000);
+
+    // The page loops for ever from a moment after the capture has gone to the engine, which
+    // cannot finish it then: the draw fails long before the thirty seconds a page that answers
+    // is given.
+    loadAndWait(view, page);
+    evaluate(view, QStringLiteral("setTimeout(() => { for (;;) {} }, 300); 0"));
+    Canvas stopped(1500, 1500);
+    clock.restart();
+    EXPECT_FALSE(view.draw(stopped.dc(), {0, 0, 1500, 1500}));
+    EXPECT_LT(clock.elapsed(), 10000);
+    EXPECT_TRUE(view.lastDrawError().startsWith(QLatin1String("The page stopped answering while being")))
+        << view.lastDrawError().toStdString();
 }
 
 TEST(BrowserEngine, ProfileIsPrivateAndRemovedAndAMissingEngineIsExplained) {
