@@ -665,6 +665,7 @@ QString CaptureRunner::preparePage(Page& page, Deadline deadline, QString* doing
         *doing = QStringLiteral("hiding elements");
         hideElements(view, m_options.hide, deadline);
     }
+    hideCaret(view, deadline);
     return QString();
 }
 

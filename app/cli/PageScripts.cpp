@@ -97,6 +97,30 @@ void hideElements(browser::BrowserView& view, const QStringList& selectors, Dead
     if (!refused.isEmpty()) invalidSelector("--hide", refused);
 }
 
+void hideCaret(browser::BrowserView& view, Deadline deadline) {
+    // The caret is drawn in the element that has the focus of the focused document, inside
+    // shadow roots and frames; its colour is inherited, so a host or a frame's element covers
+    // what it holds. A style on the element itself outranks the page's rules, also where the
+    // page's content security policy refuses style elements.
+    const QString script = QStringLiteral(R"((() => {
+  let doc = document;
+  for (let depth = 0; doc && depth < 32; ++depth) {
+    let element = doc.activeElement;
+    if (!element) return;
+    while (element.shadowRoot && element.shadowRoot.activeElement) element = element.shadowRoot.activeElement;
+    if (element.tagName === "IFRAME" || element.tagName === "FRAME") {
+      try { doc = element.contentDocument; } catch (e) { return; }
+      continue;
+    }
+    const editable = element.isContentEditable || doc.designMode === "on" ||
+      element.tagName === "TEXTAREA" || (element.tagName === "INPUT" && element.type !== "hidden");
+    if (editable && element.style) element.style.setProperty("caret-color", "transparent", "important");
+    return;
+  }
+})())");
+    evaluateJson(view, script, deadline);
+}
+
 ElementBox elementBox(browser::BrowserView& view, const QString& css, Deadline deadline) {
     const QString script = QStringLiteral(R"((() => {
   let element;

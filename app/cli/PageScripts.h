@@ -30,6 +30,11 @@ void runScript(browser::BrowserView& view, const QString& code, Deadline deadlin
 // takes in the layout.
 void hideElements(browser::BrowserView& view, const QStringList& selectors, Deadline deadline);
 
+// Keeps the text caret of the focused field (an input, a text area, editable content, in the
+// page or a frame of its own origin) out of the picture: it blinks, so that two pictures of the
+// same page would differ by it. Changes nothing when no such field has the focus.
+void hideCaret(browser::BrowserView& view, Deadline deadline);
+
 struct ElementBox {
     bool found = false;
     QRectF box; // in view pixels, relative to the visible area

@@ -111,6 +111,48 @@ TEST_F(PageOptions, HideLeavesTheLayoutAsItWas) {
     EXPECT_TRUE(near(pixelOf("out.png", 50, 250), qRgb(255, 255, 255), 0));
 }
 
+// A focused field's caret blinks, so that two pictures of one page would differ by it: it is
+// kept out of every picture, whatever colour the page gives it, in an input, in editable content
+// and in a frame. The pages move the caret every 50 ms, which keeps it shown (it blinks only once
+// it has stood still for a while); each picture equals that of the same page whose caret the page
+// itself makes transparent.
+TEST_F(PageOptions, TheBlinkingCaretOfAFocusedFieldIsKeptOut) {
+    const QByteArray style = "<style>* { font: 20px monospace; caret-color: %1 !important }</style>";
+    const QByteArray moving = "<script>f.focus(); let i = 0; setInterval(() => { const at = ++i % 2 + 1; "
+                              "f.setSelectionRange ? f.setSelectionRange(at, at) : "
+                              "getSelection().collapse(f.firstChild, at) }, 50)</script>";
+    const std::pair<const char*, QByteArray> fields[] = {
+        {"input", "<input id=f value=typed>" + moving},
+        {"editable", "<div contenteditable id=f>edit me</div>" + moving},
+        {"frame",
+         "<iframe srcdoc=\"" +
+             QByteArray(QByteArray(style).replace("%1", "red") + "<textarea id=f>text</textarea>" + moving)
+                 .replace('"', "&quot;") +
+             "\"></iframe>"}};
+    QByteArray batch;
+    for (const auto& [name, field] : fields) {
+        QByteArray without = field;
+        if (QByteArray(name) == "frame") without.replace("red", "transparent");
+        const QString shown = write(QString::fromLatin1(name) + ".html",
+                                    whitePage(QByteArray(style).replace("%1", "red") + field));
+        const QString clear = write(QString::fromLatin1(name) + "-clear.html",
+                                    whitePage(QByteArray(style).replace("%1", "transparent") + without));
+        batch += batchLine(clear, QString::fromLatin1(name) + "-clear.png");
+        for (int i = 0; i < 3; ++i)
+            batch += batchLine(shown, QStringLiteral("%1-%2.png").arg(QLatin1String(name)).arg(i));
+    }
+    write("fields.txt", batch);
+    const Outcome r = run({"--quiet", "--width", "300", "--height", "100", "--batch", "fields.txt"});
+    ASSERT_EQ(r.status, 0) << r.err.toStdString();
+    for (const auto& [name, field] : fields) {
+        const QImage clear(path(QString::fromLatin1(name) + "-clear.png"));
+        ASSERT_FALSE(clear.isNull()) << name;
+        for (int i = 0; i < 3; ++i)
+            EXPECT_TRUE(QImage(path(QStringLiteral("%1-%2.png").arg(QLatin1String(name)).arg(i))) == clear)
+                << "the caret is in picture " << i << " of the " << name;
+    }
+}
+
 // The element's own box, also when it lies below the view; left red, right blue, so that a
 // shift or a scale shows.
 // The element's box wherever it is: far down the page, or inside boxes of the page that scroll
