@@ -131,8 +131,8 @@ TEST_F(PageOptions, TheBlinkingCaretOfAFocusedFieldIsKeptOut) {
              "\"></iframe>"}};
     QByteArray batch;
     for (const auto& [name, field] : fields) {
-        QByteArray without = field;
-        if (QByteArray(name) == "frame") without.replace("red", "transparent");
+        // The frame's own style names the colour too.
+        const QByteArray without = QByteArray(field).replace("red", "transparent");
         const QString shown = write(QString::fromLatin1(name) + ".html",
                                     whitePage(QByteArray(style).replace("%1", "red") + field));
         const QString clear = write(QString::fromLatin1(name) + "-clear.html",
