@@ -9,6 +9,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <csignal>
 #include <cstring>
 #include <deque>
@@ -19,6 +21,7 @@
 #include <spawn.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 #include <utility>
 #include <vector>
@@ -29,6 +32,14 @@ namespace app::cli {
 namespace {
 
 using browser::UniqueFd;
+using Clock = std::chrono::steady_clock;
+
+// A helper says it is alive this often, whatever its page is doing, and one that has said
+// nothing for kSilenceLimit is taken for stopped (a SIGSTOP, a frozen group of processes, a
+// process that no longer runs at all) and ended. Its own time limits end a page that hangs.
+constexpr auto kHeartbeat = std::chrono::milliseconds(500);
+constexpr auto kSilenceLimit = std::chrono::seconds(10);
+constexpr QByteArrayView kAliveLine = "{\"alive\":true}";
 
 bool writeLine(int fd, const QByteArray& line) {
     const QByteArray data = line + '\n';
@@ -94,13 +105,14 @@ class WorkerChannel : public JobSource, public PageSink {
     }
     void pageFinished(const PageResult& result) override { send(toJsonLine(result)); }
 
-  private:
-    // Results come from the writer thread, readiness from the runner's: one line at a time.
+    // Results come from the writer thread, readiness from the runner's and the heartbeat from
+    // its own: one line at a time.
     bool send(const QByteArray& line) {
         std::lock_guard lock(m_mutex);
         return writeLine(kWorkerResultsFd, line);
     }
 
+  private:
     LineReader m_reader;
     std::mutex m_mutex;
     int m_taken = 0;
@@ -121,8 +133,10 @@ struct Worker {
     UniqueFd jobs;    // the tool writes pages here; closing it tells the helper to finish
     UniqueFd results; // and reads results here
     LineReader reader;
-    std::deque<Job> held; // pages handed over and not yet finished
-    bool ready = true;    // it can take a page now
+    std::deque<Job> held;                   // pages handed over and not yet finished
+    bool ready = true;                      // it can take a page now
+    Clock::time_point heard = Clock::now(); // when it last sent anything
+    bool silenced = false;                  // ended by the tool for saying nothing
 
     ~Worker() {
         jobs.reset();
@@ -191,8 +205,26 @@ int runWorker(const CaptureOptions& options) {
     // A helper has nothing to do once the tool is gone (its engine follows it the same way).
     ::prctl(PR_SET_PDEATHSIG, SIGTERM);
     WorkerChannel channel;
-    CaptureRunner runner(options, channel);
-    runner.run(channel);
+    // The heartbeat runs on a thread of its own, so that it goes on while the runner waits for
+    // the engine or the writer; it stops only with the process.
+    std::mutex beatMutex;
+    std::condition_variable beatWake;
+    bool finished = false;
+    std::thread heartbeat([&] {
+        std::unique_lock lock(beatMutex);
+        while (!beatWake.wait_for(lock, kHeartbeat, [&] { return finished; }))
+            channel.send(kAliveLine.toByteArray());
+    });
+    {
+        CaptureRunner runner(options, channel);
+        runner.run(channel);
+    }
+    {
+        std::lock_guard lock(beatMutex);
+        finished = true;
+    }
+    beatWake.notify_one();
+    heartbeat.join();
     if (browser::interruptSignal()) browser::endAsInterrupted();
     return ExitOk;
 }
@@ -216,7 +248,10 @@ void removeProfilesOf(pid_t helper) {
 [[noreturn]] void endHelpersAndRun(std::vector<std::unique_ptr<Worker>>& workers) {
     for (auto& w : workers) {
         w->jobs.reset();
-        if (w->pid > 0) ::kill(w->pid, SIGTERM);
+        if (w->pid > 0) {
+            ::kill(w->pid, SIGTERM);
+            ::kill(w->pid, SIGCONT); // a stopped helper could not act on it
+        }
     }
     for (auto& w : workers) {
         if (w->pid <= 0) continue;
@@ -240,6 +275,7 @@ void runWorkerPool(const QStringList& arguments, int engines, JobSource& source,
     bool sourceDone = false;
     // Pages a helper had taken ahead when it died: they go to the next free helper first.
     std::deque<Job> again;
+    Clock::time_point awake = Clock::now(); // when the tool last looked at its helpers
     auto nextJob = [&]() -> std::optional<Job> {
         if (!again.empty()) {
             Job job = again.front();
@@ -295,13 +331,30 @@ void runWorkerPool(const QStringList& arguments, int engines, JobSource& source,
         for (auto& w : workers)
             fds.push_back(pollfd{w->results.get(), POLLIN, 0});
         if (browser::interruptFd() >= 0) fds.push_back(pollfd{browser::interruptFd(), POLLIN, 0});
-        if (::poll(fds.data(), fds.size(), -1) < 0 && errno != EINTR) return;
+        const int polled = ::poll(fds.data(), fds.size(), int(std::chrono::milliseconds(kHeartbeat).count()));
+        if (polled < 0 && errno != EINTR) return;
         if (browser::interruptSignal()) endHelpersAndRun(workers);
+        const Clock::time_point now = Clock::now();
+        // Silence is counted only while the tool itself ran: after the tool was stopped (a
+        // shell's Ctrl-Z stops its helpers with it) or waited on a slow reader of its output,
+        // every helper starts afresh.
+        if (now - awake > 4 * kHeartbeat)
+            for (auto& w : workers)
+                w->heard = now;
+        awake = now;
+        for (auto& w : workers)
+            if (w->pid > 0 && !w->silenced && now - w->heard > kSilenceLimit) {
+                // Its pipe closes as it dies, and it is then ended as any helper that died.
+                ::kill(w->pid, SIGKILL);
+                w->silenced = true;
+            }
         for (std::size_t i = workers.size(); i-- > 0;) {
             if (fds[i].revents == 0) continue;
             Worker& w = *workers[i];
             const bool open = w.reader.fill(w.results.get());
+            if (open) w.heard = now;
             while (const std::optional<QByteArray> line = w.reader.take()) {
+                if (*line == kAliveLine) continue;
                 if (line->startsWith("{\"ready\"")) {
                     w.ready = true;
                     continue;
@@ -322,7 +375,9 @@ void runWorkerPool(const QStringList& arguments, int engines, JobSource& source,
             w.results.reset();
             int status = 0;
             ::waitpid(w.pid, &status, 0);
-            const QString how = describeEnd(status);
+            const QString how = w.silenced ? QStringLiteral("said nothing for %1 seconds and was ended")
+                                                 .arg(std::chrono::seconds(kSilenceLimit).count())
+                                           : describeEnd(status);
             const pid_t pid = std::exchange(w.pid, -1);
             // A helper that was killed could not remove its engine's folder.
             if (!WIFEXITED(status)) removeProfilesOf(pid);

@@ -177,6 +177,47 @@ TEST_F(BatchCommand, AHelperThatDiesFailsItsPageAndTheBatchGoesOn) {
     EXPECT_EQ(enginesFoldersIn(temp).toStdString(), "");
 }
 
+// A helper that no longer runs (stopped by a signal, a frozen group of processes) is ended once
+// it has said nothing for ten seconds, and only its page fails; but the tool stopped together
+// with its helpers for longer than that (a shell's Ctrl-Z, then fg) loses nothing.
+TEST_F(BatchCommand, AHelperThatStopsRunningIsEndedButARunStoppedWholeIsNot) {
+    LocalServer server(colourPage("#33c"));
+    ASSERT_GT(server.port(), 0);
+    write("after.html", colourPage("#3c3"));
+    QProcess p;
+    const QString temp = ownTempFolder(p, QStringLiteral("tmp"));
+    start(p, {"--jobs", "2", "--timeout", "60", "--width", "200", "--height", "150", "--batch",
+              writeBatch({server.url("/hold-a") + " a.png", server.url("/hold-b") + " b.png",
+                          "after.html after.png"})});
+    QDeadlineTimer deadline(120000);
+    while (server.heldRequests() < 2 && !deadline.hasExpired())
+        QThread::msleep(20);
+    ASSERT_EQ(server.heldRequests(), 2);
+    const std::vector<pid_t> helpers = helpersOf(p.processId());
+    ASSERT_EQ(helpers.size(), 2u);
+
+    const std::vector<pid_t> run{pid_t(p.processId()), helpers[0], helpers[1]};
+    for (const pid_t pid : run)
+        ASSERT_EQ(::kill(pid, SIGSTOP), 0);
+    QThread::sleep(12); // longer than a helper may be silent
+    for (auto it = run.rbegin(); it != run.rend(); ++it)
+        ASSERT_EQ(::kill(*it, SIGCONT), 0);
+    ASSERT_EQ(::kill(helpers[1], SIGSTOP), 0);
+    server.release();
+
+    const Outcome r = finish(p, 90000);
+    EXPECT_EQ(r.status, 3) << r.err.toStdString();
+    EXPECT_EQ(r.err.count("velmora-capture: "), 1) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains("the capture process working on this page said nothing for 10 seconds and was "
+                               "ended; the batch goes on with a new one"))
+        << r.err.toStdString();
+    EXPECT_NE(QFile::exists(path("a.png")), QFile::exists(path("b.png"))) << r.err.toStdString();
+    EXPECT_TRUE(near(pixelOf("after.png", 100, 75), qRgb(0x33, 0xcc, 0x33), 0)) << r.err.toStdString();
+    // The stopped helper is gone, and so are its engine and the engine's folders.
+    EXPECT_NE(::kill(helpers[1], 0), 0);
+    EXPECT_EQ(enginesFoldersIn(temp).toStdString(), "");
+}
+
 // An engine killed from outside (the system short of memory, a user) takes no page with it: the
 // page in its turn, settling, is loaded again in a new engine, and so is the one loading behind it.
 TEST_F(BatchCommand, PagesOfAnEngineThatWasKilledAreLoadedAgainInANewOne) {
