@@ -69,7 +69,9 @@ TEST_F(HostilePages, APageThatLoopsAfterLoadEndsWithinItsLimit) {
 }
 
 // A picture too large to be drawn within the page's limit, though every piece of it comes as it
-// should: the page was slow, not stuck, and the message says that a longer limit may do.
+// should: the page was slow, not stuck, and the message says that a longer limit may do. So too
+// for a page so heavy that the engine is busy for seconds with each piece, and does not answer
+// at once when the limit falls inside one.
 TEST_F(HostilePages, APictureThatTakesLongerThanItsLimitIsNotTakenForAPageThatHung) {
     write("tall.html", "<html><body style='margin:0'><div style='height:100000px;"
                        "background:linear-gradient(#a26,#26a)'></div></body></html>");
@@ -81,6 +83,21 @@ TEST_F(HostilePages, APictureThatTakesLongerThanItsLimitIsNotTakenForAPageThatHu
         << r.err.toStdString();
     EXPECT_TRUE(r.err.contains(QLatin1String("a longer --timeout may let it finish"))) << r.err.toStdString();
     EXPECT_FALSE(QFile::exists(path("tall.png")));
+
+    // About 100000 pixels of 100000 words, each an element: loaded and measured in a few seconds,
+    // drawn in half a minute, a few seconds a piece.
+    write("words.html", "<html><body><script>const f = document.createDocumentFragment();"
+                        "for (let i = 0; i < 100000; i++) { const s = document.createElement('span');"
+                        "s.textContent = i + ' '; f.appendChild(s); } document.body.appendChild(f);"
+                        "</script></body></html>");
+    const Outcome heavy = run({"--timeout", "15", "--full-page", "--width", "800", "--height", "600",
+                               path("words.html"), path("words.png")});
+    EXPECT_EQ(heavy.status, 3) << heavy.err.toStdString();
+    EXPECT_TRUE(
+        heavy.err.contains(QLatin1String("words.html: ran out of time while being captured (time limit "
+                                         "15 s), though the page still answered")))
+        << heavy.err.toStdString();
+    EXPECT_FALSE(QFile::exists(path("words.png")));
 }
 
 // The engine shows a PDF in a viewer of its own, which reads and draws the document well after
