@@ -72,6 +72,19 @@ class BatchCommand : public CliTest {
     QString writeBatch(const QStringList& lines) {
         return write(QStringLiteral("list.txt"), lines.join(QLatin1Char('\n')).toUtf8() + "\n");
     }
+    // Starts p on two pages that server holds back, a.png and b.png, and a local one after them,
+    // over two helpers, and waits until each helper holds its page. Returns the helpers.
+    std::vector<pid_t> startWithTwoHeldPages(QProcess& p, LocalServer& server) {
+        write("after.html", colourPage("#3c3"));
+        start(p, {"--jobs", "2", "--timeout", "60", "--width", "200", "--height", "150", "--batch",
+                  writeBatch({server.url("/hold-a") + " a.png", server.url("/hold-b") + " b.png",
+                              "after.html after.png"})});
+        QDeadlineTimer deadline(120000); // two engines start first, on a machine that may be busy
+        while (server.heldRequests() < 2 && !deadline.hasExpired())
+            QThread::msleep(20);
+        if (server.heldRequests() < 2) return {};
+        return helpersOf(p.processId());
+    }
 };
 
 // Pages spread over three engines all come out as with one; the exit status is that of the
@@ -147,18 +160,10 @@ TEST_F(BatchCommand, AHelperThatDiesFailsItsPageAndTheBatchGoesOn) {
     // Both helpers get a page that the server holds back until the test lets it go.
     LocalServer server(colourPage("#33c"));
     ASSERT_GT(server.port(), 0);
-    write("after.html", colourPage("#3c3"));
     // The engines' folders go in a temporary folder of the test's own, to be looked at after.
     QProcess p;
     const QString temp = ownTempFolder(p, QStringLiteral("tmp"));
-    start(p, {"--jobs", "2", "--timeout", "60", "--width", "200", "--height", "150", "--batch",
-              writeBatch({server.url("/hold-a") + " a.png", server.url("/hold-b") + " b.png",
-                          "after.html after.png"})});
-    QDeadlineTimer deadline(120000); // two engines start first, on a machine that may be busy
-    while (server.heldRequests() < 2 && !deadline.hasExpired())
-        QThread::msleep(20);
-    ASSERT_EQ(server.heldRequests(), 2);
-    const std::vector<pid_t> helpers = helpersOf(p.processId());
+    const std::vector<pid_t> helpers = startWithTwoHeldPages(p, server);
     ASSERT_EQ(helpers.size(), 2u);
     ASSERT_EQ(::kill(helpers[0], SIGKILL), 0);
     server.release();
@@ -183,17 +188,9 @@ TEST_F(BatchCommand, AHelperThatDiesFailsItsPageAndTheBatchGoesOn) {
 TEST_F(BatchCommand, AHelperThatStopsRunningIsEndedButARunStoppedWholeIsNot) {
     LocalServer server(colourPage("#33c"));
     ASSERT_GT(server.port(), 0);
-    write("after.html", colourPage("#3c3"));
     QProcess p;
     const QString temp = ownTempFolder(p, QStringLiteral("tmp"));
-    start(p, {"--jobs", "2", "--timeout", "60", "--width", "200", "--height", "150", "--batch",
-              writeBatch({server.url("/hold-a") + " a.png", server.url("/hold-b") + " b.png",
-                          "after.html after.png"})});
-    QDeadlineTimer deadline(120000);
-    while (server.heldRequests() < 2 && !deadline.hasExpired())
-        QThread::msleep(20);
-    ASSERT_EQ(server.heldRequests(), 2);
-    const std::vector<pid_t> helpers = helpersOf(p.processId());
+    const std::vector<pid_t> helpers = startWithTwoHeldPages(p, server);
     ASSERT_EQ(helpers.size(), 2u);
 
     const std::vector<pid_t> run{pid_t(p.processId()), helpers[0], helpers[1]};
