@@ -101,11 +101,17 @@ constexpr int kHurryAfterDocuments = 3;
 constexpr int kMostDocuments = 30;
 
 // What a page that did not finish loading was still waiting for, said for the user: its own
-// document, or the request that had waited longest and how many there were; empty if none (a
+// document (from its server, or read by the engine: a local file of a hundred megabytes takes it
+// seconds), or the request that had waited longest and how many there were; empty if none (a
 // page whose script never lets its parsing go on).
-QString stillComing(const QStringList& pending) {
+QString stillComing(const QStringList& pending, const QUrl& document) {
     if (pending.isEmpty()) return QString();
-    if (pending.contains(QString())) return QStringLiteral(" (its server had not sent all of the page)");
+    if (pending.contains(QString())) {
+        const QString scheme = document.scheme();
+        if (scheme == QLatin1String("http") || scheme == QLatin1String("https"))
+            return QStringLiteral(" (its server had not sent all of the page)");
+        return QStringLiteral(" (the browser engine had not read all of the page)");
+    }
     QString oldest = pending.front();
     if (oldest.size() > 200) oldest = oldest.left(200) + QStringLiteral("...");
     if (pending.size() == 1) return QStringLiteral(" (still waiting for %1)").arg(oldest);
@@ -598,7 +604,7 @@ QString CaptureRunner::waitForLoad(Page& page, Deadline deadline) {
         return QStringLiteral("could not be loaded (the browser engine or the page's renderer stopped)");
     if (!page.loaded)
         return QStringLiteral("did not finish loading within %1 s").arg(m_options.timeoutS) +
-               stillComing(view.pendingRequests());
+               stillComing(view.pendingRequests(), browser::BrowserView::addressToUrl(view.address()));
     return QString();
 }
 

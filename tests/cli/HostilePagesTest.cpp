@@ -166,9 +166,13 @@ TEST_F(HostilePages, EachFailingPageFailsAloneAndTheRestAreWritten) {
           "<html><body onload='setTimeout(() => { for (;;) { alert(1); confirm(2); prompt(3); } }, 0)'>"
           "</body></html>");
     write("pipe-free.html", "<html><body style='margin:0;background:#26a'></body></html>");
+    // A local file the engine takes many seconds to read: 20 MB of paragraphs.
+    write("large.html",
+          "<html><body>" + QByteArray("<p>" + QByteArray("word ").repeated(40) + "</p>\n").repeated(100000));
     QFile batch(path("batch.txt"));
     ASSERT_TRUE(batch.open(QIODevice::WriteOnly));
-    batch.write("after.html o1.png\n"
+    batch.write("large.html o0.png\n"
+                "after.html o1.png\n"
                 "good-a.html o2.png\n"
                 "during.html o3.png\n"
                 "good-b.html o4.png\n"
@@ -185,8 +189,13 @@ TEST_F(HostilePages, EachFailingPageFailsAloneAndTheRestAreWritten) {
     EXPECT_FALSE(QFile::exists(path("o3.png")));
     EXPECT_TRUE(r.err.contains(QLatin1String("during.html: did not finish loading"))) << r.err.toStdString();
     EXPECT_TRUE(r.err.contains(QLatin1String("after.html: stopped answering"))) << r.err.toStdString();
-    // Three failing pages, each bounded by its own limit, and three quick ones.
-    EXPECT_LT(r.ms, 3 * (limit + 2) * 1000 + 10000);
+    // No server is involved in loading a file.
+    EXPECT_TRUE(
+        r.err.contains(QLatin1String("large.html: did not finish loading within 3 s (the browser engine had "
+                                     "not read all of the page)")))
+        << r.err.toStdString();
+    // Four failing pages, each bounded by its own limit, and three quick ones.
+    EXPECT_LT(r.ms, 4 * (limit + 2) * 1000 + 10000);
 }
 
 // Pages whose frames stop: one that asks for a window every few milliseconds (the engine then
