@@ -42,19 +42,12 @@ class CliRenderHost : public capture::RenderHost {
         const RECT shifted{LONG(bounds.left - m_shift.x()), LONG(bounds.top - m_shift.y()),
                            LONG(bounds.left - m_shift.x() + m_drawn.width()),
                            LONG(bounds.top - m_shift.y() + m_drawn.height())};
-        const auto start = std::chrono::steady_clock::now();
-        if (browser::OleDraw(&m_view, browser::DVASPECT_CONTENT, dc, &shifted) == browser::S_OK) {
-            m_longestDraw = std::max(m_longestDraw, std::chrono::duration_cast<std::chrono::milliseconds>(
-                                                        std::chrono::steady_clock::now() - start));
-            return true;
-        }
+        if (browser::OleDraw(&m_view, browser::DVASPECT_CONTENT, dc, &shifted) == browser::S_OK) return true;
         m_drawError = m_view.lastDrawError();
         return false;
     }
     // Why the view could not be drawn, in the view's words.
     const QString& drawError() const { return m_drawError; }
-    // The longest that one piece of this picture took to draw (zero before the first).
-    std::chrono::milliseconds longestDraw() const { return m_longestDraw; }
     HDC acquireReadDC() override { return GetDC(nullptr); }
     void releaseReadDC(HDC dc) override { ReleaseDC(nullptr, dc); }
     void setProStatus(int percent) override { m_progress(percent); }
@@ -74,7 +67,6 @@ class CliRenderHost : public capture::RenderHost {
     std::function<void(int)> m_progress;
     QString m_message;
     QString m_drawError;
-    std::chrono::milliseconds m_longestDraw{0};
     capture::PngRowWriter* m_png = nullptr;
 };
 
@@ -287,21 +279,19 @@ void CaptureRunner::warmUp() {
     m_warm = true;
 }
 
-QString CaptureRunner::drawFailure(const QString& why, browser::BrowserView& view,
-                                   std::chrono::milliseconds longestPiece) const {
+QString CaptureRunner::drawFailure(const QString& why, browser::BrowserView& view) const {
+    // A page busy drawing a heavy piece of its picture answers once that piece is drawn, which
+    // takes it seconds on a busy machine (a page of a hundred thousand words: 3 to 8 s a piece).
     if (why.contains(QLatin1String("stopped answering")) || why.contains(QLatin1String("ran out of time")))
-        return ranOut(QStringLiteral("being captured"), &view, longestPiece);
+        return ranOut(QStringLiteral("being captured"), &view, std::chrono::seconds(10));
     return QStringLiteral("could not be captured: %1").arg(why);
 }
 
 QString CaptureRunner::ranOut(const QString& doing, browser::BrowserView* view,
-                              std::chrono::milliseconds longestPiece) const {
+                              std::chrono::milliseconds patience) const {
     // A picture of a hundred thousand rows, drawn piece by piece on a busy machine, can take
     // longer than the page's limit while every piece comes as it should; a page in an endless
-    // loop answers nothing more. A page busy drawing a heavy piece answers once that piece is
-    // drawn: it is given as long as its longest piece took (ten seconds at most).
-    const auto patience =
-        std::clamp(longestPiece, std::chrono::milliseconds(500), std::chrono::milliseconds(10000));
+    // loop answers nothing more.
     if (view && view->answersWithin(patience))
         return QStringLiteral("ran out of time while %1 (time limit %2 s), though the page still answered: a "
                               "longer --timeout may let it finish")
@@ -885,7 +875,7 @@ int CaptureRunner::render(browser::BrowserView& view, const Job& job, const Fram
         outcome = capture::Render(settings, host, &made);
     } catch (const capture::RenderError& e) {
         const QString& why = host.drawError();
-        *message = why.isEmpty() ? QString::fromUtf8(e.what()) : drawFailure(why, view, host.longestDraw());
+        *message = why.isEmpty() ? QString::fromUtf8(e.what()) : drawFailure(why, view);
         return ExitLoad;
     } catch (const std::exception& e) {
         *message = QString::fromUtf8(e.what());

@@ -100,13 +100,11 @@ class CaptureRunner {
     int render(browser::BrowserView& view, const Job& job, const Frame& frame, bool final,
                pixolan::DibOwner* picture, QByteArray* png, QString* message);
     // The page's message for its time limit running out while doing something: it stopped
-    // answering, or (its view still answers) it was slow and a longer limit may do. longestPiece:
-    // the longest that a piece of the picture being drawn took, if any was drawn.
+    // answering, or (its view still answers within patience) it was slow and a longer limit may do.
     QString ranOut(const QString& doing, browser::BrowserView* view,
-                   std::chrono::milliseconds longestPiece = std::chrono::milliseconds(0)) const;
+                   std::chrono::milliseconds patience = std::chrono::milliseconds(500)) const;
     // The page's message for a draw the view could not make, from the view's reason.
-    QString drawFailure(const QString& why, browser::BrowserView& view,
-                        std::chrono::milliseconds longestPiece = std::chrono::milliseconds(0)) const;
+    QString drawFailure(const QString& why, browser::BrowserView& view) const;
 
     const CaptureOptions& m_options;
     PageSink& m_sink;
