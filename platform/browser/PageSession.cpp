@@ -110,17 +110,17 @@ PageSession::PageSession(Engine& engine, QSize size, const PageSetup& setup, boo
     try {
         // A context of its own: its own renderer, cookies and storage, and nothing that an
         // earlier page left running.
-        m_contextId = c.call("Target.createBrowserContext", {{"disposeOnDetach", true}}, {}, quickMs)
+        m_contextId = c.call("Target.createBrowserContext", {{"disposeOnDetach", true}}, {}, setUpMs)
                           .json.value("browserContextId", std::string());
         // A page cannot save files: the engine would put them in the user's own folder of
         // downloads, making it if need be.
         c.sendWithoutReply("Browser.setDownloadBehavior",
                            {{"behavior", "deny"}, {"browserContextId", m_contextId}}, {});
         m_targetId = c.call("Target.createTarget",
-                            {{"url", "about:blank"}, {"browserContextId", m_contextId}}, {}, quickMs)
+                            {{"url", "about:blank"}, {"browserContextId", m_contextId}}, {}, setUpMs)
                          .json.value("targetId", std::string());
         m_sessionId =
-            c.call("Target.attachToTarget", {{"targetId", m_targetId}, {"flatten", true}}, {}, quickMs)
+            c.call("Target.attachToTarget", {{"targetId", m_targetId}, {"flatten", true}}, {}, setUpMs)
                 .json.value("sessionId", std::string());
         sessionsById()[m_sessionId] = this;
         engine::countPageMade();
@@ -180,7 +180,7 @@ PageSession::~PageSession() {
 }
 
 void PageSession::setUp(const std::string& method, Json params, std::vector<std::uint64_t>& calls) {
-    calls.push_back(send(method, std::move(params)));
+    calls.push_back(send(method, std::move(params), setUpMs));
 }
 
 void PageSession::close() noexcept {

@@ -38,6 +38,9 @@ class PageSession {
     // How long an ordinary call may keep the UI thread waiting: a page that takes longer is
     // taken as not answering, and the window stays responsive.
     static constexpr int quickMs = 1500;
+    // How long the engine may take to make a new page and its renderer. That is the engine's work,
+    // not the page's: just after the engine started, or on a busy machine, it takes seconds.
+    static constexpr int setUpMs = 10000;
 
     // Makes the page (about:blank) at size, with setup applied. Throws BrowserError.
     PageSession(Engine& engine, QSize size, const PageSetup& setup, bool live, Events events);

@@ -13,12 +13,17 @@
 #include <QFileInfo>
 #include <QTest>
 #include <QTimer>
+#include <atomic>
+#include <chrono>
 #include <csignal>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <set>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
+#include <vector>
 
 using namespace browsertest;
 using browser::BrowserError;
@@ -439,6 +444,66 @@ TEST_F(BrowserViewTest, ANewEngineTakesOverAfterTheEngineWasKilled) {
     Canvas first(80, 100);
     ASSERT_TRUE(view.draw(first.dc(), {0, 0, 80, 100})) << view.lastDrawError().toStdString();
     EXPECT_TRUE(near(first.at(20, 10), red, 8));
+}
+
+// The renderers among this process's descendants: the engine's, as no other program here has any.
+std::vector<pid_t> renderersOfOurs() {
+    std::vector<pid_t> found;
+    const auto parentOf = [](pid_t pid) -> pid_t {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+        if (!stat.open(QIODevice::ReadOnly)) return 0;
+        const QByteArray text = stat.readAll();
+        // pid (name) state ppid ...: the name may hold spaces and brackets, the last ')' ends it.
+        const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+        return fields.size() > 1 ? pid_t(fields[1].toInt()) : 0;
+    };
+    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        bool number = false;
+        const pid_t pid = pid_t(entry.toInt(&number));
+        if (!number) continue;
+        QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(pid));
+        if (!cmdline.open(QIODevice::ReadOnly) || !cmdline.readAll().contains("--type=renderer")) continue;
+        pid_t up = pid;
+        for (int depth = 0; depth < 8 && up > 1 && up != ::getpid(); ++depth)
+            up = parentOf(up);
+        if (up == ::getpid()) found.push_back(pid);
+    }
+    return found;
+}
+
+TEST_F(BrowserViewTest, ANewPageWaitsForARendererTheEngineIsSlowToStart) {
+    // Just after the engine started, or on a busy machine, the engine's new renderer can take
+    // seconds to answer the page's set-up. Here it is held for 3 s as it starts: the page is
+    // still made and drawn, not given up as a page that stopped answering.
+    const long pid = browser::engine::enginePid();
+    ASSERT_GT(pid, 0);
+    ::kill(pid_t(pid), SIGKILL);
+    ::waitpid(pid_t(pid), nullptr, 0);
+    // From the first renderer of the new engine on, every renderer it starts for 3 s is held.
+    std::atomic<bool> held{false}, done{false};
+    std::thread holder([&] {
+        std::set<pid_t> stopped;
+        QElapsedTimer waited, holding;
+        waited.start();
+        while (!done && waited.elapsed() < 60000 && !(holding.isValid() && holding.elapsed() > 3000)) {
+            for (pid_t r : renderersOfOurs())
+                if (stopped.insert(r).second) {
+                    ::kill(r, SIGSTOP);
+                    if (!holding.isValid()) holding.start();
+                }
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        held = stopped.size() > 0;
+        for (pid_t r : stopped)
+            ::kill(r, SIGCONT);
+    });
+    Canvas canvas(80, 100);
+    const bool drawn = view.draw(canvas.dc(), {0, 0, 80, 100});
+    done = true;
+    holder.join();
+    ASSERT_TRUE(held) << "no renderer of the new engine was seen";
+    ASSERT_TRUE(drawn) << view.lastDrawError().toStdString();
+    EXPECT_TRUE(near(canvas.at(20, 10), red, 8));
 }
 
 // A page whose renderer crashed is drawn again from a new page, and the next address opens as
