@@ -121,8 +121,8 @@ std::unique_ptr<PageSession> BrowserView::makePage() {
         if (replacing) recoverViews();
         engine.connection().setClosedHandler(recoverViews);
         try {
-            auto page =
-                std::make_unique<PageSession>(engine, layoutSize(), m_setup, m_live, events, m_deadline);
+            auto page = std::make_unique<PageSession>(engine, layoutSize(), m_setup, m_live, events);
+            page->setDeadline(m_deadline);
             page->setBeyondViewport(m_size.height() > m_layoutHeight);
             return page;
         } catch (const BrowserTimeout&) {

@@ -102,30 +102,26 @@ std::string PageSession::originOf(const std::string& url) {
     return origin.toStdString();
 }
 
-PageSession::PageSession(Engine& engine, QSize size, const PageSetup& setup, bool live, Events events,
-                         std::optional<Clock::time_point> deadline)
+PageSession::PageSession(Engine& engine, QSize size, const PageSetup& setup, bool live, Events events)
     : m_engine(&engine), m_generation(engine.generation()), m_events(std::move(events)), m_viewSize(size),
-      m_deadline(deadline), m_cookies(setup.cookies) {
+      m_cookies(setup.cookies) {
     Connection& c = engine.connection();
     c.setEventHandler({}, handleBrowserEvent);
-    // The engine's own calls are bounded even within a page's longer limit: an engine that does
-    // not make the page in that time is taken for stuck, and the caller starts a new one.
-    const auto engineLimitMs = [this] { return std::min(setUpMs, limitMs(setUpMs)); };
     try {
         // A context of its own: its own renderer, cookies and storage, and nothing that an
         // earlier page left running.
-        m_contextId = c.call("Target.createBrowserContext", {{"disposeOnDetach", true}}, {}, engineLimitMs())
+        m_contextId = c.call("Target.createBrowserContext", {{"disposeOnDetach", true}}, {}, setUpMs)
                           .json.value("browserContextId", std::string());
         // A page cannot save files: the engine would put them in the user's own folder of
         // downloads, making it if need be.
         c.sendWithoutReply("Browser.setDownloadBehavior",
                            {{"behavior", "deny"}, {"browserContextId", m_contextId}}, {});
         m_targetId = c.call("Target.createTarget",
-                            {{"url", "about:blank"}, {"browserContextId", m_contextId}}, {}, engineLimitMs())
+                            {{"url", "about:blank"}, {"browserContextId", m_contextId}}, {}, setUpMs)
                          .json.value("targetId", std::string());
-        m_sessionId = c.call("Target.attachToTarget", {{"targetId", m_targetId}, {"flatten", true}}, {},
-                             engineLimitMs())
-                          .json.value("sessionId", std::string());
+        m_sessionId =
+            c.call("Target.attachToTarget", {{"targetId", m_targetId}, {"flatten", true}}, {}, setUpMs)
+                .json.value("sessionId", std::string());
         sessionsById()[m_sessionId] = this;
         engine::countPageMade();
         c.setEventHandler(m_sessionId, [this](const Message& m) { handleEvent(m); });

@@ -42,12 +42,8 @@ class PageSession {
     // not the page's: just after the engine started, or on a busy machine, it takes seconds.
     static constexpr int setUpMs = 10000;
 
-    // Makes the page (about:blank) at size, with setup applied. The engine has setUpMs to make it,
-    // or less if the deadline (the page's own time limit) comes first; the page's new renderer
-    // then has setUpMs, or with a deadline all the time left, to take its set-up. Throws
-    // BrowserError.
-    PageSession(Engine& engine, QSize size, const PageSetup& setup, bool live, Events events,
-                std::optional<Clock::time_point> deadline = std::nullopt);
+    // Makes the page (about:blank) at size, with setup applied. Throws BrowserError.
+    PageSession(Engine& engine, QSize size, const PageSetup& setup, bool live, Events events);
     ~PageSession();
     PageSession(const PageSession&) = delete;
     PageSession& operator=(const PageSession&) = delete;
