@@ -48,8 +48,8 @@ test-release:
 # The sanitizer builds compile each folder's sources a few at a time as one file, which builds
 # them in half the time; the build above compiles every file on its own, so a file that
 # compiles only beside another (an include it lacks) is still caught. The ASan build keeps line
-# tables only, which is all a sanitizer's report needs (file and line of every frame), and
-# builds in a sixth less time than with full debug information.
+# tables only, which is all a sanitizer's report needs (file and line of every frame): it builds
+# in up to a tenth less time than with full debug information and takes a quarter less disk.
 test-asan:
 	cmake -S . -B $(ASAN_BUILD) $(GENERATOR) -DCMAKE_BUILD_TYPE=Debug -DVELMORA_SANITIZE=ON -DCMAKE_UNITY_BUILD=ON \
 	      -DCMAKE_C_FLAGS_DEBUG=-g1 -DCMAKE_CXX_FLAGS_DEBUG=-g1
