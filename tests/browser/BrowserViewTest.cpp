@@ -5,6 +5,7 @@
 #include "platform/gdi/Gdi.h"
 #include "platform/memory/PixelMemory.h"
 #include "tests/browser/BrowserFixture.h"
+#include "tests/common/ProcessTree.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -449,23 +450,15 @@ TEST_F(BrowserViewTest, ANewEngineTakesOverAfterTheEngineWasKilled) {
 // The renderers among this process's descendants: the engine's, as no other program here has any.
 std::vector<pid_t> renderersOfOurs() {
     std::vector<pid_t> found;
-    const auto parentOf = [](pid_t pid) -> pid_t {
-        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-        if (!stat.open(QIODevice::ReadOnly)) return 0;
-        const QByteArray text = stat.readAll();
-        // pid (name) state ppid ...: the name may hold spaces and brackets, the last ')' ends it.
-        const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
-        return fields.size() > 1 ? pid_t(fields[1].toInt()) : 0;
-    };
     for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
         bool number = false;
         const pid_t pid = pid_t(entry.toInt(&number));
         if (!number) continue;
-        QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(pid));
-        if (!cmdline.open(QIODevice::ReadOnly) || !cmdline.readAll().contains("--type=renderer")) continue;
+        // The engine rewrites its processes' titles into one string: a part of it, not an argument.
+        if (!testing_support::commandLineOf(pid).join(' ').contains("--type=renderer")) continue;
         pid_t up = pid;
         for (int depth = 0; depth < 8 && up > 1 && up != ::getpid(); ++depth)
-            up = parentOf(up);
+            up = testing_support::parentOf(up);
         if (up == ::getpid()) found.push_back(pid);
     }
     return found;

@@ -2,6 +2,7 @@
 #include "CliTestSupport.h"
 #include "app/cli/BatchOutput.h"
 #include "tests/common/FileSizeLimit.h"
+#include "tests/common/ProcessTree.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -45,15 +46,8 @@ std::map<pid_t, QList<QByteArray>> childrenOf(qint64 parent, const QByteArray& m
         bool isPid = false;
         const pid_t pid = it.fileName().toInt(&isPid);
         if (!isPid) continue;
-        QFile stat(it.filePath() + QStringLiteral("/stat"));
-        if (!stat.open(QIODevice::ReadOnly)) continue;
-        const QByteArray text = stat.readAll();
-        // pid (name) state ppid ...: the name may hold blanks, so read after its last ')'.
-        const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
-        if (fields.size() < 2 || fields[1].toLongLong() != parent) continue;
-        QFile cmdline(it.filePath() + QStringLiteral("/cmdline"));
-        if (!cmdline.open(QIODevice::ReadOnly)) continue;
-        const QList<QByteArray> line = cmdline.readAll().split('\0');
+        if (testing_support::parentOf(pid) != parent) continue;
+        const QList<QByteArray> line = testing_support::commandLineOf(pid);
         if (line.contains(marker)) children[pid] = line;
     }
     return children;
