@@ -199,6 +199,8 @@ class PageSession {
     enum class WipeStep { Blank, Gone, Traces, Navigate, Load };
     // One step of navigateWiped, the next sent once it is answered.
     void wipeStep(WipeStep step, const QUrl& url, int attempt);
+    // Ends the wipe: the page's navigation fails with error, and its view is not to be reused.
+    void failWipe(const QString& error);
     Json cookiesFor(const QUrl& url) const;
     // The origin whose storage a document at url uses, as the engine writes origins; empty for
     // addresses without one of their own (about:, data:, blob:).
@@ -263,6 +265,8 @@ class PageSession {
     std::string m_blankLoader;
     bool m_wiping = false; // between navigateWiped and the navigation it makes
     bool m_wipeFailed = false;
+    std::uint64_t m_wipeCall = 0; // counts the wipe's steps: an answer to an earlier one is dropped
+    WipeStep m_wipeAt = WipeStep::Blank;
     Clock::time_point m_networkChanged = Clock::now();
     std::uint64_t m_scrollGeneration = ~std::uint64_t(0);
     QPointF m_scroll;

@@ -9,6 +9,14 @@
 #include <memory>
 
 namespace browser {
+namespace {
+
+// How long the blank page that follows a page may take to answer once it is there. The renderer
+// is the page's own: one that does not answer is held by what the page left running (an unload
+// or pagehide handler that never returns), and would hold the next page until its time ran out.
+constexpr int blankAnswerMs = 3000;
+
+} // namespace
 
 bool PageSession::navigateWiped(const QUrl& url) {
     if (!current() || m_stalled || m_probing || timeHeld() || m_live || m_narrowed || m_foreign ||
@@ -51,22 +59,22 @@ bool PageSession::navigateWiped(const QUrl& url) {
 
 void PageSession::wipeStep(WipeStep step, const QUrl& url, int attempt) {
     const std::uint64_t navigation = m_navigation;
+    const std::uint64_t call = ++m_wipeCall;
+    m_wipeAt = step;
     std::weak_ptr<PageSession*> self = m_self;
     // The next step once this one is answered; a failure ends the page's navigation with it.
-    auto then = [self, navigation, url](WipeStep next, int nextAttempt,
-                                        std::function<bool(PageSession&, const Message&)> take = {}) {
-        return [self, navigation, url, next, nextAttempt, take](const Message* result, const QString& error) {
+    auto then = [self, navigation, call, url](WipeStep next, int nextAttempt,
+                                              std::function<bool(PageSession&, const Message&)> take = {}) {
+        return [self, navigation, call, url, next, nextAttempt, take](const Message* result,
+                                                                      const QString& error) {
             const auto page = self.lock();
-            if (!page || !*page || (*page)->m_navigation != navigation) return;
+            if (!page || !*page || (*page)->m_navigation != navigation || (*page)->m_wipeCall != call) return;
             PageSession& s = **page;
             if (result && (!take || take(s, *result))) return s.wipeStep(next, url, nextAttempt);
             // Asked while the page before was still there: it went, and the blank page is asked.
             if (!result && next == WipeStep::Traces && nextAttempt < 3)
                 return s.wipeStep(WipeStep::Gone, url, nextAttempt);
-            s.m_wiping = false;
-            s.m_wipeFailed = true;
-            s.m_navigationError = QStringLiteral("the page before it could not be cleared away (%1)")
-                                      .arg(error.isEmpty() ? QStringLiteral("it did not make way") : error);
+            s.failWipe(error);
         };
     };
     Connection& c = connection();
@@ -85,6 +93,14 @@ void PageSession::wipeStep(WipeStep step, const QUrl& url, int attempt) {
                     }));
         return;
     case WipeStep::Gone:
+        if (attempt == 0)
+            QTimer::singleShot(blankAnswerMs, [self, navigation] {
+                const auto page = self.lock();
+                if (page && *page && (*page)->m_navigation == navigation && (*page)->m_wiping &&
+                    (*page)->m_wipeAt == WipeStep::Gone)
+                    (*page)->failWipe(QStringLiteral("its renderer did not answer within %1 s of leaving it")
+                                          .arg(blankAnswerMs / 1000));
+            });
         // Asked of the page before while it is still there, the question stays open until that
         // page goes, and then fails.
         c.callAsync("Runtime.evaluate",
@@ -134,6 +150,14 @@ void PageSession::wipeStep(WipeStep step, const QUrl& url, int attempt) {
         startNavigation(url);
         return;
     }
+}
+
+void PageSession::failWipe(const QString& error) {
+    ++m_wipeCall; // an answer still to come belongs to no step
+    m_wiping = false;
+    m_wipeFailed = true;
+    m_navigationError = QStringLiteral("the page before it could not be cleared away (%1)")
+                            .arg(error.isEmpty() ? QStringLiteral("it did not make way") : error);
 }
 
 } // namespace browser

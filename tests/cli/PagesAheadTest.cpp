@@ -201,6 +201,38 @@ TEST_F(PagesAhead, EachPageKeepsItsOwnPictureStatusAndTimeLimit) {
     EXPECT_LT(runMs, 3 * (limitS + 2) * 1000 + 30000);
 }
 
+// A page whose last handler never returns (on pagehide, on unload) is taken as any page, but
+// it holds its renderer for good once it is left: the pages that come after it in its view
+// load in a fresh one, well within their own limits, instead of waiting all of them out.
+TEST_F(PagesAhead, APageThatNeverLetsGoOfItsRendererDoesNotHoldThePagesAfterIt) {
+    const int limitS = 20;
+    const char* colours[] = {"#c22", "#2c2", "#22c", "#cc2", "#2cc", "#c2c", "#888", "#444"};
+    QStringList batch;
+    for (int i = 0; i < int(std::size(colours)); ++i) {
+        QByteArray page = colourPage(colours[i]);
+        if (i < 2)
+            page.replace("</body>", QByteArray("<script>addEventListener('") +
+                                        (i == 0 ? "pagehide" : "unload") +
+                                        "', () => { for (;;) {} });</script></body>");
+        batch << write(QStringLiteral("p%1.html").arg(i), page) + QStringLiteral(" p%1.png").arg(i);
+    }
+    const Outcome r = run({"--jobs", "1", "--quiet", "--timeout", QString::number(limitS), "--width", "100",
+                           "--height", "80", "--report", "-", "--batch", writeBatch(batch)},
+                          120000);
+    EXPECT_EQ(r.status, 0) << r.err.toStdString();
+    const std::vector<QJsonObject> report = reportLines(r.out);
+    ASSERT_EQ(report.size(), std::size(colours)) << r.out.toStdString();
+    for (int i = 0; i < int(std::size(colours)); ++i) {
+        const QJsonObject& o = report[std::size_t(i)];
+        SCOPED_TRACE(i);
+        EXPECT_EQ(o["status"].toInt(), 0) << o["message"].toString().toStdString();
+        const QString output = QStringLiteral("p%1.png").arg(i);
+        EXPECT_TRUE(near(pixelOf(output, 50, 40), QColor(colours[i]).rgb(), 2))
+            << std::hex << pixelOf(output, 50, 40);
+        EXPECT_LT(o["ms"].toInteger(), limitS * 1000 / 2) << o["message"].toString().toStdString();
+    }
+}
+
 // In the tool's own process: a page whose view a page before left, and which could not be
 // cleared away, loads in a fresh view instead and comes out as any other.
 TEST(PagesReused, APageWhoseViewCouldNotBeClearedLoadsInAFreshOne) {
