@@ -94,9 +94,9 @@ TEST_F(HostilePages, APictureThatTakesLongerThanItsLimitIsNotTakenForAPageThatHu
     const Outcome heavy = run({"--timeout", "15", "--full-page", "--width", "800", "--height", "600",
                                path("words.html"), path("words.png")});
     EXPECT_EQ(heavy.status, 3) << heavy.err.toStdString();
-    EXPECT_TRUE(
-        heavy.err.contains(QLatin1String("words.html: ran out of time while being captured (time limit "
-                                         "15 s), though the page still answered")))
+    // Mostly while it is captured; on a busy machine the measuring can use up the limit first.
+    EXPECT_TRUE(heavy.err.contains(QRegularExpression(
+        "words.html: ran out of time while [a-z ]+ \\(time limit 15 s\\), though the page still answered")))
         << heavy.err.toStdString();
     EXPECT_FALSE(QFile::exists(path("words.png")));
 }
