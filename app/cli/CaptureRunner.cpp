@@ -197,6 +197,9 @@ struct CaptureRunner::Page {
     // once more in a new one, once, before it is told.
     bool lostTurn = false;
     bool retried = false;
+    // It could not be made because the engine went meanwhile (another page took it down): it
+    // is made again in its turn, as one whose engine went under it.
+    bool lostOpening = false;
     std::uint64_t lostAtStart = 0; // the view's pages lost when this page was given to it
     // Its view's page has gone with its engine or renderer since the page was given to it.
     bool gone() const { return view && view->pagesLost() != lostAtStart; }
@@ -239,9 +242,12 @@ void CaptureRunner::run(JobSource& source) {
         if (page->lostTurn) {
             // Most often the engine was killed from outside (the system short of memory, a
             // user's kill) rather than by this page: it gets one more turn, in a fresh view
-            // on the engine that took over and within a time limit of its own.
+            // on the engine that took over and within a time limit of its own. Its turn is its
+            // own: a page opened beside it may be the one that takes engines down.
             page->lostTurn = false;
             page->retried = true;
+            page->status = ExitOk;
+            page->message.clear();
             page->view.reset();
             // The views kept for later pages would be made again with the pages they last held.
             m_spareViews.clear();
@@ -251,7 +257,7 @@ void CaptureRunner::run(JobSource& source) {
                 page->status = ExitLoad;
                 page->message = error;
             }
-            finish(*page, [&] { openAhead(ahead); });
+            finish(*page, [] {});
         }
         // A page that failed takes its view, context and renderer with it before the next turn
         // starts; the view of one that ended well serves a page opened later.
@@ -346,10 +352,13 @@ std::unique_ptr<CaptureRunner::Page> CaptureRunner::open(const Job& job) {
     page->address = address;
     // The engine's calls that make the page are bounded by a whole time limit of its own; the
     // page's limit starts with its turn.
+    const int engine = browser::BrowserView::runningEngine();
     if (const QString error =
             startLoading(*page, true, Clock::now() + std::chrono::seconds(m_options.timeoutS));
-        !error.isEmpty())
+        !error.isEmpty()) {
+        page->lostOpening = browser::BrowserView::runningEngine() != engine;
         return fail(ExitLoad, error);
+    }
     page->view->setDeadline(std::nullopt);
     page->result.openMs = clock.elapsed();
     return page;
@@ -366,6 +375,7 @@ QString CaptureRunner::startLoading(Page& page, bool mayReuse, Deadline deadline
         m_spareViews.pop_back();
     } else {
         page.view = std::make_unique<browser::BrowserView>();
+        page.view->setReloadedWithEngine(false);
         page.viewPages = 1;
     }
     browser::BrowserView& view = *page.view;
@@ -395,7 +405,7 @@ void CaptureRunner::finish(Page& page, const std::function<void()>& openNext) {
     Laps laps;
     PageResult& result = page.result;
     auto fail = [&](int status, const QString& message) {
-        if (!page.retried && page.gone()) {
+        if (!page.retried && (page.gone() || page.lostOpening)) {
             page.lostTurn = true;
             return;
         }

@@ -71,12 +71,14 @@ QString unshownAddress(const QString& address, const QUrl& url) {
 } // namespace
 
 // Told by the engine's connection when it has closed: every view that showed a page gets it back
-// on a new engine, through the event loop (the connection is still being torn down here).
+// on a new engine, through the event loop (the connection is still being torn down here), unless
+// it waits to be asked.
 void recoverViews() {
     for (BrowserView* view : views())
-        QTimer::singleShot(0, view, [v = QPointer<BrowserView>(view)] {
-            if (v) v->recover();
-        });
+        if (view->m_reloadedWithEngine)
+            QTimer::singleShot(0, view, [v = QPointer<BrowserView>(view)] {
+                if (v) v->recover();
+            });
 }
 
 BrowserView::BrowserView(QObject* parent) : QObject(parent), m_input([this] { return runningPage(); }) {
@@ -139,6 +141,11 @@ void BrowserView::startEngine() {
     Engine::shared().connection().setClosedHandler(recoverViews);
 }
 
+int BrowserView::runningEngine() {
+    Engine* engine = Engine::current();
+    return engine && engine->alive() ? engine->generation() : -1;
+}
+
 void BrowserView::paceEngineFrames(bool paced) {
     Engine::setFramesPaced(paced);
 }
@@ -183,6 +190,20 @@ PageSession& BrowserView::page() {
 
 void BrowserView::recover() {
     if (m_address.isEmpty() || runningPage()) return;
+    // An engine that went again soon after the page was loaded on it, twice over, may be taken
+    // down by the page itself (an address the engine cannot show without going down): loading
+    // it again by itself would start engines without end. The view is left without a page; the
+    // next operation that needs it tries once more and says what goes wrong.
+    const auto now = std::chrono::steady_clock::now();
+    m_quickLosses =
+        m_lastRecovery && now - *m_lastRecovery < std::chrono::seconds(10) ? m_quickLosses + 1 : 0;
+    if (m_quickLosses >= 2) {
+        if (m_session) ++m_pagesLost;
+        m_session.reset();
+        emit contentChanged();
+        return;
+    }
+    m_lastRecovery = now;
     try {
         if (m_session) ++m_pagesLost;
         m_session.reset();

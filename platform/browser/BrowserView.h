@@ -56,6 +56,11 @@ class BrowserView : public QObject {
     // PageSession::navigateWiped), and where that cannot be done surely the address goes to a
     // fresh page as with navigate.
     void navigateReusing(const QString& address); // throws BrowserError
+    // Whether the view loads its page again on a new engine as soon as the engine has gone (the
+    // default, so that a window shows its page again at once). Off, the view waits until its
+    // page is next needed: a batch retries the page whose turn it is first and alone, as the
+    // page that took the engine down may be among those loaded behind it.
+    void setReloadedWithEngine(bool on) { m_reloadedWithEngine = on; }
     // The layout viewport, in pixels. Sizes outside 1..maxDimension are refused (BrowserError)
     // and the view keeps its size.
     void resize(int width, int height); // throws BrowserError
@@ -171,6 +176,9 @@ class BrowserView : public QObject {
     // Starts the engine that the views share, unless it runs already (it otherwise starts with
     // the first page a view makes). Throws BrowserError when it cannot be started.
     static void startEngine();
+    // Tells engines apart: it changes when the engine stops or another one starts (-1 while
+    // none runs). Never starts one.
+    static int runningEngine();
     // Whether engines started from now on draw frames at a display's pace (see Engine): for
     // pictures taken whole, a page after a page, rather than drawn in many captures.
     static void paceEngineFrames(bool paced);
@@ -232,6 +240,10 @@ class BrowserView : public QObject {
     int m_answerWatchTicks = 0;
     int m_redrawsLeft = 2;
     std::uint64_t m_pagesLost = 0;
+    bool m_reloadedWithEngine = true;
+    // When recover last loaded the page again, and how often in a row the engine went soon after.
+    std::optional<std::chrono::steady_clock::time_point> m_lastRecovery;
+    int m_quickLosses = 0;
 };
 
 // An OleDraw stand-in: draws the view's content into bounds on dc. Returns an HRESULT-like

@@ -447,6 +447,33 @@ TEST_F(BrowserViewTest, ANewEngineTakesOverAfterTheEngineWasKilled) {
     EXPECT_TRUE(near(first.at(20, 10), red, 8));
 }
 
+// A page that takes every engine down as it is loaded again (here the test kills each engine
+// that comes) does not have engines started for it without end: the view gives up after two
+// quick losses in a row, and the page comes back when it is next needed.
+TEST_F(BrowserViewTest, AnEngineThatGoesEachTimeThePageIsBackIsNotStartedWithoutEnd) {
+    int kills = 0;
+    long last = 0;
+    QElapsedTimer quiet;
+    quiet.start();
+    waitFor(
+        [&] {
+            const long pid = browser::engine::enginePid();
+            if (pid > 0 && pid != last && ::kill(pid_t(pid), SIGKILL) == 0) {
+                ::waitpid(pid_t(pid), nullptr, 0);
+                last = pid;
+                ++kills;
+                quiet.restart();
+            }
+            return quiet.elapsed() > 5000;
+        },
+        30000);
+    EXPECT_GE(kills, 1);
+    EXPECT_LE(kills, 3) << "engines kept being started for a page that takes them down";
+    Canvas back(80, 100);
+    ASSERT_TRUE(view.draw(back.dc(), {0, 0, 80, 100})) << view.lastDrawError().toStdString();
+    EXPECT_TRUE(near(back.at(20, 10), red, 8));
+}
+
 // The renderers among this process's descendants: the engine's, as no other program here has any.
 std::vector<pid_t> renderersOfOurs() {
     std::vector<pid_t> found;

@@ -12,6 +12,7 @@
 #include <QJsonObject>
 #include <QRegularExpression>
 #include <QThread>
+#include <atomic>
 #include <csignal>
 #include <map>
 #include <set>
@@ -244,6 +245,42 @@ TEST_F(BatchCommand, PagesOfAnEngineThatWasKilledAreLoadedAgainInANewOne) {
     ASSERT_EQ(lines.size(), 3u);
     for (const QJsonObject& line : lines)
         EXPECT_EQ(line.value("status").toInt(), 0) << line.value("message").toString().toStdString();
+}
+
+// A page that takes the engine down whenever it is loaded (here its server kills the engine as
+// it asks for it) fails alone: the page whose turn it was when it went down is loaded again on
+// its own in the new engine, not beside that page, and so are the pages loaded behind it.
+TEST_F(BatchCommand, APageThatTakesTheEngineDownFailsAloneAndThePagesAroundItAreWritten) {
+    // The first page waits 3 s for its element, so that the second is opened during its turn.
+    LocalServer server("<html><body style='margin:0;background:#33c'><script>setTimeout(() => "
+                       "document.body.append(Object.assign(document.createElement('p'), {id: 'ready'})), "
+                       "location.pathname === '/a' ? 3000 : 0);</script></body></html>");
+    ASSERT_GT(server.port(), 0);
+    QProcess p;
+    std::atomic<int> kills{0};
+    server.whenAsked("/down", [&] {
+        for (const auto& [pid, line] : childrenOf(p.processId(), "--remote-debugging-pipe"))
+            if (::kill(pid, SIGKILL) == 0) ++kills;
+    });
+    start(p, {"--jobs", "1", "--timeout", "30", "--width", "200", "--height", "150", "--wait-for", "#ready",
+              "--report", path("report.json"), "--batch",
+              writeBatch({server.url("/a") + " a.png", server.url("/down") + " down.png",
+                          server.url("/b") + " b.png", server.url("/c") + " c.png"})});
+    const Outcome r = finish(p, 120000);
+    EXPECT_EQ(r.status, 3) << r.err.toStdString();
+    // Loaded ahead, then once more in its own turn; never beside the retried first page.
+    EXPECT_EQ(kills.load(), 2) << r.err.toStdString();
+    for (const char* name : {"a.png", "b.png", "c.png"})
+        EXPECT_TRUE(near(pixelOf(name, 100, 75), qRgb(0x33, 0x33, 0xcc), 0)) << name << r.err.toStdString();
+    EXPECT_FALSE(QFile::exists(path("down.png")));
+    QFile report(path("report.json"));
+    ASSERT_TRUE(report.open(QIODevice::ReadOnly));
+    const std::vector<QJsonObject> lines = jsonLines(report.readAll());
+    ASSERT_EQ(lines.size(), 4u);
+    for (const QJsonObject& line : lines)
+        EXPECT_EQ(line.value("status").toInt(), line.value("index").toInt() == 1 ? 3 : 0)
+            << line.value("output").toString().toStdString() << ": "
+            << line.value("message").toString().toStdString();
 }
 
 // The tool's engines, its own and its helpers', draw frames at a display's pace: unpaced, each

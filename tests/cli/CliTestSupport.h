@@ -9,6 +9,7 @@
 #include <QTemporaryDir>
 #include <arpa/inet.h>
 #include <condition_variable>
+#include <functional>
 #include <gtest/gtest.h>
 #include <mutex>
 #include <netinet/in.h>
@@ -84,6 +85,12 @@ class LocalServer {
         m_released = true;
         m_changed.notify_all();
     }
+    // Runs action (on the server's thread) whenever a request for a path that starts with prefix
+    // comes, before it is answered.
+    void whenAsked(QByteArray prefix, std::function<void()> action) {
+        std::lock_guard lock(m_mutex);
+        m_hooks.emplace_back("GET " + prefix, std::move(action));
+    }
     // The answer to /trickle: content of this type, sent in this many pieces, one every intervalMs
     // (the first at once, with the head).
     void trickle(QByteArray content, QByteArray type, int pieces, int intervalMs) {
@@ -115,6 +122,14 @@ class LocalServer {
                 m_changed.wait(lock, [this] { return m_released; });
             }
         }
+        std::vector<std::function<void()>> actions;
+        {
+            std::lock_guard lock(m_mutex);
+            for (const auto& [prefix, action] : m_hooks)
+                if (head.startsWith(prefix)) actions.push_back(action);
+        }
+        for (const auto& action : actions)
+            action();
         if (head.startsWith("GET /trickle")) return sendTrickle(client);
         QByteArray status = head.startsWith("GET /missing") ? "404 Not Found\r\n" : "200 OK\r\n";
         if (head.startsWith("GET /nocontent")) {
@@ -176,6 +191,7 @@ class LocalServer {
     std::mutex m_mutex;
     std::condition_variable m_changed;
     std::vector<QByteArray> m_heads;
+    std::vector<std::pair<QByteArray, std::function<void()>>> m_hooks;
     int m_held = 0;
     bool m_released = false;
     QByteArray m_authorization;
