@@ -228,6 +228,20 @@ void CaptureRunner::run(JobSource& source) {
     std::deque<std::unique_ptr<Page>> pages;
     bool sourceDone = false;
     auto openAhead = [&](std::size_t count) {
+        // A page whose view could not be cleared of the page before it (whose renderer that page
+        // holds for good) loads in a fresh view now rather than in its turn, and the held
+        // renderer goes with the old view.
+        for (const std::unique_ptr<Page>& waiting : pages) {
+            if (!waiting->view || waiting->status != ExitOk || !waiting->view->reuseFailed()) continue;
+            if (const QString error =
+                    startLoading(*waiting, false, Clock::now() + std::chrono::seconds(m_options.timeoutS));
+                !error.isEmpty()) {
+                waiting->status = ExitLoad;
+                waiting->message = error;
+            } else {
+                waiting->view->setDeadline(std::nullopt);
+            }
+        }
         while (!sourceDone && pages.size() < count) {
             const std::optional<Job> job = source.next();
             sourceDone = !job;
