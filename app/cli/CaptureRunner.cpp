@@ -227,21 +227,25 @@ void CaptureRunner::run(JobSource& source) {
     const std::size_t ahead = m_options.parallel > 1 ? 1 : 3;
     std::deque<std::unique_ptr<Page>> pages;
     bool sourceDone = false;
+    // Loads a page again in a fresh view, whose calls to make the page have a whole time limit of
+    // their own; a page that cannot be made fails in its turn.
+    auto loadAfresh = [&](Page& page) {
+        if (const QString error =
+                startLoading(page, false, Clock::now() + std::chrono::seconds(m_options.timeoutS));
+            !error.isEmpty()) {
+            page.status = ExitLoad;
+            page.message = error;
+        } else {
+            page.view->setDeadline(std::nullopt);
+        }
+    };
     auto openAhead = [&](std::size_t count) {
         // A page whose view could not be cleared of the page before it (whose renderer that page
         // holds for good) loads in a fresh view now rather than in its turn, and the held
         // renderer goes with the old view.
-        for (const std::unique_ptr<Page>& waiting : pages) {
-            if (!waiting->view || waiting->status != ExitOk || !waiting->view->reuseFailed()) continue;
-            if (const QString error =
-                    startLoading(*waiting, false, Clock::now() + std::chrono::seconds(m_options.timeoutS));
-                !error.isEmpty()) {
-                waiting->status = ExitLoad;
-                waiting->message = error;
-            } else {
-                waiting->view->setDeadline(std::nullopt);
-            }
-        }
+        for (const std::unique_ptr<Page>& waiting : pages)
+            if (waiting->view && waiting->status == ExitOk && waiting->view->reuseFailed())
+                loadAfresh(*waiting);
         while (!sourceDone && pages.size() < count) {
             const std::optional<Job> job = source.next();
             sourceDone = !job;
@@ -265,12 +269,7 @@ void CaptureRunner::run(JobSource& source) {
             page->view.reset();
             // The views kept for later pages would be made again with the pages they last held.
             m_spareViews.clear();
-            if (const QString error =
-                    startLoading(*page, false, Clock::now() + std::chrono::seconds(m_options.timeoutS));
-                !error.isEmpty()) {
-                page->status = ExitLoad;
-                page->message = error;
-            }
+            loadAfresh(*page);
             finish(*page, [] {});
         }
         // A page that failed takes its view, context and renderer with it before the next turn

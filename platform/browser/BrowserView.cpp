@@ -197,16 +197,14 @@ void BrowserView::recover() {
     const auto now = std::chrono::steady_clock::now();
     m_quickLosses =
         m_lastRecovery && now - *m_lastRecovery < std::chrono::seconds(10) ? m_quickLosses + 1 : 0;
+    if (m_session) ++m_pagesLost;
+    m_session.reset();
     if (m_quickLosses >= 2) {
-        if (m_session) ++m_pagesLost;
-        m_session.reset();
         emit contentChanged();
         return;
     }
     m_lastRecovery = now;
     try {
-        if (m_session) ++m_pagesLost;
-        m_session.reset();
         m_session = makePage();
         m_session->navigate(m_url);
     } catch (const BrowserError&) {
